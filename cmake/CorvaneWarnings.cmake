@@ -1,0 +1,8 @@
+# Warnings used for every target of the project.
+function(corvane_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  endif()
+endfunction()

@@ -1,0 +1,68 @@
+/*
+ * Corvane SDK plug-in modules (C++). A module derives from CorvaneSDKModule; a factory
+ * derived from CorvaneSDKModuleFactory is registered under the module's name with
+ * CorvaneSDKManager_RegisterModuleFactory before Initialize. The manager creates the modules
+ * the configuration asks for, runs their initialization actions one at a time on an SDK
+ * thread, calls Initialize when the SDK is ready (on the initializing thread, no SDK lock
+ * held) and deletes them when the manager is destroyed.
+ */
+#ifndef CORVANE_SDK_MODULE_H
+#define CORVANE_SDK_MODULE_H
+
+#include <string>
+
+#include "CorvaneSDK.h"
+
+namespace CorvaneSDK {
+
+struct CorvaneSDKModulePrivate;
+
+class CORVANE_API CorvaneSDKModule {
+ public:
+  // `manager` is the opaque pointer the factory received; `parameters` a JSON object text
+  // (anything else gives no parameters).
+  CorvaneSDKModule(const void* manager, const std::string& parameters);
+  virtual ~CorvaneSDKModule();
+  // Called once when the SDK has finished initializing. The base does nothing.
+  virtual void Initialize();
+  // Runs one initialization action and calls done() when it has finished (from any thread).
+  // Initialization waits for done; it is never called twice. The base calls done() at once.
+  virtual void RunInitializationAction(int action, const std::string& parameters, void (*done)());
+
+  void SetName(const std::string& name);
+  std::string GetName() const;
+  // Parameter values of the right JSON type, else the default (2.5 or "3" is not an int).
+  int GetIntParameter(const std::string& key, int defaultValue) const;
+  std::string GetStringParameter(const std::string& key, const std::string& defaultValue) const;
+  bool GetBoolParameter(const std::string& key, bool defaultValue) const;
+
+  // Events through the manager's send path; nothing happens before the SDK is initialized.
+  // flags: CORVANE_EVENT_FLAG_* or 0.
+  void Log(const std::string& eventName);
+  void LogWithIntValue(const std::string& eventName, int value, int flags);
+  void LogWithStringValue(const std::string& eventName, const std::string& value, int flags);
+  void LogWithJsonValue(const std::string& eventName, const std::string& json, int flags);
+  void LogWithMapValue(const std::string& eventName, const std::string& map, int flags);
+
+ protected:
+  // Appends an action (run in order before the SDK finishes initializing). Only effective
+  // from the module's constructor.
+  void AddInitializationAction(int action);
+  void AddInitializationAction(int action, const std::string& parameters);
+
+ private:
+  CorvaneSDKModule(const CorvaneSDKModule&);
+  CorvaneSDKModule& operator=(const CorvaneSDKModule&);
+  CorvaneSDKModulePrivate* d_;
+};
+
+class CORVANE_API CorvaneSDKModuleFactory {
+ public:
+  // Returns a new module (deleted by the SDK) or null.
+  virtual CorvaneSDKModule* CreateModule(const void* manager, const std::string& parameters) = 0;
+  virtual ~CorvaneSDKModuleFactory();
+};
+
+}  // namespace CorvaneSDK
+
+#endif /* CORVANE_SDK_MODULE_H */

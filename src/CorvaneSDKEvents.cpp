@@ -1,0 +1,434 @@
+// The typed event functions of the C interface and the privacy functions. Each builds one
+// event with a fixed name and payload and offers it to the manager's send path.
+#include <map>
+#include <string>
+
+#include "CApi.h"
+#include "CorvaneSDK.h"
+#include "CorvaneSDKManager.h"
+#include "Event.h"
+#include "Logger.h"
+
+using namespace CorvaneSDK;
+using CorvaneSDK::CApi::GuardedVoid;
+using CorvaneSDK::CApi::Text;
+using CorvaneSDK::CApi::WithManagerVoid;
+
+namespace {
+
+// Text members are sent only when non-empty.
+void Put(Json& payload, const char* key, const std::string& text) {
+  if (!text.empty()) payload[key] = text;
+}
+
+const char* StoreType(int storeType) {
+  switch (storeType) {
+    case 0: return "app_store";
+    case 1: return "google_play";
+    case 2: return "amazon_store";
+    case 3: return "microsoft_store";
+    default: return "other";
+  }
+}
+
+const char* PlacementType(int type) {
+  switch (type) {
+    case 0: return "banner";
+    case 1: return "interstitial";
+    case 2: return "rewarded_video";
+    default: return "";
+  }
+}
+
+const char* Placement(int placement) {
+  switch (placement) {
+    case 0: return "bottom";
+    case 1: return "top";
+    case 2: return "left";
+    case 3: return "right";
+    case 4: return "fullscreen";
+    default: return "";
+  }
+}
+
+void Send(CorvaneSDKManager& m, const char* name, Json payload, int flags = 0) {
+  Event* event = Event::Acquire(name);
+  event->value = std::move(payload);
+  event->flags = flags;
+  m.SendEvent(event);
+}
+
+template <typename F>
+void Typed(const char* function, CorvaneSDKManagerRef manager, F&& build) {
+  WithManagerVoid(function, manager, std::forward<F>(build));
+}
+
+void Ad(const char* function, CorvaneSDKManagerRef manager, const char* name, const char* adUnit,
+        int type, int placement) {
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    if (placement == -1) placement = type == 0 ? 0 : 4;
+    Json p = Json::object();
+    Put(p, "ad_unit", Text(adUnit));
+    Put(p, "placement_type", PlacementType(type));
+    Put(p, "placement", Placement(placement));
+    Send(m, name, std::move(p));
+  });
+}
+
+void AccountLink(const char* function, CorvaneSDKManagerRef manager, const char* id,
+                 const char* type, const std::string& scopeId, const std::string& scopeType) {
+  if (id == nullptr || type == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "id", id);
+    Put(p, "type", type);
+    if (!scopeId.empty()) {
+      Put(p, "scope_id", scopeId);
+      Put(p, "scope_type", scopeType);
+    }
+    Send(m, "qvsdk_account_link", std::move(p));
+  });
+}
+
+void ScopedLink(const char* function, CorvaneSDKManagerRef manager, const char* id,
+                const char* type, ThirdPartyId scope, const char* scopeType) {
+  if (id == nullptr) return;
+  std::shared_ptr<CorvaneSDKManager> live = CApi::Check(manager, false);
+  const std::string scopeId = live ? live->GetThirdPartyId(scope) : std::string();
+  AccountLink(function, manager, id, type, scopeId, scopeType);
+}
+
+void Unlink(const char* function, CorvaneSDKManagerRef manager, const char* type) {
+  if (type == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "type", type);
+    Send(m, "qvsdk_account_unlink", std::move(p));
+  });
+}
+
+void UserInfo(const char* function, CorvaneSDKManagerRef manager, const char* name, const char* key,
+              const char* text) {
+  if (text == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Send(m, name, Json::object({{key, std::string(text)}}));
+  });
+}
+
+void Phone(const char* function, CorvaneSDKManagerRef manager, const char* name, int countryCode,
+           const char* number) {
+  if (number == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Send(m, name,
+         Json::object({{"phone", Json::object({{"country_code", countryCode},
+                                                {"number", std::string(number)}})}}));
+  });
+}
+
+void DateOfBirth(const char* function, CorvaneSDKManagerRef manager, Json dob) {
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Send(m, "qvsdk_user_info_set", Json::object({{"dob", dob}}));
+  });
+}
+
+void Wallet(const char* function, CorvaneSDKManagerRef manager, const char* name,
+            const char* wallet, const char* type) {
+  if (wallet == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "wallet", wallet);
+    const std::string t = Text(type);
+    p["type"] = t.empty() ? "ethereum" : t;
+    Send(m, name, std::move(p));
+  });
+}
+
+void Crypto(const char* function, CorvaneSDKManagerRef manager, const char* pack, double price,
+            int amount, const char* currency, const char* chain) {
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "pack", Text(pack));
+    p["price"] = price;
+    p["amount"] = amount;
+    const std::string c = Text(currency), ch = Text(chain);
+    p["currency"] = c.empty() ? "ETH" : c;
+    p["chain"] = ch.empty() ? "ethereum" : ch;
+    Send(m, "qvsdk_crypto_payment", std::move(p));
+  });
+}
+
+void AdRevenue(const char* function, CorvaneSDKManagerRef manager, const char* source,
+               double revenue, const char* currency, const char* network, const char* networkData) {
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "source", Text(source));
+    p["revenue"] = revenue;
+    const std::string c = Text(currency);
+    p["currency"] = c.empty() ? "USD" : c;
+    Put(p, "network", Text(network));
+    Put(p, "network_data", Text(networkData));
+    Send(m, "qvsdk_ad_revenue", std::move(p));
+  });
+}
+
+template <typename SetValue>
+void Custom(const char* function, CorvaneSDKManagerRef manager, const char* name, int flags,
+            SetValue set) {
+  if (name == nullptr) return;
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Event* event = Event::Acquire(name);
+    set(*event);
+    event->flags = flags;
+    m.SendEvent(event);
+  });
+}
+
+void Receipt(const char* function, CorvaneSDKManagerRef manager, const char* kind,
+             std::initializer_list<std::pair<const char*, const char*>> members) {
+  for (const auto& member : members) {
+    if (member.second == nullptr) return;
+  }
+  Typed(function, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object({{"type", kind}});
+    for (const auto& member : members) Put(p, member.first, member.second);
+    Send(m, "qvsdk_iap_receipt", std::move(p));
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+void CorvaneSDKManager_LogBootStart(CorvaneSDKManagerRef manager) {
+  Typed(__func__, manager, [](CorvaneSDKManager& m) {
+    m.MarkBootStart();
+    Event* event = Event::Acquire("qvsdk_boot_start");
+    m.SendEvent(event);
+  });
+}
+
+void CorvaneSDKManager_LogBootEnd(CorvaneSDKManagerRef manager) {
+  Typed(__func__, manager, [](CorvaneSDKManager& m) {
+    const int64_t bootTime = GetClock().MonotonicMs() - m.BootStartMs();
+    Send(m, "qvsdk_boot_end", Json::object({{"boot_time", bootTime < 0 ? 0 : bootTime}}));
+  });
+}
+
+void CorvaneSDKManager_LogLevelStart(CorvaneSDKManagerRef manager, int level, const char* label) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object({{"level", level}});
+    Put(p, "label", Text(label));
+    Send(m, "qvsdk_level_attempt", std::move(p));
+  });
+}
+
+void CorvaneSDKManager_LogLevelEnd(CorvaneSDKManagerRef manager, int level, const char* label, int success) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object({{"level", level}});
+    Put(p, "label", Text(label));
+    Send(m, success != 0 ? "qvsdk_level_complete" : "qvsdk_level_fail", std::move(p));
+  });
+}
+
+void CorvaneSDKManager_LogUpdateApp(CorvaneSDKManagerRef manager, const char* newVersion) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "current_version", m.GetAppVersion());
+    Put(p, "new_version", Text(newVersion));
+    Send(m, "qvsdk_update_click", std::move(p));
+  });
+}
+
+void CorvaneSDKManager_LogRateApp(CorvaneSDKManagerRef manager) {
+  Typed(__func__, manager, [](CorvaneSDKManager& m) {
+    Send(m, "qvsdk_store_rating_click", Json::object({{"store_type", StoreType(m.GetStoreType())}}));
+  });
+}
+
+void CorvaneSDKManager_LogLocation(CorvaneSDKManagerRef manager, double latitude, double longitude) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Send(m, "qvsdk_location", Json::object({{"latitude", latitude}, {"longitude", longitude}}));
+  });
+}
+
+#define CORVANE_AD_EXPORTS(Name, event)                                                           \
+  void CorvaneSDKManager_Log##Name(CorvaneSDKManagerRef manager, const char* adUnit, int type) {  \
+    Ad(__func__, manager, event, adUnit, type, -1);                                               \
+  }                                                                                               \
+  void CorvaneSDKManager_Log##Name##2(CorvaneSDKManagerRef manager, const char* adUnit, int type, \
+                                       int placement) {                                           \
+    Ad(__func__, manager, event, adUnit, type, placement);                                        \
+  }
+CORVANE_AD_EXPORTS(AdLoad, "qvsdk_ad_load")
+CORVANE_AD_EXPORTS(AdClose, "qvsdk_ad_close")
+CORVANE_AD_EXPORTS(AdClick, "qvsdk_ad_click")
+CORVANE_AD_EXPORTS(AdImpression, "qvsdk_ad_impression")
+
+void CorvaneSDKManager_LogAdRevenue(CorvaneSDKManagerRef manager, const char* source, double revenue) {
+  AdRevenue(__func__, manager, source, revenue, nullptr, nullptr, nullptr);
+}
+void CorvaneSDKManager_LogAdRevenue2(CorvaneSDKManagerRef manager, const char* source, double revenue, const char* currency) {
+  AdRevenue(__func__, manager, source, revenue, currency, nullptr, nullptr);
+}
+void CorvaneSDKManager_LogAdRevenue3(CorvaneSDKManagerRef manager, const char* source, double revenue, const char* currency, const char* network, const char* networkData) {
+  AdRevenue(__func__, manager, source, revenue, currency, network, networkData);
+}
+
+void CorvaneSDKManager_LogIAPInitialization(CorvaneSDKManagerRef manager, int success) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Send(m, "qvsdk_iap_initialization", Json::object({{"status", success != 0 ? "success" : "failed"}}));
+  });
+}
+
+void CorvaneSDKManager_LogIAPRestorePurchase(CorvaneSDKManagerRef manager) {
+  Typed(__func__, manager, [](CorvaneSDKManager& m) {
+    Send(m, "qvsdk_iap_restore_purchase", Json::object({{"store_type", StoreType(m.GetStoreType())}}));
+  });
+}
+
+void CorvaneSDKManager_LogIAPResult(CorvaneSDKManagerRef manager, const char* pack, double price, int amount, const char* currency, int success) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    Json p = Json::object();
+    Put(p, "pack", Text(pack));
+    p["price"] = price;
+    p["amount"] = amount;
+    const std::string c = Text(currency);
+    p["currency"] = c.empty() ? "USD" : c;
+    p["store_type"] = StoreType(m.GetStoreType());
+    Send(m, success != 0 ? "qvsdk_iap_success_payment" : "qvsdk_iap_fail_payment", std::move(p));
+  });
+}
+
+void CorvaneSDKManager_LogIAPReceipt_Apple(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "apple", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_Google(CorvaneSDKManagerRef m, const char* data, const char* signature) { Receipt(__func__, m, "google", {{"data", data}, {"signature", signature}}); }
+void CorvaneSDKManager_LogIAPReceipt_Amazon(CorvaneSDKManagerRef m, const char* userId, const char* receiptId) { Receipt(__func__, m, "amazon", {{"userId", userId}, {"receiptId", receiptId}}); }
+void CorvaneSDKManager_LogIAPReceipt_Roku(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "roku", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_Windows(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "windows", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_Facebook(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "facebook", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_Unity(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "unity", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_AppStoreServer(CorvaneSDKManagerRef m, const char* receipt) { Receipt(__func__, m, "appStoreServer", {{"receipt", receipt}}); }
+void CorvaneSDKManager_LogIAPReceipt_GooglePlayProduct(CorvaneSDKManagerRef m, const char* packageName, const char* productId, const char* token) { Receipt(__func__, m, "googlePlayProduct", {{"packageName", packageName}, {"productId", productId}, {"token", token}}); }
+void CorvaneSDKManager_LogIAPReceipt_GooglePlaySubscription(CorvaneSDKManagerRef m, const char* packageName, const char* subscriptionId, const char* token) { Receipt(__func__, m, "googlePlaySubscription", {{"packageName", packageName}, {"subscriptionId", subscriptionId}, {"token", token}}); }
+void CorvaneSDKManager_LogIAPReceipt_GooglePlaySubscriptionv2(CorvaneSDKManagerRef m, const char* packageName, const char* token) { Receipt(__func__, m, "googlePlaySubscriptionv2", {{"packageName", packageName}, {"token", token}}); }
+
+void CorvaneSDKManager_LogAccountLink(CorvaneSDKManagerRef m, const char* id, const char* type) { AccountLink(__func__, m, id, type, "", ""); }
+void CorvaneSDKManager_LogAccountLink2(CorvaneSDKManagerRef m, const char* id, const char* type, const char* scopeId) { AccountLink(__func__, m, id, type, Text(scopeId), ""); }
+void CorvaneSDKManager_LogAccountLink3(CorvaneSDKManagerRef m, const char* id, const char* type, const char* scopeId, const char* scopeType) { AccountLink(__func__, m, id, type, Text(scopeId), Text(scopeType)); }
+void CorvaneSDKManager_LogAccountUnlink(CorvaneSDKManagerRef m, const char* type) { Unlink(__func__, m, type); }
+
+#define CORVANE_PROVIDER(Name, type)                                                   \
+  void CorvaneSDKManager_Log##Name##Link(CorvaneSDKManagerRef m, const char* id) {      \
+    AccountLink(__func__, m, id, type, "", "");                                        \
+  }                                                                                    \
+  void CorvaneSDKManager_Log##Name##Unlink(CorvaneSDKManagerRef m) { Unlink(__func__, m, type); }
+CORVANE_PROVIDER(Google, "google")
+CORVANE_PROVIDER(Apple, "apple")
+CORVANE_PROVIDER(PlayGameServices, "play_game_services")
+CORVANE_PROVIDER(GameCenter, "game_center")
+CORVANE_PROVIDER(Facebook, "facebook")
+CORVANE_PROVIDER(Instagram, "instagram")
+CORVANE_PROVIDER(LinkedIn, "linkedin")
+CORVANE_PROVIDER(Meetup, "meetup")
+CORVANE_PROVIDER(GitHub, "github")
+CORVANE_PROVIDER(Discord, "discord")
+CORVANE_PROVIDER(Twitter, "twitter")
+CORVANE_PROVIDER(Spotify, "spotify")
+CORVANE_PROVIDER(Microsoft, "microsoft")
+CORVANE_PROVIDER(Line, "line")
+CORVANE_PROVIDER(VK, "vk")
+CORVANE_PROVIDER(QQ, "qq")
+CORVANE_PROVIDER(WeChat, "wechat")
+CORVANE_PROVIDER(TikTok, "tiktok")
+CORVANE_PROVIDER(Weibo, "weibo")
+
+void CorvaneSDKManager_LogGameCenterGameLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "game_center", ThirdPartyId::kApple, "game"); }
+void CorvaneSDKManager_LogGameCenterTeamLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "game_center", ThirdPartyId::kAppleDeveloperTeam, "developer"); }
+void CorvaneSDKManager_LogPlayGameServicesGameLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "play_game_services", ThirdPartyId::kGooglePlayGameServicesProject, "game"); }
+void CorvaneSDKManager_LogPlayGameServicesDeveloperLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "play_game_services", ThirdPartyId::kGooglePlayDeveloperAccount, "developer"); }
+void CorvaneSDKManager_LogQQUnionLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "qq", ThirdPartyId::kQQ, "union"); }
+void CorvaneSDKManager_LogWeChatUnionLink(CorvaneSDKManagerRef m, const char* id) { ScopedLink(__func__, m, id, "wechat", ThirdPartyId::kWeChat, "union"); }
+
+void CorvaneSDKManager_AddUserPhoneNumber(CorvaneSDKManagerRef m, int cc, const char* number) { Phone(__func__, m, "qvsdk_user_info_add", cc, number); }
+void CorvaneSDKManager_RemoveUserPhoneNumber(CorvaneSDKManagerRef m, int cc, const char* number) { Phone(__func__, m, "qvsdk_user_info_remove", cc, number); }
+void CorvaneSDKManager_AddUserEmail(CorvaneSDKManagerRef m, const char* email) { UserInfo(__func__, m, "qvsdk_user_info_add", "email", email); }
+void CorvaneSDKManager_RemoveUserEmail(CorvaneSDKManagerRef m, const char* email) { UserInfo(__func__, m, "qvsdk_user_info_remove", "email", email); }
+void CorvaneSDKManager_SetUserName(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "name", v); }
+void CorvaneSDKManager_SetUserFirstName(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "first_name", v); }
+void CorvaneSDKManager_SetUserLastName(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "last_name", v); }
+void CorvaneSDKManager_SetUserCity(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "city", v); }
+void CorvaneSDKManager_SetUserState(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "state", v); }
+void CorvaneSDKManager_SetUserCountry(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "country", v); }
+void CorvaneSDKManager_SetUserZipCode(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "zip", v); }
+void CorvaneSDKManager_SetUserDateOfBirth(CorvaneSDKManagerRef m, int day, int month, int year) { DateOfBirth(__func__, m, Json::object({{"day", day}, {"month", month}, {"year", year}})); }
+void CorvaneSDKManager_SetUserDateOfBirth2(CorvaneSDKManagerRef m, int day, int month) { DateOfBirth(__func__, m, Json::object({{"day", day}, {"month", month}})); }
+void CorvaneSDKManager_SetUserYearOfBirth(CorvaneSDKManagerRef m, int year) { DateOfBirth(__func__, m, Json::object({{"year", year}})); }
+
+void CorvaneSDKManager_SetUserGender(CorvaneSDKManagerRef manager, int gender) {
+  Typed(__func__, manager, [&](CorvaneSDKManager& m) {
+    if (gender != 0 && gender != 1) {
+      CORVANE_LOG_WARNING("Ignoring unknown gender " << gender);
+      return;
+    }
+    Send(m, "qvsdk_user_info_set", Json::object({{"gender", gender == 0 ? "male" : "female"}}));
+  });
+}
+
+void CorvaneSDKManager_LogWalletLink(CorvaneSDKManagerRef m, const char* wallet) { Wallet(__func__, m, "qvsdk_account_link_wallet", wallet, nullptr); }
+void CorvaneSDKManager_LogWalletLink2(CorvaneSDKManagerRef m, const char* wallet, const char* type) { Wallet(__func__, m, "qvsdk_account_link_wallet", wallet, type); }
+void CorvaneSDKManager_LogWalletUnlink(CorvaneSDKManagerRef m, const char* wallet) { Wallet(__func__, m, "qvsdk_account_unlink_wallet", wallet, nullptr); }
+void CorvaneSDKManager_LogWalletUnlink2(CorvaneSDKManagerRef m, const char* wallet, const char* type) { Wallet(__func__, m, "qvsdk_account_unlink_wallet", wallet, type); }
+
+void CorvaneSDKManager_LogCryptoPayment(CorvaneSDKManagerRef m, const char* pack, double price, int amount) { Crypto(__func__, m, pack, price, amount, nullptr, nullptr); }
+void CorvaneSDKManager_LogCryptoPayment2(CorvaneSDKManagerRef m, const char* pack, double price, int amount, const char* currency) { Crypto(__func__, m, pack, price, amount, currency, nullptr); }
+void CorvaneSDKManager_LogCryptoPayment3(CorvaneSDKManagerRef m, const char* pack, double price, int amount, const char* currency, const char* chain) { Crypto(__func__, m, pack, price, amount, currency, chain); }
+
+void CorvaneSDKManager_Log(CorvaneSDKManagerRef m, const char* name) { Custom(__func__, m, name, 0, [](Event&) {}); }
+void CorvaneSDKManager_Log2(CorvaneSDKManagerRef m, const char* name, int flags) { Custom(__func__, m, name, flags, [](Event&) {}); }
+void CorvaneSDKManager_LogWithIntValue(CorvaneSDKManagerRef m, const char* name, int v) { Custom(__func__, m, name, 0, [&](Event& e) { e.SetIntValue(v); }); }
+void CorvaneSDKManager_LogWithIntValue2(CorvaneSDKManagerRef m, const char* name, int v, int flags) { Custom(__func__, m, name, flags, [&](Event& e) { e.SetIntValue(v); }); }
+void CorvaneSDKManager_LogWithStringValue(CorvaneSDKManagerRef m, const char* name, const char* v) { Custom(__func__, m, name, 0, [&](Event& e) { if (v) e.SetStringValue(v); }); }
+void CorvaneSDKManager_LogWithStringValue2(CorvaneSDKManagerRef m, const char* name, const char* v, int flags) { Custom(__func__, m, name, flags, [&](Event& e) { if (v) e.SetStringValue(v); }); }
+void CorvaneSDKManager_LogWithJsonValue(CorvaneSDKManagerRef m, const char* name, const char* v) { Custom(__func__, m, name, 0, [&](Event& e) { e.SetJsonValue(Text(v)); }); }
+void CorvaneSDKManager_LogWithJsonValue2(CorvaneSDKManagerRef m, const char* name, const char* v, int flags) { Custom(__func__, m, name, flags, [&](Event& e) { e.SetJsonValue(Text(v)); }); }
+void CorvaneSDKManager_LogWithMapValue(CorvaneSDKManagerRef m, const char* name, const char* v) { Custom(__func__, m, name, 0, [&](Event& e) { e.SetMapValue(Text(v)); }); }
+void CorvaneSDKManager_LogWithMapValue2(CorvaneSDKManagerRef m, const char* name, const char* v, int flags) { Custom(__func__, m, name, flags, [&](Event& e) { e.SetMapValue(Text(v)); }); }
+
+// ---- Privacy ---------------------------------------------------------------------------
+
+struct ThirdPartySharingSettingsOpaque {
+  std::map<std::string, std::map<std::string, std::string>> values;
+  std::map<std::string, std::map<std::string, bool>> flags;
+};
+
+ThirdPartySharingSettings* ThirdPartySharingSettings_Create(void) {
+  return CApi::Guarded<ThirdPartySharingSettings*>(__func__, nullptr, []() { return new ThirdPartySharingSettings(); });
+}
+
+void ThirdPartySharingSettings_Destroy(ThirdPartySharingSettings* settings) { delete settings; }
+
+void ThirdPartySharingSettings_AddValue(ThirdPartySharingSettings* s, const char* partner, const char* key, const char* value) {
+  GuardedVoid(__func__, [&]() {
+    if (s == nullptr || partner == nullptr || key == nullptr || value == nullptr) return;
+    if (!*partner || !*key || !*value) return;
+    s->values[partner][key] = value;
+  });
+}
+
+void ThirdPartySharingSettings_AddFlag(ThirdPartySharingSettings* s, const char* partner, const char* key, int flag) {
+  GuardedVoid(__func__, [&]() {
+    if (s == nullptr || partner == nullptr || key == nullptr || !*partner || !*key) return;
+    s->flags[partner][key] = flag != 0;
+  });
+}
+
+#define CORVANE_UNSUPPORTED(Function, feature)                                     \
+  WithManagerVoid(#Function, manager, [](CorvaneSDKManager&) {                     \
+    Logger::Log(kLogInfo, "Unsupported feature: " feature, #Function, __FILE__, __LINE__); \
+  })
+
+void CorvaneSDKManager_GdprForgetMe(CorvaneSDKManagerRef manager) { CORVANE_UNSUPPORTED(GdprForgetMe, "gdprForgetMe"); }
+void CorvaneSDKManager_DisableThirdPartySharing(CorvaneSDKManagerRef manager) { CORVANE_UNSUPPORTED(DisableThirdPartySharing, "disableThirdPartySharing"); }
+void CorvaneSDKManager_EnableThirdPartySharing(CorvaneSDKManagerRef manager) { CORVANE_UNSUPPORTED(EnableThirdPartySharing, "enableThirdPartySharing"); }
+void CorvaneSDKManager_LogThirdPartySharingSettings(CorvaneSDKManagerRef manager, ThirdPartySharingSettings*) { CORVANE_UNSUPPORTED(LogThirdPartySharingSettings, "logThirdPartySharing"); }
+
+}  // extern "C"

@@ -1,0 +1,87 @@
+// Uploads one batch of events to the ingestion endpoint with a PUT over one reused libcurl
+// handle, retrying with exponential spacing, and reports the outcome through a status that
+// the queue manager polls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "Sender.h"
+
+namespace CorvaneSDK {
+
+class PropertiesGetter;
+
+enum SenderStatus : int {
+  kSenderIdle = 0,
+  kSenderSending = 1,
+  kSenderSucceeded = 2,
+  kSenderFailed = 3,
+};
+
+constexpr int kDefaultMaxRetries = 3;
+constexpr int kDefaultRetryIntervalMs = 500;
+// Longest single back-off wait; 3^power grows past any useful wait within a few retries.
+constexpr int64_t kMaxRetryWaitMs = 5 * 60 * 1000;
+
+// Thread contract: SendEvents, ApplyTransport and SetTimeoutMs run on one thread at a time
+// (the queue manager's sending thread, or its owner before that thread starts); they own the
+// handle, the header list and the body. SetStop, Status, SetStatus, LastHttpCode and Attempts
+// may be called from any thread (atomics and the Interrupt, no lock). `properties` must
+// outlive the sender.
+class EventSender : public Sender {
+ public:
+  // `authorizationBase64` is base64("appId:secret"). Negative `maxRetries` and a
+  // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning.
+  EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
+              const std::string& authorizationBase64, const PropertiesGetter& properties);
+  ~EventSender() override;
+  EventSender(const EventSender&) = delete;
+  EventSender& operator=(const EventSender&) = delete;
+
+  // Proxy, CA files and peer verification of the configuration, plus the verbose switch.
+  void ApplyTransport(const TransportSettings& settings);
+
+  // Non-zero stops retrying and ends a back-off wait at once; zero allows retries again.
+  void SetStop(int value) override;
+
+  // Uploads the batch synchronously, through all its retries; ends with status 2 or 3.
+  // `eventTexts` are the compact JSON texts of the events, in queue order.
+  void SendEvents(const std::vector<std::string>& eventTexts);
+
+  int Status() const { return status_.load(); }
+  void SetStatus(int status) { status_.store(status); }
+  // HTTP code of the last attempt of the last send; 0 when it ended in a transport error.
+  int LastHttpCode() const { return lastHttpCode_.load(); }
+  // Attempts made by the last send.
+  int Attempts() const { return attempts_.load(); }
+  int MaxRetries() const { return maxRetries_; }
+  int InitialRetryIntervalMs() const { return initialRetryIntervalMs_; }
+
+  // Whole-request timeout; 5000 ms unless a test shortens it. Non-positive values are ignored.
+  void SetTimeoutMs(long timeoutMs);
+
+  // The wait before retry number `power` + 1: 3^power x `initialIntervalMs`, computed in
+  // 64 bits and capped at kMaxRetryWaitMs.
+  static int64_t RetryWaitMs(int power, int initialIntervalMs);
+
+ private:
+  CurlHandle handle_;
+  CurlHeaders headers_;
+  const PropertiesGetter& properties_;
+  const std::string url_;
+  int maxRetries_;
+  int initialRetryIntervalMs_;
+  std::string body_;  // must outlive the transfer: libcurl reads it in place
+
+  std::atomic<int> status_{kSenderIdle};
+  std::atomic<int> stop_{0};
+  std::atomic<int> lastHttpCode_{0};
+  std::atomic<int> attempts_{0};
+  Interrupt stopInterrupt_;
+};
+
+}  // namespace CorvaneSDK

@@ -1,0 +1,91 @@
+// File I/O layer: unbuffered positioned file access, whole-file helpers, atomic replace,
+// and a process-wide fault injector for tests of disk faults. Paths are UTF-8 everywhere;
+// FileIO_posix.cpp and FileIO_win.cpp implement the OS side, FileIO.cpp the shared part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace CorvaneSDK {
+
+// Operations the fault injector can fail.
+enum class FileOp { Open, Read, Write, Flush, Remove, Rename };
+
+// Installs `shouldFail`, consulted before every operation of this header with the operation
+// and the UTF-8 path it acts on; returning true makes that operation fail as if the OS had
+// refused it. An empty function restores normal behaviour. When none is installed the check
+// is one relaxed atomic load. The injector may be called from any thread, never under a lock
+// of this layer. Mapping: RandomAccessFile::Open -> Open; ReadAt, Size -> Read; WriteAt ->
+// Write; Flush, Sync, Close -> Flush; RemoveFile -> Remove; ReadWholeFile -> Open then Read;
+// WriteFileAtomically -> Open, Write, Flush on the temp file (path = target + ".tmp-..."),
+// then Rename with the target path. FileExists is a query and is never failed.
+void SetFileFaultInjector(std::function<bool(FileOp, const std::string& path)> shouldFail);
+
+namespace detail {
+// True when the installed injector wants `op` on `path` to fail.
+bool ShouldFailFileOp(FileOp op, const std::string& path);
+}  // namespace detail
+
+// A file opened for reading and writing at explicit offsets, without a user-space buffer:
+// every successful WriteAt has reached the OS when it returns (POSIX pwrite, Windows
+// WriteFile with an OVERLAPPED offset), so it survives the process being killed; it does
+// not survive a power loss unless Sync() was called. One thread at a time.
+class RandomAccessFile {
+ public:
+  // Opens `utf8Path` read-write. With `create`, a missing file is created empty and
+  // *created (may be null) is set to true; otherwise a missing file fails. Returns null on
+  // failure. Never truncates an existing file.
+  static std::unique_ptr<RandomAccessFile> Open(const std::string& utf8Path, bool create,
+                                                bool* created);
+  ~RandomAccessFile();  // closes, ignoring errors
+  RandomAccessFile(const RandomAccessFile&) = delete;
+  RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+
+  // Reads exactly `len` bytes at `offset`; false on error or a short read (end of file).
+  bool ReadAt(uint64_t offset, void* buf, size_t len);
+  // Writes all `len` bytes at `offset`, extending the file (with zeros) when needed.
+  bool WriteAt(uint64_t offset, const void* buf, size_t len);
+  // Current size in bytes, or -1 on error.
+  int64_t Size() const;
+  // Hands buffered data to the OS. Writes are unbuffered, so this only reports an injected
+  // fault or a closed file; no fsync (see Sync).
+  bool Flush();
+  // Forces the data to the storage device (fsync / FlushFileBuffers).
+  bool Sync();
+  // Closes the handle; later calls fail. Returns false when the OS reported an error (the
+  // handle is released all the same).
+  bool Close();
+  bool IsOpen() const { return handle_ != kInvalidHandle; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  // The OS handle as an integer: a file descriptor on POSIX, a HANDLE on Windows (whose
+  // INVALID_HANDLE_VALUE is -1 too).
+  static constexpr intptr_t kInvalidHandle = -1;
+  RandomAccessFile(std::string path, intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+
+  std::string path_;
+  intptr_t handle_ = kInvalidHandle;
+};
+
+// True when something exists at `utf8Path`.
+bool FileExists(const std::string& utf8Path);
+// Deletes the file. True when it is gone afterwards, including when it was already missing.
+bool RemoveFile(const std::string& utf8Path);
+// Reads the whole file into `out`. False (and `out` cleared) when the file is missing,
+// unreadable, not a regular file, or larger than `maxBytes`.
+bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxBytes);
+// Replaces the file's content atomically: writes a temp file in the same folder, syncs it,
+// renames it over the target (MoveFileExW with MOVEFILE_REPLACE_EXISTING on Windows). On
+// failure the target keeps its previous content and the temp file is removed.
+bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes);
+// '\\' on Windows, '/' elsewhere.
+char NativeSeparator();
+// folder + NativeSeparator() + name, as given (no normalisation).
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace CorvaneSDK

@@ -1,0 +1,217 @@
+// POSIX side of the file I/O layer: open/pread/pwrite on file descriptors, unlink, and
+// write-temp-then-rename for atomic replacement. UTF-8 paths are passed to the OS as bytes.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "FileIO.h"
+
+namespace CorvaneSDK {
+namespace {
+
+using detail::ShouldFailFileOp;
+
+// Upper bound of one read/write call; larger transfers loop.
+constexpr size_t kMaxChunk = size_t{1} << 30;
+
+int OpenRetrying(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, uint64_t offset, const char* p, size_t len) {
+  while (len > 0) {
+    size_t chunk = len < kMaxChunk ? len : kMaxChunk;
+    ssize_t n = ::pwrite(fd, p, chunk, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    len -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool SyncFd(int fd) {
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.find_last_of('/');
+  if (cut == std::string::npos) return ".";
+  if (cut == 0) return "/";
+  return path.substr(0, cut);
+}
+
+}  // namespace
+
+std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8Path, bool create,
+                                                         bool* created) {
+  if (created != nullptr) *created = false;
+  if (ShouldFailFileOp(FileOp::Open, utf8Path)) return nullptr;
+  int fd = OpenRetrying(utf8Path.c_str(), O_RDWR, 0);
+  if (fd < 0 && errno == ENOENT && create) {
+    fd = OpenRetrying(utf8Path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+      if (created != nullptr) *created = true;
+    } else if (errno == EEXIST) {
+      // Another process created it between the two calls: open what is there.
+      fd = OpenRetrying(utf8Path.c_str(), O_RDWR, 0);
+    }
+  }
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(utf8Path, fd));
+}
+
+RandomAccessFile::~RandomAccessFile() {
+  if (handle_ != kInvalidHandle) ::close(static_cast<int>(handle_));
+}
+
+bool RandomAccessFile::ReadAt(uint64_t offset, void* buf, size_t len) {
+  if (handle_ == kInvalidHandle) return false;
+  if (ShouldFailFileOp(FileOp::Read, path_)) return false;
+  char* p = static_cast<char*>(buf);
+  while (len > 0) {
+    size_t chunk = len < kMaxChunk ? len : kMaxChunk;
+    ssize_t n = ::pread(static_cast<int>(handle_), p, chunk, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;  // end of file before len bytes
+    p += n;
+    len -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool RandomAccessFile::WriteAt(uint64_t offset, const void* buf, size_t len) {
+  if (handle_ == kInvalidHandle) return false;
+  if (ShouldFailFileOp(FileOp::Write, path_)) return false;
+  return WriteAll(static_cast<int>(handle_), offset, static_cast<const char*>(buf), len);
+}
+
+int64_t RandomAccessFile::Size() const {
+  if (handle_ == kInvalidHandle) return -1;
+  if (ShouldFailFileOp(FileOp::Read, path_)) return -1;
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool RandomAccessFile::Flush() {
+  if (handle_ == kInvalidHandle) return false;
+  return !ShouldFailFileOp(FileOp::Flush, path_);
+}
+
+bool RandomAccessFile::Sync() {
+  if (handle_ == kInvalidHandle) return false;
+  if (ShouldFailFileOp(FileOp::Flush, path_)) return false;
+  return SyncFd(static_cast<int>(handle_));
+}
+
+bool RandomAccessFile::Close() {
+  if (handle_ == kInvalidHandle) return false;
+  bool ok = !ShouldFailFileOp(FileOp::Flush, path_);
+  // close() is never retried: on Linux the descriptor is gone even after EINTR.
+  if (::close(static_cast<int>(handle_)) != 0) ok = false;
+  handle_ = kInvalidHandle;
+  return ok;
+}
+
+bool FileExists(const std::string& utf8Path) {
+  struct stat st;
+  return ::stat(utf8Path.c_str(), &st) == 0;
+}
+
+bool RemoveFile(const std::string& utf8Path) {
+  if (ShouldFailFileOp(FileOp::Remove, utf8Path)) return false;
+  if (::unlink(utf8Path.c_str()) == 0) return true;
+  return errno == ENOENT;
+}
+
+bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxBytes) {
+  out.clear();
+  if (ShouldFailFileOp(FileOp::Open, utf8Path)) return false;
+  int fd = OpenRetrying(utf8Path.c_str(), O_RDONLY, 0);
+  if (fd < 0) return false;
+  bool ok = false;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_size) <= maxBytes &&
+      !ShouldFailFileOp(FileOp::Read, utf8Path)) {
+    // The size is a hint only: the file may change while it is read, so the bound is
+    // enforced on the bytes actually read.
+    out.reserve(static_cast<size_t>(st.st_size));
+    char buf[16384];
+    ok = true;
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof(buf));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      if (static_cast<size_t>(n) > maxBytes - out.size()) {
+        ok = false;
+        break;
+      }
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) {
+  static std::atomic<unsigned> counter{0};
+  const std::string temp = utf8Path + ".tmp-" + std::to_string(static_cast<long>(::getpid())) +
+                           "-" + std::to_string(counter.fetch_add(1));
+  if (ShouldFailFileOp(FileOp::Open, temp)) return false;
+  int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0644);
+  if (fd < 0) return false;
+  bool ok = !ShouldFailFileOp(FileOp::Write, temp) && WriteAll(fd, 0, bytes.data(), bytes.size());
+  ok = ok && !ShouldFailFileOp(FileOp::Flush, temp) && SyncFd(fd);
+  if (::close(fd) != 0) ok = false;
+  ok = ok && !ShouldFailFileOp(FileOp::Rename, utf8Path) &&
+       ::rename(temp.c_str(), utf8Path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here does not undo the replacement.
+  int dir = OpenRetrying(FolderOf(utf8Path).c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (dir >= 0) {
+    SyncFd(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+char NativeSeparator() { return '/'; }
+
+}  // namespace CorvaneSDK
