@@ -1,0 +1,59 @@
+// Logger: threshold, line layout, base names, percent doubling.
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "Logger.h"
+#include "Utils.h"
+
+using namespace CorvaneSDK;
+
+namespace {
+const int64_t kTicks = 17650000000000000LL + 45 * 10000;  // some time, 45 ms past a second
+
+std::string AfterTime(const std::string& line) {
+  // The timestamp is "YYYY-MM-DD HH:MM:SS.mmm": 23 characters.
+  return line.size() > 23 ? line.substr(23) : std::string();
+}
+}  // namespace
+
+TEST(Logger, ThresholdFiltersLevels) {
+  CorvaneSDK::Test::LogCapture capture(kLogWarning);
+  CORVANE_LOG_ERROR("e");
+  CORVANE_LOG_WARNING("w");
+  CORVANE_LOG_INFO("i");
+  CORVANE_LOG_DEBUG("d");
+  CORVANE_LOG_VERBOSE("v");
+  ASSERT_EQ(capture.Lines().size(), 2u);
+  EXPECT_NE(capture.Lines()[0].find("Error|"), std::string::npos);
+  EXPECT_NE(capture.Lines()[1].find("Warning|"), std::string::npos);
+}
+
+TEST(Logger, LineLayout) {
+  const std::string line =
+      Logger::FormatLine(kLogDebug, "SendEvents: start", "SendEvents", "C:\\src\\EventSender.cpp", 138, kTicks);
+  EXPECT_EQ(AfterTime(line), "Debug|EventSender.cpp:138[SendEvents]|SendEvents: start");
+  EXPECT_EQ(line.substr(19, 4), ".045");
+}
+
+TEST(Logger, BaseNamesAndMissingParts) {
+  EXPECT_EQ(AfterTime(Logger::FormatLine(1, "m", nullptr, "a\\b\\file.cpp", 7, kTicks)), "Warning|file.cpp:7|m");
+  // POSIX paths are native with "/", so they are cut there too; Windows cuts at "\" only.
+  const bool windows = Utils::PlatformName() == "Windows";
+  EXPECT_EQ(AfterTime(Logger::FormatLine(1, "m", nullptr, "/a/b/file.cpp", 7, kTicks)),
+            windows ? "Warning|/a/b/file.cpp:7|m" : "Warning|file.cpp:7|m");
+  EXPECT_EQ(AfterTime(Logger::FormatLine(1, "m", "f", "plain.cpp", 3, kTicks)), "Warning|plain.cpp:3[f]|m");
+  EXPECT_EQ(AfterTime(Logger::FormatLine(1, "m", "f", "", 3, kTicks)), "Warning|[f]|m");
+  EXPECT_EQ(AfterTime(Logger::FormatLine(1, "m", nullptr, nullptr, 3, kTicks)), "Warning||m");
+}
+
+TEST(Logger, UnknownLevelAndPercentDoubling) {
+  EXPECT_EQ(AfterTime(Logger::FormatLine(7, "50%", nullptr, nullptr, 0, kTicks)), "(unknown 7)||50%%");
+  EXPECT_EQ(AfterTime(Logger::FormatLine(0, "%%", nullptr, nullptr, 0, kTicks)), "Error||%%%%");
+}
+
+TEST(Logger, MillisecondsArePaddedAndTimesBefore1970Work) {
+  EXPECT_EQ(Logger::FormatLine(0, "", nullptr, nullptr, 0, 5 * 10000).substr(19, 4), ".005");
+  // 1 ms before the epoch: second -1, millisecond 999.
+  const std::string line = Logger::FormatLine(0, "", nullptr, nullptr, 0, -10000);
+  EXPECT_EQ(line.substr(19, 4), ".999");
+}
