@@ -64,7 +64,8 @@ std::vector<std::string> MakeBatch() {
   for (int i = 0; i < kEventsPerBatch; ++i) {
     std::string text = R"({"eId":"3f2a9c4e-8b1d-4e6f-a0c2-7d5e9b1f3a)" + std::to_string(100 + i) +
                        R"(","eventName":"level_complete","id":"session","timeInMs":1765000000000,)"
-                       R"("value":{"level":)" + std::to_string(i) + R"(,"note":")";
+                       R"("value":{"level":)" +
+                       std::to_string(i) + R"(,"note":")";
     text += std::string(kEventBytes - 2 - text.size(), 'x');
     text += "\"}}";
     batch.push_back(text);
@@ -112,8 +113,8 @@ void BM_EventSenderReusedHandle(benchmark::State& state) {
       break;
     }
   }
-  state.counters["batches/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["batches/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["events/s"] = benchmark::Counter(
       static_cast<double>(state.iterations() * kEventsPerBatch), benchmark::Counter::kIsRate);
 }
@@ -149,8 +150,8 @@ void BM_FreshHandlePerBatch(benchmark::State& state) {
       break;
     }
   }
-  state.counters["batches/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["batches/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // The part of an upload that is not network: serialising the batch body.
@@ -162,8 +163,8 @@ void BM_BuildBatchBodyOnly(benchmark::State& state) {
     bytes += body.size();
     benchmark::DoNotOptimize(body);
   }
-  state.counters["batches/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["batches/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
@@ -174,6 +175,7 @@ BENCHMARK(BM_BuildBatchBodyOnly)->Unit(benchmark::kMicrosecond);
 // Console output plus the seconds per iteration of every run, for the closing comparison.
 class RecordingReporter : public benchmark::ConsoleReporter {
  public:
+  RecordingReporter() : ConsoleReporter(OO_Tabular) {}  // plain text: output goes to logs
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& run : runs) {

@@ -7,8 +7,7 @@
 
 namespace CorvaneSDK {
 
-ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport)
-    : url_(url) {
+ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport) : url_(url) {
   if (headers_.Append(std::string("User-Agent: ") + kUserAgent)) headers_.Append("Accept: */*");
   CURL* h = handle_.get();
   if (h == nullptr) return;
@@ -19,7 +18,9 @@ ConfigSender::ConfigSender(const std::string& url, const TransportSettings& tran
 
 ConfigSender::~ConfigSender() = default;
 
-void ConfigSender::Cancel() { cancel_.Set(); }
+void ConfigSender::Cancel() {
+  cancel_.Set();
+}
 
 void ConfigSender::SetStop(int value) {
   if (value != 0) {
@@ -44,8 +45,7 @@ std::string ConfigSender::PercentEncode(const std::string& value) {
   out.reserve(value.size() * 3);
   for (unsigned char c : value) {
     const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                            c == '~';
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
     if (unreserved) {
       out += static_cast<char>(c);
     } else {
@@ -87,7 +87,7 @@ bool ConfigSender::Fetch(const std::string& appId, const std::string& platform,
   lastHttpCode_.store(0);
   body.clear();
   std::vector<std::pair<std::string, std::string>> query = {{"app_id", appId},
-                                                             {"platform", platform}};
+                                                            {"platform", platform}};
   if (!appVersion.empty()) query.emplace_back("version", appVersion);
   if (!hash.empty()) query.emplace_back("sdk_config_hash", hash);
   std::string url;

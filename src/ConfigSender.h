@@ -27,8 +27,8 @@ class ConfigSender : public Sender {
 
   // GETs the configuration; true with the response body in `body` on a 2xx answer. On
   // failure `body` is empty. "version" and "sdk_config_hash" are sent only when non-empty.
-  bool Fetch(const std::string& appId, const std::string& platform,
-             const std::string& appVersion, const std::string& hash, std::string& body);
+  bool Fetch(const std::string& appId, const std::string& platform, const std::string& appVersion,
+             const std::string& hash, std::string& body);
 
   // Ends a retry wait and a running transfer at once; every later Fetch fails at once.
   void Cancel();

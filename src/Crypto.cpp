@@ -179,7 +179,9 @@ class Sha256Context {
 
 }  // namespace
 
-std::string Base64Encode(const std::string& bytes) { return Encode(bytes, kStdAlphabet, true); }
+std::string Base64Encode(const std::string& bytes) {
+  return Encode(bytes, kStdAlphabet, true);
+}
 
 std::string Base64UrlEncode(const std::string& bytes) {
   return Encode(bytes, kUrlAlphabet, false);

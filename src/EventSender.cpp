@@ -15,7 +15,9 @@ namespace CorvaneSDK {
 namespace {
 
 // 408 and 429 say "try later", like a 5xx; every other 4xx would fail again unchanged.
-bool IsFinalRejection(long code) { return code >= 400 && code <= 499 && code != 408 && code != 429; }
+bool IsFinalRejection(long code) {
+  return code >= 400 && code <= 499 && code != 408 && code != 429;
+}
 
 std::string WithoutLineBreaks(const std::string& text) {
   std::string out = text;
@@ -27,8 +29,7 @@ std::string WithoutLineBreaks(const std::string& text) {
 }  // namespace
 
 EventSender::EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-                         const std::string& authorizationBase64,
-                         const PropertiesGetter& properties)
+                         const std::string& authorizationBase64, const PropertiesGetter& properties)
     : properties_(properties),
       url_(url),
       maxRetries_(maxRetries),
@@ -49,8 +50,7 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   if (authorization.size() != authorizationBase64.size()) {
     CORVANE_LOG_WARNING("Line breaks removed from the authorization value");
   }
-  if (headers_.Append("Accept: */*") &&
-      headers_.Append(std::string("User-Agent: ") + kUserAgent) &&
+  if (headers_.Append("Accept: */*") && headers_.Append(std::string("User-Agent: ") + kUserAgent) &&
       headers_.Append("Authorization: Basic " + authorization)) {
     headers_.Append("Content-Type: application/json");
   }
@@ -60,7 +60,8 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
   if (!IsHttpUrl(url_)) {
-    CORVANE_LOG_WARNING("Event endpoint \"" << url_ << "\" is not an http(s) URL; uploads will fail");
+    CORVANE_LOG_WARNING("Event endpoint \"" << url_
+                                            << "\" is not an http(s) URL; uploads will fail");
   }
 }
 

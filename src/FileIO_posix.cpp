@@ -160,8 +160,7 @@ bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxByte
   bool ok = false;
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<uint64_t>(st.st_size) <= maxBytes &&
-      !ShouldFailFileOp(FileOp::Read, utf8Path)) {
+      static_cast<uint64_t>(st.st_size) <= maxBytes && !ShouldFailFileOp(FileOp::Read, utf8Path)) {
     // The size is a hint only: the file may change while it is read, so the bound is
     // enforced on the bytes actually read.
     out.reserve(static_cast<size_t>(st.st_size));
@@ -212,6 +211,8 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   return true;
 }
 
-char NativeSeparator() { return '/'; }
+char NativeSeparator() {
+  return '/';
+}
 
 }  // namespace CorvaneSDK

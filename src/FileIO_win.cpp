@@ -29,7 +29,9 @@ bool ToWide(const std::string& utf8, std::wstring& out) {
   return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, &out[0], n) == n;
 }
 
-HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE AsHandle(intptr_t value) {
+  return reinterpret_cast<HANDLE>(value);
+}
 
 OVERLAPPED At(uint64_t offset) {
   OVERLAPPED ov = {};
@@ -197,8 +199,7 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   HANDLE h = ::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  bool ok =
-      !ShouldFailFileOp(FileOp::Write, temp) && WriteAllAt(h, 0, bytes.data(), bytes.size());
+  bool ok = !ShouldFailFileOp(FileOp::Write, temp) && WriteAllAt(h, 0, bytes.data(), bytes.size());
   ok = ok && !ShouldFailFileOp(FileOp::Flush, temp) && ::FlushFileBuffers(h) != 0;
   if (!::CloseHandle(h)) ok = false;
   ok = ok && !ShouldFailFileOp(FileOp::Rename, utf8Path) &&
@@ -211,6 +212,8 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   return true;
 }
 
-char NativeSeparator() { return '\\'; }
+char NativeSeparator() {
+  return '\\';
+}
 
 }  // namespace CorvaneSDK

@@ -1,9 +1,10 @@
-// QueueFile: ring reads and writes, expansion, add, remove and the header, byte for byte
-// lays them out byte for byte, plus the start-up validation and the I/O failure handling
-// that the format leaves open.
+// QueueFile: ring reads and writes, expansion, add, remove and the header, laid out byte
+// for byte as the format requires, plus the start-up validation and the I/O failure
+// handling that the format leaves open.
 #include "QueueFile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -13,7 +14,8 @@
 namespace CorvaneSDK {
 namespace {
 
-constexpr uint64_t kChunk = 4096;  // largest single copy or zeroing write
+constexpr uint64_t kChunk = 4096;           // largest single copy or zeroing write
+constexpr uint32_t kJoinLimit = 64 * 1024;  // largest element copied to join its prefix
 constexpr uint64_t kTooLarge = std::numeric_limits<uint64_t>::max();
 const unsigned char kZeros[kChunk] = {};
 
@@ -29,7 +31,9 @@ uint32_t GetBE32(const unsigned char* p) {
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
-bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool IsPowerOfTwo(uint64_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 bool SetWhy(std::string* why, std::string reason) {
   if (why != nullptr) *why = std::move(reason);
@@ -48,7 +52,9 @@ QueueFile::QueueFile(std::string path, uint32_t maxFileLength)
 
 QueueFile::~QueueFile() = default;
 
-bool QueueFile::IsOpen() const { return file_ != nullptr && file_->IsOpen(); }
+bool QueueFile::IsOpen() const {
+  return file_ != nullptr && file_->IsOpen();
+}
 
 bool QueueFile::Writable() const {
   return IsOpen() && !failed_ && !corrupt_ && fileLength_ >= kInitialLength;
@@ -291,8 +297,8 @@ bool QueueFile::ExpandIfNecessary(uint32_t dataLength) {
   if (newLength == 0) return true;
   if (newLength == kTooLarge) return false;
   const uint64_t oldLength = fileLength_;
-  CORVANE_LOG_DEBUG("Expand: previousLength=" << oldLength << ", elementLength="
-                                              << (uint64_t{dataLength} + 4)
+  CORVANE_LOG_DEBUG("Expand: previousLength=" << oldLength
+                                              << ", elementLength=" << (uint64_t{dataLength} + 4)
                                               << ", remainingBytes=" << RemainingBytes());
   // The file gets its full new size first, so that a finished expansion always leaves the
   // file exactly as long as its header says (a crash before the header write only leaves
@@ -335,12 +341,21 @@ bool QueueFile::Add(const char* data, uint32_t length) {
   const bool wasEmpty = count_ == 0;
   const uint32_t position =
       wasEmpty ? kHeaderLength : Wrap(uint64_t{last_.position} + 4 + last_.length);
-  unsigned char prefix[4];
-  PutBE32(prefix, length);
-  if (!RingWrite(position, prefix, sizeof(prefix)) ||
-      !RingWrite(uint64_t{position} + 4, data, length)) {
-    return Fail("element write");
+  // Prefix and data go out as one ring write (one positioned write, two when it wraps);
+  // elements above kJoinLimit are written in place rather than copied.
+  bool written;
+  if (length <= kJoinLimit) {
+    joined_.resize(4 + size_t{length});
+    PutBE32(reinterpret_cast<unsigned char*>(&joined_[0]), length);
+    std::memcpy(&joined_[4], data, length);
+    written = RingWrite(position, joined_.data(), joined_.size());
+  } else {
+    unsigned char prefix[4];
+    PutBE32(prefix, length);
+    written = RingWrite(position, prefix, sizeof(prefix)) &&
+              RingWrite(uint64_t{position} + 4, data, length);
   }
+  if (!written) return Fail("element write");
   if (!WriteHeader(fileLength_, count_ + 1, wasEmpty ? position : first_.position, position)) {
     return Fail("header write");
   }
@@ -438,23 +453,24 @@ bool QueueFile::ReadAll(std::vector<std::string>& out, std::string* why) {
   uint64_t budget = UsedBytes() - kHeaderLength;
   uint64_t position = first_.position;
   for (uint32_t i = 0; i < count_; ++i) {
-    const std::string at = "element " + std::to_string(i) + " at " + std::to_string(position);
+    // Built only for a report: the loop runs once per queued event at start-up.
+    auto at = [&] { return "element " + std::to_string(i) + " at " + std::to_string(position); };
     const bool isLast = i + 1 == count_;
     if (isLast != (position == last_.position)) {
-      return SetWhy(why, at + ": the chain disagrees with the last position " +
+      return SetWhy(why, at() + ": the chain disagrees with the last position " +
                              std::to_string(last_.position));
     }
     uint32_t len = 0;
-    if (!ReadLengthAt(position, &len)) return SetWhy(why, at + ": its length cannot be read");
-    if (len == 0) return SetWhy(why, at + ": length 0");
+    if (!ReadLengthAt(position, &len)) return SetWhy(why, at() + ": its length cannot be read");
+    if (len == 0) return SetWhy(why, at() + ": length 0");
     if (len > kMaxElementLength || 4 + uint64_t{len} > budget) {
-      return SetWhy(why, at + ": length " + std::to_string(len) + " beyond the used bytes");
+      return SetWhy(why, at() + ": length " + std::to_string(len) + " beyond the used bytes");
     }
     if (isLast && len != last_.length) {
-      return SetWhy(why, at + ": length disagrees with the last element");
+      return SetWhy(why, at() + ": length disagrees with the last element");
     }
     std::string data(len, '\0');
-    if (!RingRead(position + 4, &data[0], len)) return SetWhy(why, at + ": short read");
+    if (!RingRead(position + 4, &data[0], len)) return SetWhy(why, at() + ": short read");
     out.push_back(std::move(data));
     budget -= 4 + uint64_t{len};
     position = Wrap(position + 4 + len);

@@ -142,6 +142,7 @@ class QueueFile {
   bool firstReadable_ = true;  // the first element's length could be read at Init
   bool lastReadable_ = true;
   std::unique_ptr<char[]> scratch_;  // 4096 bytes, for the expansion copy
+  std::string joined_;               // prefix + data of one element up to 64 KiB, reused
 };
 
 }  // namespace CorvaneSDK

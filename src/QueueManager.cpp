@@ -104,7 +104,8 @@ bool QueueManager::AddEvent(Event* event) {
   std::lock_guard<std::mutex> lock(queueMutex_);
   if (file_) {
     const uint32_t length = static_cast<uint32_t>(text.size());
-    while (!file_->CanAdd(length) && batchSize_ == 0 && !queue_.empty()) {
+    while (file_ && file_->Writable() && !file_->CanAdd(length) && batchSize_ == 0 &&
+           !queue_.empty()) {
       CORVANE_LOG_WARNING("Queue file full, dropping the oldest event");
       RemoveOldestLocked(1);
     }

@@ -56,7 +56,9 @@ RemoteConfigSender::RemoteConfigSender(const PropertiesGetter& properties,
 
 RemoteConfigSender::~RemoteConfigSender() = default;
 
-void RemoteConfigSender::Cancel() { cancel_.Set(); }
+void RemoteConfigSender::Cancel() {
+  cancel_.Set();
+}
 
 void RemoteConfigSender::SetStop(int value) {
   if (value != 0) {
@@ -120,8 +122,8 @@ bool RemoteConfigSender::FetchRemoteConfigInfo(const std::string& url, std::stri
   const int buildNumber = ParseBuildNumber(buildText, &valid);
   if (!valid) CORVANE_LOG_ERROR("Invalid build number: " << buildText);
   const std::string bundleId = properties_.GetBundleId();
-  body_ = BuildRequestBody(bundleId, buildNumber, properties_.GetPlatform(),
-                           properties_.GetUserId());
+  body_ =
+      BuildRequestBody(bundleId, buildNumber, properties_.GetPlatform(), properties_.GetUserId());
 
   CURL* h = handle_.get();
   if (!IsHttpUrl(url)) {

@@ -103,7 +103,8 @@ int TraceToLog(CURL*, curl_infotype type, char* data, size_t size, void*) {
       if (end == std::string::npos) end = masked.size();
       size_t last = end;
       if (last > begin && masked[last - 1] == '\r') --last;
-      if (last > begin) CORVANE_LOG_VERBOSE("curl " << prefix << masked.substr(begin, last - begin));
+      if (last > begin)
+        CORVANE_LOG_VERBOSE("curl " << prefix << masked.substr(begin, last - begin));
       begin = end + 1;
     }
   } catch (...) {
@@ -175,8 +176,8 @@ CurlHandle::CurlHandle() {
 #else
   SetLong(handle_, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS),
           "CURLOPT_PROTOCOLS");
-  SetLong(handle_, CURLOPT_REDIR_PROTOCOLS,
-          static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS), "CURLOPT_REDIR_PROTOCOLS");
+  SetLong(handle_, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS),
+          "CURLOPT_REDIR_PROTOCOLS");
 #endif
   // libcurl's default writes the body to standard output; never let that happen.
   curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &DiscardBody);
@@ -247,7 +248,9 @@ bool IsHttpUrl(const std::string& url) {
   return ok;
 }
 
-size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+size_t DiscardBody(char*, size_t size, size_t count, void*) {
+  return size * count;
+}
 
 int AbortWhenInterrupted(void* interrupt, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   const auto* stop = static_cast<const Interrupt*>(interrupt);

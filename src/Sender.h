@@ -18,11 +18,12 @@ constexpr size_t kMaxResponseBytes = 10 * 1024 * 1024;
 // Whole-request timeout of every transfer.
 constexpr long kTransferTimeoutMs = 5000;
 
-// Base of the HTTP senders. Only the event sender gives SetStop a meaning by default.
+// Base of the HTTP senders. SetStop does nothing here; the senders that wait between
+// attempts override it. Thread contract: that of the derived class.
 class Sender {
  public:
   virtual ~Sender();
-  virtual void SetStop(int value) {}
+  virtual void SetStop(int /*value*/) {}
 };
 
 // Calls curl_global_init exactly once per process, from whichever thread gets here first.
@@ -33,9 +34,9 @@ bool EnsureCurlGlobalInit();
 // Transport options from the configuration record. Copied by value: the record may be gone
 // by the time a request runs.
 struct TransportSettings {
-  std::string proxy;    // CURLOPT_PROXY when non-empty
-  std::string proxyCa;  // CURLOPT_PROXY_CAINFO, and proxy peer verification on
-  std::string ca;       // CURLOPT_CAINFO, and peer verification on
+  std::string proxy;      // CURLOPT_PROXY when non-empty
+  std::string proxyCa;    // CURLOPT_PROXY_CAINFO, and proxy peer verification on
+  std::string ca;         // CURLOPT_CAINFO, and peer verification on
   bool sslVerify = true;  // false turns peer verification off, winning over `ca`
 };
 

@@ -19,8 +19,13 @@ std::string FromHex(const std::string& hex) {
 
 TEST(Crypto, Base64Rfc4648Vectors) {
   const std::pair<const char*, const char*> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& v : vectors) {
     EXPECT_EQ(Base64Encode(v.first), v.second) << v.first;
@@ -86,8 +91,7 @@ TEST(Crypto, Base64DecodeRefusesMalformedText) {
 }
 
 TEST(Crypto, Sha256Fips180Vectors) {
-  EXPECT_EQ(ToHex(Sha256("")),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(ToHex(Sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(ToHex(Sha256("abc")),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(ToHex(Sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),

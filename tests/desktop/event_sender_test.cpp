@@ -1,6 +1,9 @@
 // EventSender against a real local HTTP(S) server: outcomes per status code, the back-off
 // sequence and its cap, the stop flag and interruptible waits, headers, body, timeouts,
 // transport settings and the masking of secrets in verbose output.
+// Needs libcurl: left out of builds without the HTTP senders.
+#ifdef CORVANE_WITH_CURL
+
 #include "EventSender.h"
 
 #include <gtest/gtest.h>
@@ -202,8 +205,8 @@ TEST_F(EventSenderTest, BackOffIsComputedIn64BitsAndCapped) {
   auto sender = MakeSender(8, 500);
   sender->SendEvents(kBatch);
   EXPECT_EQ(sender->Attempts(), 9);
-  EXPECT_EQ(clock.Sleeps(), (std::vector<int64_t>{500, 1500, 4500, 13500, 40500, 121500, 300000,
-                                                  300000}));
+  EXPECT_EQ(clock.Sleeps(),
+            (std::vector<int64_t>{500, 1500, 4500, 13500, 40500, 121500, 300000, 300000}));
 }
 
 TEST_F(EventSenderTest, StopSetBeforeTheRetryDecisionPreventsFurtherAttempts) {
@@ -363,7 +366,8 @@ TEST_F(EventSenderTest, InvalidEndpointFailsWithoutCrashing) {
 
 TEST_F(EventSenderTest, HugeResponseBodyIsDiscarded) {
   ScopedFakeClock clock;
-  server_.SetDefault(kPath, ScriptedResponse{200, std::string(12 * 1024 * 1024, 'z'), "text/plain"});
+  server_.SetDefault(kPath,
+                     ScriptedResponse{200, std::string(12 * 1024 * 1024, 'z'), "text/plain"});
   auto sender = MakeSender();
   sender->SendEvents(kBatch);
   EXPECT_EQ(sender->Status(), kSenderSucceeded);
@@ -430,8 +434,8 @@ class EventSenderTlsTest : public ::testing::Test {
     key_ = dir_.File("key.pem");
     const std::string command =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
-        " -addext subjectAltName=IP:127.0.0.1 -keyout '" + key_ + "' -out '" + cert_ +
-        "' >/dev/null 2>&1";
+        " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        key_ + "' -out '" + cert_ + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl command not available";
     server_ = std::make_unique<TlsServer>(cert_, key_);
     ASSERT_TRUE(server_->Start());
@@ -467,9 +471,10 @@ TEST_F(EventSenderTlsTest, VerificationOffWinsOverAMismatchedCaFile) {
   ScopedFakeClock clock;
   // A CA file that does not sign the server's certificate: verification would fail.
   CorvaneSDK::Test::TempDir other;
-  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=other"
-                              " -keyout '" + other.File("k.pem") + "' -out '" +
-                              other.File("c.pem") + "' >/dev/null 2>&1";
+  const std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=other"
+      " -keyout '" +
+      other.File("k.pem") + "' -out '" + other.File("c.pem") + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   TransportSettings settings;
   settings.ca = other.File("c.pem");
@@ -480,3 +485,5 @@ TEST_F(EventSenderTlsTest, VerificationOffWinsOverAMismatchedCaFile) {
 
 }  // namespace
 }  // namespace CorvaneSDK
+
+#endif  // CORVANE_WITH_CURL

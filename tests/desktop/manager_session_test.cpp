@@ -80,12 +80,14 @@ TEST_F(ManagerSession, OfflineAndBackgroundSwitchesPauseSendingWithoutDroppingEv
   CorvaneSDKManager_OnResume(m);
   ASSERT_TRUE(WaitForCount("background", 1));
   CorvaneSDKManager_SetOffline(m, 1);
+  Settle();  // switches reach the sending thread through the command worker
   CorvaneSDKManager_Log(m, "offline");
   Settle();
   EXPECT_TRUE(Named("offline").empty());
   CorvaneSDKManager_SetOffline(m, 0);
   ASSERT_TRUE(WaitForCount("offline", 1));
   CorvaneSDKManager_OnPause(m);
+  Settle();
   CorvaneSDKManager_Log(m, "paused");
   Settle();
   EXPECT_TRUE(Named("paused").empty());

@@ -239,7 +239,9 @@ TEST_F(ManagerTest, CoppaEventSentOnceAndStored) {
   Init(data);
   ASSERT_TRUE(WaitForEvent("qvsdk_third_party_sharing"));
   for (const auto& e : Received()) {
-    if (e["eventName"] == "qvsdk_third_party_sharing") EXPECT_EQ(e["value"]["enable"], false);
+    if (e["eventName"] == "qvsdk_third_party_sharing") {
+      EXPECT_EQ(e["value"]["enable"], false);
+    }
   }
   CorvaneSDKManager_Destroy();
   server_.ClearRequests();

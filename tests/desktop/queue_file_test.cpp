@@ -69,7 +69,9 @@ struct Image {
   }
 };
 
-std::string FreshImage() { return Image(4096).bytes; }
+std::string FreshImage() {
+  return Image(4096).bytes;
+}
 
 // Compares two images and names the first differing offset instead of dumping megabytes.
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
@@ -80,8 +82,8 @@ std::string FreshImage() { return Image(4096).bytes; }
     return k < s.size() ? std::to_string(static_cast<unsigned char>(s[k])) : std::string("end");
   };
   return ::testing::AssertionFailure()
-         << "sizes " << actual.size() << " and " << expected.size() << "; first difference at "
-         << i << ": " << at(actual, i) << " instead of " << at(expected, i);
+         << "sizes " << actual.size() << " and " << expected.size() << "; first difference at " << i
+         << ": " << at(actual, i) << " instead of " << at(expected, i);
 }
 
 class InjectorScope {
@@ -189,7 +191,8 @@ TEST_F(QueueFileFormat, FiveThousandBytesExpandAFreshFileTo8192) {
   ASSERT_TRUE(q.Init());
   const std::string big = Data(5000, 3);
   ASSERT_TRUE(AddText(q, big));
-  EXPECT_TRUE(logs.Contains("Expand: previousLength=4096, elementLength=5004, remainingBytes=4080"));
+  EXPECT_TRUE(
+      logs.Contains("Expand: previousLength=4096, elementLength=5004, remainingBytes=4080"));
   EXPECT_EQ(logs.CountContaining("Expand: "), 1);
   EXPECT_EQ(q.FileLength(), 8192u);
   Image expected(8192);
@@ -284,7 +287,8 @@ TEST_F(QueueFileFormat, ExpansionOfAWrappedRing) {
   EXPECT_EQ(q.Last().position, 348u);
   EXPECT_EQ(q.RemainingBytes(), 2568u);
   ASSERT_TRUE(AddText(q, d));
-  EXPECT_TRUE(logs.Contains("Expand: previousLength=4096, elementLength=3004, remainingBytes=2568"));
+  EXPECT_TRUE(
+      logs.Contains("Expand: previousLength=4096, elementLength=3004, remainingBytes=2568"));
   EXPECT_EQ(q.FileLength(), 8192u);
   // e moved from 348 by 4096 - 16 to 4428; d follows it.
   EXPECT_EQ(q.Last().position, 4428u + 104u);
@@ -869,9 +873,8 @@ TEST_F(QueueFileFaults, EveryWriteOfAnAddAndAnExpansion) {
     int writes = 0;
     bool ok;
     {
-      InjectorScope scope([&](FileOp op, const std::string&) {
-        return op == FileOp::Write && ++writes == k;
-      });
+      InjectorScope scope(
+          [&](FileOp op, const std::string&) { return op == FileOp::Write && ++writes == k; });
       ok = AddText(q, d);
     }
     if (ok) {
@@ -919,9 +922,8 @@ TEST_F(QueueFileFaults, EveryWriteOfARemoval) {
     int writes = 0;
     bool ok;
     {
-      InjectorScope scope([&](FileOp op, const std::string&) {
-        return op == FileOp::Write && ++writes == k;
-      });
+      InjectorScope scope(
+          [&](FileOp op, const std::string&) { return op == FileOp::Write && ++writes == k; });
       ok = q.Remove(2);  // header, then zeroing across the end
     }
     if (ok) {
@@ -993,7 +995,7 @@ TEST_F(QueueFileLimits, TheFileNeverGrowsPastItsMaximum) {
   const std::string before = Bytes();
   EXPECT_FALSE(AddText(q, kb));
   EXPECT_TRUE(SameBytes(Bytes(), before));  // nothing written
-  EXPECT_TRUE(q.Writable());   // not a failure: trim and retry
+  EXPECT_TRUE(q.Writable());                // not a failure: trim and retry
   EXPECT_TRUE(q.CanAdd(static_cast<uint32_t>(q.RemainingBytes() - 4)));
   EXPECT_FALSE(q.CanAdd(static_cast<uint32_t>(q.RemainingBytes() - 3)));
   ASSERT_TRUE(q.Remove(1));

@@ -1,0 +1,237 @@
+// End-to-end host-side figures of the SDK: the cost of a typed log call on a started
+// manager (persistence on, uploader running against a local server) against the baseline
+// "build the same event JSON, serialise it and append it to a file", Initialize return
+// time with an empty and a full queue, and the time to drain 5000 queued events.
+// Usage: bench_manager [--quick] [--json FILE]
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CorvaneSDK.h"
+#include "Json.h"
+#include "Random.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using CorvaneSDK::Json;
+
+namespace {
+std::atomic<int> g_ready{0};
+std::atomic<long> g_received{0};
+void OnReady(int) { g_ready = 1; }
+
+struct Stats {
+  double medianUs = 0, p99Us = 0, callsPerSecond = 0;
+};
+
+Stats Summarise(std::vector<double>& us, double wallSeconds) {
+  Stats s;
+  if (us.empty()) return s;
+  std::sort(us.begin(), us.end());
+  s.medianUs = us[us.size() / 2];
+  s.p99Us = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+  s.callsPerSecond = us.size() / wallSeconds;
+  return s;
+}
+
+InitializationData* Data(const std::string& base, const std::string& save, int interval) {
+  InitializationData* d = InitializationData_Create("bench-app", "bench-secret");
+  InitializationData_SetHost(d, (base + "/v4/event").c_str());
+  InitializationData_SetConfigUrl(d, (base + "/v1/public/config").c_str());
+  InitializationData_SetSavePath(d, save.c_str());
+  if (interval > 0) InitializationData_SetQueueCheckInterval(d, interval);
+  return d;
+}
+
+void WaitReady() {
+  for (int i = 0; i < 20000 && g_ready == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+Stats MeasureSdk(int threads, int callsPerThread) {
+  CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
+  std::vector<std::vector<double>> samples(threads);
+  auto start = Clock::now();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      samples[t].reserve(callsPerThread);
+      for (int i = 0; i < callsPerThread; ++i) {
+        auto a = Clock::now();
+        CorvaneSDKManager_LogLevelStart(m, i, "bench-level");
+        samples[t].push_back(std::chrono::duration<double, std::micro>(Clock::now() - a).count());
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  std::vector<double> all;
+  for (auto& s : samples) all.insert(all.end(), s.begin(), s.end());
+  return Summarise(all, wall);
+}
+
+Stats MeasureBaseline(const std::string& path, int calls) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  std::vector<double> us;
+  us.reserve(calls);
+  auto start = Clock::now();
+  for (int i = 0; i < calls; ++i) {
+    auto a = Clock::now();
+    Json e = Json::object();
+    e["eId"] = CorvaneSDK::NewUuid();
+    e["eventName"] = "qvsdk_level_attempt";
+    e["value"] = Json::object({{"label", "bench-level"}, {"level", i}});
+    e["id"] = "6a1f0c52-5b0e-4f35-a3f2-8f1e54f0a001";
+    e["timeInMs"] = static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count());
+    e["cfgId"] = "default";
+    e["customUid"] = "";
+    const std::string text = CorvaneSDK::DumpJson(e);
+    const uint32_t len = static_cast<uint32_t>(text.size());
+    std::fwrite(&len, 4, 1, f);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fflush(f);
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - a).count());
+  }
+  double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  std::fclose(f);
+  return Summarise(us, wall);
+}
+
+double InitializeMs(const std::string& base, const std::string& save, double* readyMs) {
+  g_ready = 0;
+  InitializationData* d = Data(base, save, 0);
+  auto a = Clock::now();
+  CorvaneSDKManager_Initialize2(d, OnReady);
+  double ms = std::chrono::duration<double, std::milli>(Clock::now() - a).count();
+  InitializationData_Destroy(d);
+  WaitReady();
+  *readyMs = std::chrono::duration<double, std::milli>(Clock::now() - a).count();
+  return ms;
+}
+
+// Fills the queue with `n` events while offline, then destroys the manager (events stay on disk).
+void Prefill(const std::string& base, const std::string& save, int n) {
+  g_ready = 0;
+  InitializationData* d = Data(base, save, 0);
+  InitializationData_SetOffline(d, 1);
+  CorvaneSDKManager_Initialize2(d, OnReady);
+  InitializationData_Destroy(d);
+  WaitReady();
+  CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
+  for (int i = 0; i < n; ++i) CorvaneSDKManager_LogLevelStart(m, i, "prefill");
+  CorvaneSDKManager_Destroy();
+}
+
+double DrainSeconds(const std::string& base, const std::string& save, int interval, long events) {
+  g_ready = 0;
+  g_received = 0;
+  InitializationData* d = Data(base, save, interval);
+  auto a = Clock::now();
+  CorvaneSDKManager_Initialize2(d, OnReady);
+  InitializationData_Destroy(d);
+  while (g_received < events &&
+         std::chrono::duration<double>(Clock::now() - a).count() < 300) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  double s = std::chrono::duration<double>(Clock::now() - a).count();
+  CorvaneSDKManager_Destroy();
+  return s;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = false;
+  std::string jsonPath;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--quick") quick = true;
+    if (arg == "--json" && i + 1 < argc) jsonPath = argv[++i];
+  }
+  httplib::Server server;
+  server.Put("/v4/event", [](const httplib::Request& req, httplib::Response& res) {
+    Json body = Json::parse(req.body, nullptr, false);
+    if (!body.is_discarded() && body.contains("subMessages")) {
+      long n = 0;
+      for (const auto& e : body["subMessages"]) {
+        if (e.value("eventName", "") == "qvsdk_level_attempt") ++n;
+      }
+      g_received += n;
+    }
+    res.status = 204;
+  });
+  server.Get("/v1/public/config", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{}", "application/json");
+  });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  std::thread serverThread([&] { server.listen_after_bind(); });
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  const fs::path root = fs::temp_directory_path() / ("corvane-bench-" + std::to_string(port));
+  fs::create_directories(root);
+  const int calls = quick ? 2000 : 20000;
+
+  // Host call cost on a started manager.
+  g_ready = 0;
+  InitializationData* d = Data(base, (root / "calls").string(), 0);
+  CorvaneSDKManager_Initialize2(d, OnReady);
+  InitializationData_Destroy(d);
+  WaitReady();
+  Stats one = MeasureSdk(1, calls);
+  Stats four = MeasureSdk(4, calls / 4);
+  CorvaneSDKManager_Destroy();
+  Stats base1 = MeasureBaseline((root / "baseline.bin").string(), calls);
+
+  // Initialize with an empty queue and with 5000 queued events.
+  double ready0 = 0, ready5000 = 0;
+  double init0 = InitializeMs(base, (root / "init0").string(), &ready0);
+  CorvaneSDKManager_Destroy();
+  Prefill(base, (root / "init5000").string(), 5000);
+  double init5000 = InitializeMs(base, (root / "init5000").string(), &ready5000);
+  CorvaneSDKManager_Destroy();
+
+  // Drain 5000 queued events at defaults and with a 1 ms check interval.
+  const long drainEvents = quick ? 500 : 5000;
+  Prefill(base, (root / "drain-default").string(), static_cast<int>(drainEvents));
+  double drainDefault = DrainSeconds(base, (root / "drain-default").string(), 0, drainEvents);
+  Prefill(base, (root / "drain-fast").string(), static_cast<int>(drainEvents));
+  double drainFast = DrainSeconds(base, (root / "drain-fast").string(), 1, drainEvents);
+  // Design limit at defaults: one batch of 50 per 500 ms cycle.
+  double designSeconds = drainEvents / 50.0 * 0.5;
+
+  server.stop();
+  serverThread.join();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+
+  std::printf("%-44s %12s %12s %14s\n", "measure", "median us", "p99 us", "calls/s");
+  std::printf("%-44s %12.2f %12.2f %14.0f\n", "LogLevelStart, 1 thread", one.medianUs, one.p99Us, one.callsPerSecond);
+  std::printf("%-44s %12.2f %12.2f %14.0f\n", "LogLevelStart, 4 threads", four.medianUs, four.p99Us, four.callsPerSecond);
+  std::printf("%-44s %12.2f %12.2f %14.0f\n", "baseline: build + serialise + append", base1.medianUs, base1.p99Us, base1.callsPerSecond);
+  std::printf("ratio of medians (SDK / baseline): %.2f\n", one.medianUs / base1.medianUs);
+  std::printf("Initialize return: %.3f ms (empty queue), %.3f ms (5000 queued)\n", init0, init5000);
+  std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0, ready5000);
+  std::printf("drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms interval\n",
+              drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);
+  if (!jsonPath.empty()) {
+    Json out = {{"host_call_median_us", one.medianUs}, {"host_call_p99_us", one.p99Us},
+                {"calls_per_second_1_thread", one.callsPerSecond},
+                {"calls_per_second_4_threads", four.callsPerSecond},
+                {"baseline_median_us", base1.medianUs}, {"baseline_p99_us", base1.p99Us},
+                {"ratio_to_baseline", one.medianUs / base1.medianUs},
+                {"initialize_ms_empty", init0}, {"initialize_ms_5000", init5000},
+                {"ready_ms_empty", ready0}, {"ready_ms_5000", ready5000},
+                {"drain_events", drainEvents}, {"drain_seconds_default", drainDefault},
+                {"drain_seconds_1ms", drainFast}, {"drain_design_seconds", designSeconds}};
+    std::ofstream(jsonPath) << out.dump(2) << "\n";
+  }
+  return 0;
+}
