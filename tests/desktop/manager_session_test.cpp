@@ -181,3 +181,37 @@ TEST_F(ManagerSession, CachedEventsWaitForTheFirstStart) {
   ASSERT_TRUE(WaitForCount("cached-late", 1));
   ASSERT_TRUE(WaitForCount("cached-early", 1));
 }
+
+namespace {
+std::atomic<int> g_selfRemoving{0};
+std::atomic<int> g_addedLater{0};
+void AddedLater(int) { ++g_addedLater; }
+void RemovesItself(int id) {
+  ++g_selfRemoving;
+  CorvaneSDKManager_RemoveStartCallback(id);
+  CorvaneSDKManager_AddStartCallback(AddedLater, 50);
+}
+}  // namespace
+
+TEST_F(ManagerSession, CallbacksMayRemoveThemselvesAndAddOthers) {
+  ScopedFakeClock clock;
+  g_selfRemoving = 0;
+  g_addedLater = 0;
+  CorvaneSDKManager_AddStartCallback(RemovesItself, 10);
+  CorvaneSDKManagerRef m = Init();
+  EXPECT_EQ(g_selfRemoving, 1);
+  EXPECT_EQ(g_addedLater, 0);  // added during the walk: runs from the next Start on
+  CorvaneSDKManager_Stop(m);
+  CorvaneSDKManager_Start(m);
+  EXPECT_EQ(g_selfRemoving, 1);
+  EXPECT_EQ(g_addedLater, 1);
+}
+
+TEST_F(ManagerSession, AWallClockSetBackDoesNotStallUploads) {
+  ScopedFakeClock clock;
+  CorvaneSDKManagerRef m = Init();
+  ASSERT_TRUE(WaitForCount("qvsdk_first_open", 1));
+  clock->SetWall(clock->WallMs() - 24LL * 3600 * 1000);  // the user turns the clock back a day
+  CorvaneSDKManager_Log(m, "after-clock-change");
+  ASSERT_TRUE(WaitForCount("after-clock-change", 1));
+}

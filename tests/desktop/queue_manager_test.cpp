@@ -396,3 +396,19 @@ TEST_F(QueueManagerTest, FailedWritesSwitchToMemoryOnly) {
   EXPECT_EQ(q->Count(), 2u);
   EXPECT_TRUE(capture.Contains("continuing in memory only"));
 }
+
+TEST_F(QueueManagerTest, PauseDuringAnUploadSettlesItSoNothingIsSentTwice) {
+  ScopedFakeClock clock;
+  server_.SetDefault("/v4/event", ScriptedResponse{204, "", "text/plain", 200});
+  auto q = Make();
+  q->Initialize();
+  q->AddEvent(Named("in-flight"));
+  q->Resume();
+  ASSERT_TRUE(server_.WaitForCount("/v4/event", 1));
+  q->Pause();  // arrives while the server is still answering
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  server_.SetDefault("/v4/event", ScriptedResponse{204});
+  q->Resume();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(server_.Count("/v4/event"), 1u);
+}

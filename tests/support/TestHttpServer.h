@@ -31,10 +31,13 @@ struct RecordedRequest {
 };
 
 struct ScriptedResponse {
-  int status = 204;
+  ScriptedResponse(int code = 204, std::string text = std::string(),
+                   std::string type = "application/json", int delay = 0)
+      : status(code), body(std::move(text)), contentType(std::move(type)), delayMs(delay) {}
+  int status;
   std::string body;
-  std::string contentType = "application/json";
-  int delayMs = 0;  // real delay before answering
+  std::string contentType;
+  int delayMs;  // real delay before answering
 };
 
 class TestHttpServer {
