@@ -447,6 +447,12 @@ void CorvaneSDKManager_LogEventCache(CorvaneSDKEvent event) {
       return;
     }
     std::lock_guard<std::mutex> cache(G().cacheMutex);
+    // Bounded like the queue, so a host that never starts the SDK cannot grow it forever.
+    if (G().cachedEvents.size() >= CorvaneSDK::QueueManager::kMaxQueuedEvents) {
+      CORVANE_LOG(CorvaneSDK::kLogWarning, "Event cache full, dropping the oldest cached event");
+      Event::Release(G().cachedEvents.front());
+      G().cachedEvents.erase(G().cachedEvents.begin());
+    }
     G().cachedEvents.push_back(Ev(event));
   });
 }

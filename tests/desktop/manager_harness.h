@@ -89,6 +89,18 @@ class ManagerHarness : public ::testing::Test {
     return false;
   }
 
+  // For a manual fake clock: keeps moving time while waiting, so a sleep that began after the
+  // test's last Advance still ends.
+  template <typename C>
+  bool WaitForCountAdvancing(C& clock, const std::string& name, size_t count) {
+    for (int i = 0; i < 5000; ++i) {
+      if (Named(name).size() >= count) return true;
+      clock->Advance(10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+
   static std::string Take(char* text) {
     std::string out = text != nullptr ? text : "";
     std::free(text);

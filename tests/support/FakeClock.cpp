@@ -2,13 +2,44 @@
 #include "FakeClock.h"
 
 #include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
 #include <thread>
 
 namespace CorvaneSDK {
 namespace Test {
 
+void FakeClock::Retire() {
+  retired_ = true;
+  while (sleepers_.load() > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+ScopedFakeClock::ScopedFakeClock(bool autoAdvance) : clock_(new FakeClock(autoAdvance)) {
+  SetClock(clock_);
+}
+
+ScopedFakeClock::~ScopedFakeClock() {
+  SetClock(nullptr);
+  clock_->Retire();
+  static std::mutex mutex;
+  static std::vector<std::unique_ptr<FakeClock>>* retired = new std::vector<std::unique_ptr<FakeClock>>();
+  std::lock_guard<std::mutex> lock(mutex);
+  retired->emplace_back(clock_);
+}
+
+namespace {
+struct Counted {
+  std::atomic<int>& n;
+  explicit Counted(std::atomic<int>& c) : n(c) { ++n; }
+  ~Counted() { --n; }
+};
+}  // namespace
+
 bool FakeClock::Sleep(int64_t ms, Interrupt* interrupt) {
+  Counted counted(sleepers_);
   ++sleepCalls_;
+  if (retired_) return true;
   if (interrupt != nullptr && interrupt->IsSet()) return false;
   if (ms <= 0) return true;
   if (auto_.load()) {
@@ -19,7 +50,7 @@ bool FakeClock::Sleep(int64_t ms, Interrupt* interrupt) {
     return !(interrupt != nullptr && interrupt->IsSet());
   }
   const int64_t target = mono_.load() + ms;
-  while (mono_.load() < target) {
+  while (mono_.load() < target && !retired_) {
     if (interrupt != nullptr) {
       if (interrupt->WaitFor(1)) return false;
     } else {

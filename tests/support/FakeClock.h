@@ -16,6 +16,8 @@ class FakeClock : public Clock {
   // real pause; otherwise a sleep waits (polling) until Advance has moved the clock far enough.
   explicit FakeClock(bool autoAdvance = true, int64_t startWallMs = 1765000000000LL)
       : auto_(autoAdvance), wall_(startWallMs), mono_(1000000) {}
+  // Ends every current and later sleep at once (the clock is being retired).
+  void Retire();
 
   int64_t WallMs() override { return wall_.load(); }
   int64_t MonotonicMs() override { return mono_.load(); }
@@ -38,18 +40,22 @@ class FakeClock : public Clock {
   std::atomic<int64_t> mono_;
   std::atomic<int64_t> slept_{0};
   std::atomic<int> sleepCalls_{0};
+  std::atomic<int> sleepers_{0};
+  std::atomic<bool> retired_{false};
 };
 
-// Installs a fake clock for the lifetime of the object.
+// Installs a fake clock for the lifetime of the object. SDK threads of a test may outlive the
+// scope by a moment (the manager is destroyed in TearDown), so the clock is retired rather
+// than freed: its sleepers are released and it stays valid until the process ends.
 class ScopedFakeClock {
  public:
-  explicit ScopedFakeClock(bool autoAdvance = true) : clock_(autoAdvance) { SetClock(&clock_); }
-  ~ScopedFakeClock() { SetClock(nullptr); }
-  FakeClock& operator*() { return clock_; }
-  FakeClock* operator->() { return &clock_; }
+  explicit ScopedFakeClock(bool autoAdvance = true);
+  ~ScopedFakeClock();
+  FakeClock& operator*() { return *clock_; }
+  FakeClock* operator->() { return clock_; }
 
  private:
-  FakeClock clock_;
+  FakeClock* clock_;
 };
 
 }  // namespace Test
