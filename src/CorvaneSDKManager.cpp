@@ -258,12 +258,20 @@ void CorvaneSDKManager::RunInitializationActions(const std::shared_ptr<CorvaneSD
 
 void CorvaneSDKManager::Finish() {
   std::vector<CorvaneSDKModule*> modules;
+  std::string url, token;
+  int64_t urlTime = 0;
   {
     std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
     if (abandoned_) return;
     initializing_ = false;
     initialized_ = true;
     modules = modules_;
+    // Taken in the same locked section that sets initialized: from here on OpenURL and
+    // SetPushToken report by themselves (the completion callback may call them).
+    std::lock_guard<std::mutex> state(stateMutex_);
+    url = deepLinkUrl_;
+    urlTime = deepLinkTimeMs_;
+    token = pushToken_;
   }
   for (CorvaneSDKModule* module : modules) {
     if (abandoned_) return;
@@ -280,18 +288,12 @@ void CorvaneSDKManager::Finish() {
     CallbackScope scope;
     completion(completionValue_);
   }
-  std::string url, token;
   CallbackMaps callbacks;
   {
     std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
     if (abandoned_) return;
-    {
-      std::lock_guard<std::mutex> state(stateMutex_);
-      url = deepLinkUrl_;
-      token = pushToken_;
-    }
-    if (!url.empty()) SendDeepLinkEvent(false);
-    if (!token.empty()) SendPushTokenEvent(false);
+    if (!url.empty()) SendDeepLinkEvent(false, url, urlTime);
+    if (!token.empty()) SendPushTokenEvent(false, token);
     callbacks = CallbacksSnapshot();
   }
   // Callbacks of the finish step run on this thread without the interface lock.

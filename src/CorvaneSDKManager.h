@@ -57,7 +57,7 @@ enum class ThirdPartyId {
   kTikTok, kSnap, kCount
 };
 
-class CorvaneSDKManager : public QueueManagerMonitor, public PropertiesGetter {
+class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGetter {
  public:
   static constexpr int64_t kSessionTimeoutMs = 30000;
   static constexpr int64_t kOpenEventHoldMs = 5000;
@@ -194,8 +194,8 @@ class CorvaneSDKManager : public QueueManagerMonitor, public PropertiesGetter {
   void SendPendingOpenEvent();
   Event* BuildOpenEvent(bool firstOpen);
   bool RecomputeSendingEnabled();  // true when it changed
-  void SendDeepLinkEvent(bool runCallbacks);
-  void SendPushTokenEvent(bool runCallbacks);
+  void SendDeepLinkEvent(bool runCallbacks, const std::string& url, int64_t timeMs);
+  void SendPushTokenEvent(bool runCallbacks, const std::string& token);
   void RunLifecycleCallbacks(const std::map<int, LifecycleCallback>& callbacks);
   void RunTextCallbacks(const std::map<int, TextCallback>& callbacks, const std::string& text);
   void DrainCachedEvents();

@@ -1,13 +1,14 @@
 // Manager: device context, persistent properties, SDK configuration, modules, identity,
-// deep links, push token, privacy state and the remote config fetch.
+// deep links, push token, privacy state and the remote config fetch. Reading the server
+// documents is ConfigDocuments' job; this file keeps the manager's state in step with them.
 #include <algorithm>
-#include <fstream>
+#include <map>
 
+#include "ConfigDocuments.h"
 #include "ConfigSender.h"
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKModule.h"
 #include "Event.h"
-#include "FileIO.h"
 #include "Interface.h"
 #include "Logger.h"
 #include "ModuleRegistry.h"
@@ -89,8 +90,11 @@ void CorvaneSDKManager::LoadProperties() {
     properties_->Save();
   }
   userId_ = userId;
+  // A configuration stored for another app (the host changed its app id but kept the save
+  // folder) is neither applied nor named by its hash.
   Json config = properties_->GetJson("sdkConfig");
-  if (config.is_object()) {
+  if (config.is_object() &&
+      SdkConfigIsForApp(config, appId_, appSecret_, "Stored SDK configuration")) {
     sdkConfig_ = config;
     sdkConfigHash_ = JsonString(config, "hash");
   }
@@ -132,8 +136,11 @@ void CorvaneSDKManager::RegisterUriSchemes(const std::vector<std::string>& schem
   if (schemes.empty()) return;
   const std::string exe = Utils::GetExecutablePath();
   CorvaneSDK::RegisterUriSchemes(schemes, exe, steamBuild_ ? steamAppId_ : 0);
-  properties_->SetBool("registerUriFlag", true);
-  properties_->Save();
+  // Set even when a write failed: registration is attempted once per properties file.
+  if (properties_) {
+    properties_->SetBool("registerUriFlag", true);
+    properties_->Save();
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -159,34 +166,21 @@ std::string CorvaneSDKManager::FetchSdkConfig() {
   return body;
 }
 
+// Interface lock held (post-configuration step).
 void CorvaneSDKManager::ApplySdkConfigResponse(const std::string& response) {
-  Json parsed;
-  if (!response.empty() && ParseJson(response, parsed) && parsed.is_object()) {
-    auto it = parsed.find("sdk_config");
-    if (it != parsed.end()) {
-      const Json& config = *it;
-      const bool matches = config.is_object() && JsonString(config, "appId", "\x01") == appId_ &&
-                           JsonString(config, "appSecret", "\x01") == appSecret_;
-      if (!matches) {
-        CORVANE_LOG_WARNING("Ignoring an SDK configuration that is not for this app");
-      } else {
-        Json accepted = config;
-        const std::string hash = JsonString(parsed, "sdk_config_hash");
-        if (!hash.empty()) accepted["hash"] = hash;
-        {
-          std::lock_guard<std::mutex> lock(stateMutex_);
-          sdkConfig_ = accepted;
-          sdkConfigHash_ = hash;
-        }
-        if (properties_) {
-          properties_->SetJson("sdkConfig", accepted);
-          properties_->Save();
-        }
-      }
+  SdkConfigAnswer answer = ReadSdkConfigAnswer(response, appId_, appSecret_);
+  if (answer.accepted) {
+    {
+      std::lock_guard<std::mutex> lock(stateMutex_);
+      sdkConfig_ = answer.config;
+      sdkConfigHash_ = answer.hash;
     }
-  } else if (!response.empty()) {
-    CORVANE_LOG_WARNING("Ignoring an SDK configuration answer that is not a JSON object");
+    if (properties_) {
+      properties_->SetJson("sdkConfig", answer.config);
+      properties_->Save();
+    }
   }
+  // Whether or not something new came, the stored configuration applies.
   Json stored;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -195,99 +189,54 @@ void CorvaneSDKManager::ApplySdkConfigResponse(const std::string& response) {
   if (stored.is_object()) ApplySdkConfig(stored);
 }
 
+namespace {
+// "thirdPartySettings" members in the order of ThirdPartyId (the Apple developer team id has
+// no member).
+const std::pair<const char*, ThirdPartyId> kThirdPartyMembers[] = {
+    {"facebookAppId", ThirdPartyId::kFacebook},
+    {"instagramAppId", ThirdPartyId::kInstagram},
+    {"appleAppId", ThirdPartyId::kApple},
+    {"appleSignInClientId", ThirdPartyId::kAppleSignInClient},
+    {"googlePlayGameServicesProjectId", ThirdPartyId::kGooglePlayGameServicesProject},
+    {"googlePlayDeveloperAccountId", ThirdPartyId::kGooglePlayDeveloperAccount},
+    {"linkedInAppId", ThirdPartyId::kLinkedIn},
+    {"qqAppId", ThirdPartyId::kQQ},
+    {"weChatAppId", ThirdPartyId::kWeChat},
+    {"tikTokAppId", ThirdPartyId::kTikTok},
+    {"snapAppId", ThirdPartyId::kSnap},
+};
+}  // namespace
+
+// Interface lock held: the module lists are only touched under it before initialization ends.
 void CorvaneSDKManager::ApplySdkConfig(const Json& config) {
-  static const std::pair<const char*, ThirdPartyId> kThirdParty[] = {
-      {"facebookAppId", ThirdPartyId::kFacebook},
-      {"instagramAppId", ThirdPartyId::kInstagram},
-      {"appleAppId", ThirdPartyId::kApple},
-      {"appleSignInClientId", ThirdPartyId::kAppleSignInClient},
-      {"googlePlayGameServicesProjectId", ThirdPartyId::kGooglePlayGameServicesProject},
-      {"googlePlayDeveloperAccountId", ThirdPartyId::kGooglePlayDeveloperAccount},
-      {"linkedInAppId", ThirdPartyId::kLinkedIn},
-      {"qqAppId", ThirdPartyId::kQQ},
-      {"weChatAppId", ThirdPartyId::kWeChat},
-      {"tikTokAppId", ThirdPartyId::kTikTok},
-      {"snapAppId", ThirdPartyId::kSnap},
-  };
-  auto third = config.find("thirdPartySettings");
-  if (third != config.end() && third->is_object()) {
+  SdkConfigTarget target;
+  target.platform = platform_;
+  target.wrapper = wrapper_;
+  {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    for (const auto& entry : kThirdParty) {
-      auto v = third->find(entry.first);
-      if (v == third->end()) continue;
-      if (!v->is_string()) {
-        CORVANE_LOG_WARNING("Ignoring SDK configuration member " << entry.first
-                                                                  << ": not a string");
-        continue;
-      }
-      thirdPartyIds_[static_cast<size_t>(entry.second)] = v->get<std::string>();
+    for (const auto& member : kThirdPartyMembers) {
+      target.thirdPartyIds[member.first] = thirdPartyIds_[static_cast<size_t>(member.second)];
     }
+    target.appName = appName_;
+    target.bundleId = bundleId_;
+    target.appVersion = appVersion_;
+    target.appBuildNumber = appBuildNumber_;
   }
-  // Per-platform app values: "windowsSettings" on Windows, "linuxSettings" on Linux.
-  const std::string settingsKey = platform_ == "Windows" ? "windowsSettings"
-                                  : platform_ == "Linux" ? "linuxSettings"
-                                                         : "desktopSettings";
-  auto settings = config.find(settingsKey);
-  if (settings != config.end() && settings->is_object()) {
+  target.modules = moduleSpecs_;
+  target.excludedModules = excludedModules_;
+  ApplySdkConfigTo(config, target);
+  {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    const std::pair<const char*, std::string*> fields[] = {{"appName", &appName_},
-                                                           {"bundleId", &bundleId_},
-                                                           {"appVersion", &appVersion_},
-                                                           {"appBuildNumber", &appBuildNumber_}};
-    for (const auto& f : fields) {
-      auto v = settings->find(f.first);
-      if (v != settings->end() && v->is_string()) *f.second = v->get<std::string>();
+    for (const auto& member : kThirdPartyMembers) {
+      thirdPartyIds_[static_cast<size_t>(member.second)] = target.thirdPartyIds[member.first];
     }
+    appName_ = target.appName;
+    bundleId_ = target.bundleId;
+    appVersion_ = target.appVersion;
+    appBuildNumber_ = target.appBuildNumber;
   }
-  auto modules = config.find("modules");
-  if (modules == config.end()) return;
-  if (!modules->is_array()) {
-    CORVANE_LOG_WARNING("Ignoring SDK configuration member modules: not an array");
-    return;
-  }
-  auto holds = [](const Json& entry, const char* key, const std::string& value) {
-    auto it = entry.find(key);
-    if (it == entry.end() || !it->is_array()) return false;
-    for (const Json& v : *it) {
-      if (v.is_string() && v.get<std::string>() == value) return true;
-    }
-    return false;
-  };
-  for (const Json& entry : *modules) {
-    if (!entry.is_object()) continue;
-    auto type = entry.find("type");
-    if (type == entry.end() || !type->is_string() || type->get<std::string>().empty()) {
-      if (type != entry.end() && !type->is_string()) {
-        CORVANE_LOG_WARNING("Ignoring a module entry whose type is not a string");
-      }
-      continue;
-    }
-    const std::string name = type->get<std::string>();
-    if (holds(entry, "excludedPlatforms", platform_) || holds(entry, "excludedWrappers", wrapper_)) {
-      excludedModules_.push_back(name);
-      continue;
-    }
-    if (!holds(entry, "platforms", platform_)) continue;
-    Json parameters = Json::object();
-    for (auto it = entry.begin(); it != entry.end(); ++it) {
-      const std::string& key = it.key();
-      if (key == "type" || key == "platforms" || key == "excludedPlatforms" ||
-          key == "excludedWrappers") {
-        continue;
-      }
-      parameters[key] = it.value();
-    }
-    auto existing = std::find_if(moduleSpecs_.begin(), moduleSpecs_.end(),
-                                 [&](const ModuleSpec& spec) { return spec.name == name; });
-    if (existing == moduleSpecs_.end()) {
-      moduleSpecs_.push_back(ModuleSpec{name, parameters});
-    } else {
-      if (!existing->parameters.is_object()) existing->parameters = Json::object();
-      for (auto it = parameters.begin(); it != parameters.end(); ++it) {
-        existing->parameters[it.key()] = it.value();
-      }
-    }
-  }
+  moduleSpecs_ = std::move(target.modules);
+  excludedModules_ = std::move(target.excludedModules);
 }
 
 std::string CorvaneSDKManager::GetSdkConfigText() const {
@@ -298,12 +247,37 @@ std::string CorvaneSDKManager::GetSdkConfigText() const {
 // ---------------------------------------------------------------------------------------
 // Modules (interface lock held)
 
+namespace {
+// The manager creating modules on this thread: a module may add initialization actions only
+// from its constructor, so the action list never changes while the action thread walks it.
+thread_local CorvaneSDKManager* t_creatingModules = nullptr;
+
+struct CreatingScope {
+  explicit CreatingScope(CorvaneSDKManager* manager) { t_creatingModules = manager; }
+  ~CreatingScope() { t_creatingModules = nullptr; }
+};
+}  // namespace
+
+void AddInitializationActionFromModule(const void* manager, CorvaneSDKModule* module, int action,
+                                       const std::string& parameters) {
+  if (manager == nullptr || manager != static_cast<const void*>(t_creatingModules)) {
+    CORVANE_LOG_WARNING("Initialization action " << action << " of module "
+                                                 << (module != nullptr ? module->GetName() : "")
+                                                 << " ignored: actions are added from the "
+                                                    "module's constructor only");
+    return;
+  }
+  t_creatingModules->AddModuleInitializationAction(module, action, parameters);
+}
+
 void CorvaneSDKManager::CreateModules() {
   std::vector<std::string> created;
+  CreatingScope creating(this);
   for (const ModuleSpec& spec : moduleSpecs_) {
     if (spec.name.empty()) continue;
     if (std::find(excludedModules_.begin(), excludedModules_.end(), spec.name) !=
         excludedModules_.end()) {
+      CORVANE_LOG_DEBUG("Module " << spec.name << " excluded");
       continue;
     }
     if (std::find(created.begin(), created.end(), spec.name) != created.end()) continue;
@@ -320,19 +294,31 @@ void CorvaneSDKManager::CreateModules() {
       module = factory->second->CreateModule(static_cast<const void*>(this), parameters);
     } catch (...) {
       CORVANE_LOG_ERROR("Module factory " << spec.name << " threw");
+      module = nullptr;
     }
     if (module == nullptr) continue;
+    if (std::find(modules_.begin(), modules_.end(), module) != modules_.end()) {
+      // Owning it twice would delete it twice.
+      CORVANE_LOG_ERROR("Module factory " << spec.name << " returned a module already created");
+      continue;
+    }
     module->SetName(spec.name);
     modules_.push_back(module);
+    CORVANE_LOG_DEBUG("Module " << spec.name << " created");
   }
+  // Actions of a module the factory then dropped would run on a module nobody owns.
+  moduleActions_.erase(std::remove_if(moduleActions_.begin(), moduleActions_.end(),
+                                      [this](const ModuleAction& entry) {
+                                        return std::find(modules_.begin(), modules_.end(),
+                                                         entry.module) == modules_.end();
+                                      }),
+                       moduleActions_.end());
 }
 
+// Only reached from a module constructor during CreateModules (interface lock held).
 void CorvaneSDKManager::AddModuleInitializationAction(CorvaneSDKModule* module, int action,
                                                       const std::string& parameters) {
-  if (initialized_) {
-    CORVANE_LOG_WARNING("Initialization action " << action << " added after initialization");
-    return;
-  }
+  if (module == nullptr || initialized_) return;
   moduleActions_.push_back(ModuleAction{module, action, parameters});
 }
 
@@ -412,12 +398,13 @@ TransportSettings CorvaneSDKManager::Transport() const { return transport_; }
 
 void CorvaneSDKManager::OpenURL(const std::string& url) {
   if (url.empty()) return;
+  const int64_t time = GetClock().WallMs();
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     deepLinkUrl_ = url;
-    deepLinkTimeMs_ = GetClock().WallMs();
+    deepLinkTimeMs_ = time;
   }
-  if (initialized_) SendDeepLinkEvent(true);
+  if (initialized_) SendDeepLinkEvent(true, url, time);
 }
 
 std::string CorvaneSDKManager::GetDeepLinkUrl() const {
@@ -431,11 +418,7 @@ void CorvaneSDKManager::SetPushToken(const std::string& token) {
     if (token.empty() || token == pushToken_) return;
     pushToken_ = token;
   }
-  if (properties_) {
-    properties_->SetString("pushToken", token);
-    properties_->Save();
-  }
-  if (initialized_) SendPushTokenEvent(true);
+  if (initialized_) SendPushTokenEvent(true, token);
 }
 
 std::string CorvaneSDKManager::GetPushToken() const {
@@ -443,14 +426,8 @@ std::string CorvaneSDKManager::GetPushToken() const {
   return pushToken_;
 }
 
-void CorvaneSDKManager::SendDeepLinkEvent(bool runCallbacks) {
-  std::string url;
-  int64_t time;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    url = deepLinkUrl_;
-    time = deepLinkTimeMs_;
-  }
+void CorvaneSDKManager::SendDeepLinkEvent(bool runCallbacks, const std::string& url,
+                                          int64_t time) {
   Event* event = Event::Acquire("qvsdk_deep_link");
   event->value = Json::object({{"url", url}, {"click_time", time}});
   event->flags = kEventFlagCacheable;
@@ -458,8 +435,7 @@ void CorvaneSDKManager::SendDeepLinkEvent(bool runCallbacks) {
   if (runCallbacks) RunTextCallbacks(CallbacksSnapshot().deepLink, url);
 }
 
-void CorvaneSDKManager::SendPushTokenEvent(bool runCallbacks) {
-  const std::string token = GetPushToken();
+void CorvaneSDKManager::SendPushTokenEvent(bool runCallbacks, const std::string& token) {
   Event* event = Event::Acquire("qvsdk_push_token");
   event->value = Json::object({{"token", token}});
   event->flags = kEventFlagEarly;
@@ -471,79 +447,166 @@ void CorvaneSDKManager::SendPushTokenEvent(bool runCallbacks) {
 // Remote config
 
 std::string CorvaneSDKManager::RemoteConfigUrl() const {
-  // Self-hosted and test servers serve it beside the configured SDK config endpoint.
+  // Self-hosted and test servers serve it at the origin of the configured SDK config URL;
+  // without one that is the built-in host.
   if (configUrl_ == kDefaultConfigUrl) return kDefaultRemoteConfigUrl;
-  const size_t scheme = configUrl_.find("://");
-  if (scheme == std::string::npos) return kDefaultRemoteConfigUrl;
-  const size_t pathStart = configUrl_.find_first_of("/?#", scheme + 3);
-  return configUrl_.substr(0, pathStart) + "/rc/fetch";
+  return RemoteConfigEndpoint(configUrl_);
 }
 
+namespace {
+// Managers whose remote config callback is running, each with whether the next fetch has been
+// started meanwhile. "fetching" stays set until the callback has returned, so Destroy (which
+// waits for it to clear) never returns while the callback still runs; a request made during
+// the callback does not wait for that: it starts the next fetch, which inherits "fetching".
+// Guarded by AnsweringMutex(), taken inside the manager's fetch-state lock. Leaked on
+// purpose: fetch threads may outlive static destruction.
+std::mutex& AnsweringMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+std::map<const void*, bool>& Answering() {
+  static std::map<const void*, bool>* answering = new std::map<const void*, bool>();
+  return *answering;
+}
+
+void RunRemoteConfigCallback(RemoteConfigCallback callback, const std::string& answer, int value) {
+  try {
+    CallbackScope scope;
+    callback(answer.c_str(), value);
+  } catch (...) {
+    CORVANE_LOG_ERROR("The remote config callback threw");
+  }
+}
+}  // namespace
+
+// Interface lock held.
 bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManager>& self,
                                           RemoteConfigCallback callback, int value) {
+  bool handedOver = false;
   {
     std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    if (fetching_ || abandoned_) return false;
-    fetching_ = true;
+    if (abandoned_) return false;
+    if (fetching_) {
+      std::lock_guard<std::mutex> answering(AnsweringMutex());
+      auto it = Answering().find(this);
+      if (it == Answering().end() || it->second) {
+        CORVANE_LOG_DEBUG("A remote config fetch is running; request dropped");
+        return false;
+      }
+      it->second = true;
+      handedOver = true;
+    } else {
+      fetching_ = true;
+    }
   }
   std::shared_ptr<CorvaneSDKManager> keep = self;
   try {
     std::thread([keep, callback, value]() { keep->RemoteConfigFetch(callback, value); }).detach();
+    return true;
   } catch (...) {
-    CORVANE_LOG_ERROR("Cannot start the remote config thread");
-    std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    fetching_ = false;
-    return false;
+    CORVANE_LOG_ERROR("Cannot start the remote config thread; answering from the stored "
+                      "configuration");
   }
-  return true;
+  // The caller still gets its one answer. This request keeps "fetching" during the callback,
+  // so a fetch asked for from inside it is dropped rather than recursing here.
+  std::string answer;
+  {
+    std::lock_guard<std::mutex> remote(remoteMutex_);
+    if (remoteConfig_.is_object()) answer = DumpJson(remoteConfig_);
+  }
+  if (callback != nullptr) RunRemoteConfigCallback(callback, answer, value);
+  {
+    std::lock_guard<std::mutex> lock(fetchStateMutex_);
+    std::lock_guard<std::mutex> answering(AnsweringMutex());
+    auto it = Answering().find(this);
+    if (handedOver && it != Answering().end()) {
+      it->second = false;  // the fetch still answering clears "fetching" itself
+    } else {
+      fetching_ = false;
+    }
+  }
+  fetchDone_.notify_all();
+  return false;
 }
 
+// The fetch thread. Every path ends in exactly one callback (unless Destroy came first).
 void CorvaneSDKManager::RemoteConfigFetch(RemoteConfigCallback callback, int value) {
   std::string answer;
-  bool fresh = false;
-  {
+  try {
     std::lock_guard<std::mutex> remoteLock(remoteMutex_);
     RemoteConfigSender sender(*this, transport_);
+    // Unpublished before the sender goes, however this block ends, so that Destroy never
+    // cancels a sender that no longer exists.
+    struct Published {
+      CorvaneSDKManager* manager;
+      ~Published() {
+        std::lock_guard<std::mutex> lock(manager->fetchStateMutex_);
+        manager->remoteSender_ = nullptr;
+      }
+    } published{this};
     {
       std::lock_guard<std::mutex> lock(fetchStateMutex_);
       remoteSender_ = &sender;
       if (abandoned_) sender.Cancel();
     }
-    std::string response, location;
-    if (sender.FetchRemoteConfigInfo(RemoteConfigUrl(), response)) {
-      Json parsed;
-      if (ParseJson(response, parsed)) location = JsonString(parsed, "message");
+    const std::string endpoint = RemoteConfigUrl();
+    std::string response, location, document;
+    if (endpoint.empty()) {
+      CORVANE_LOG_ERROR("No remote config endpoint: the SDK config URL \"" << configUrl_
+                                                                          << "\" has no http(s) origin");
+    } else if (sender.FetchRemoteConfigInfo(endpoint, response)) {
+      location = RemoteConfigLocation(response);
+      if (location.empty()) CORVANE_LOG_WARNING("Remote config answer names no location");
     }
-    std::string document;
     Json config;
-    if (!location.empty() && location != remoteConfigPath_ && sender.FetchDocument(location, document) &&
-        !document.empty() && ParseJson(document, config) && config.is_object()) {
-      fresh = true;
+    if (location.empty()) {
+      // Failed or empty answer: the stored configuration below.
+    } else if (location == remoteConfigPath_) {
+      CORVANE_LOG_DEBUG("Remote config unchanged at " << location);
+    } else if (!sender.FetchDocument(location, document)) {
+      // Logged by the sender.
+    } else if (!ReadRemoteConfigDocument(document, config)) {
+      CORVANE_LOG_WARNING("Remote config document at " << location
+                                                       << " is not a JSON object; ignored");
+    } else {
       answer = document;
       if (properties_) {
         properties_->SetString("remoteConfig", document);
         properties_->SetString("remoteConfigPath", location);
         properties_->Save();
       }
-      remoteConfig_ = config;
+      remoteConfig_ = std::move(config);
       remoteConfigPath_ = location;
-    } else if (remoteConfig_.is_object()) {
-      answer = DumpJson(remoteConfig_);
     }
-    std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    remoteSender_ = nullptr;
+    if (answer.empty() && remoteConfig_.is_object()) answer = DumpJson(remoteConfig_);
+  } catch (const std::exception& e) {
+    CORVANE_LOG_ERROR("Remote config fetch failed: " << e.what());
+  } catch (...) {
+    CORVANE_LOG_ERROR("Remote config fetch failed");
   }
-  (void)fresh;
+  // The remote config lock is released first, so the callback may start the next fetch.
+  if (callback != nullptr && !abandoned_) {
+    {
+      std::lock_guard<std::mutex> lock(fetchStateMutex_);
+      std::lock_guard<std::mutex> answering(AnsweringMutex());
+      Answering()[this] = false;
+    }
+    RunRemoteConfigCallback(callback, answer, value);
+  }
   {
-    // Cleared before the callback, so the callback may start another fetch.
     std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    fetching_ = false;
+    bool handedOver = false;
+    {
+      std::lock_guard<std::mutex> answering(AnsweringMutex());
+      auto it = Answering().find(this);
+      if (it != Answering().end()) {
+        handedOver = it->second;
+        Answering().erase(it);
+      }
+    }
+    if (!handedOver) fetching_ = false;
   }
   fetchDone_.notify_all();
-  if (callback != nullptr && !abandoned_) {
-    CallbackScope scope;
-    callback(answer.c_str(), value);
-  }
 }
 
 }  // namespace CorvaneSDK

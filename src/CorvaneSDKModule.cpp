@@ -1,10 +1,15 @@
-// The exported module base classes: parameters, naming and event logging.
+// The exported module base classes: parameters, naming, event logging and initialization
+// actions. A module reaches its manager only through the live-instance check, so a module
+// kept past Destroy logs nothing instead of touching a freed manager.
 #include "CorvaneSDKModule.h"
+
+#include <climits>
 
 #include "CorvaneSDKManager.h"
 #include "Event.h"
 #include "Interface.h"
 #include "Json.h"
+#include "Logger.h"
 #include "ModuleRegistry.h"
 
 namespace CorvaneSDK {
@@ -36,7 +41,12 @@ std::string CorvaneSDKModule::GetName() const { return d_->name; }
 int CorvaneSDKModule::GetIntParameter(const std::string& key, int defaultValue) const {
   auto it = d_->parameters.find(key);
   if (it == d_->parameters.end() || !it->is_number_integer()) return defaultValue;
-  return it->get<int>();
+  if (it->is_number_unsigned()) {
+    const auto value = it->get<uint64_t>();
+    return value <= static_cast<uint64_t>(INT_MAX) ? static_cast<int>(value) : defaultValue;
+  }
+  const auto value = it->get<int64_t>();
+  return value >= INT_MIN && value <= INT_MAX ? static_cast<int>(value) : defaultValue;
 }
 
 std::string CorvaneSDKModule::GetStringParameter(const std::string& key,
@@ -49,14 +59,21 @@ bool CorvaneSDKModule::GetBoolParameter(const std::string& key, bool defaultValu
 }
 
 namespace {
+// Exported members keep every exception inside, like the C interface.
 template <typename Fill>
 void ModuleLog(const void* manager, const std::string& name, int flags, Fill fill) {
-  std::shared_ptr<CorvaneSDKManager> live = LiveManager(manager);
-  if (!live || !live->IsInitialized()) return;
-  Event* event = Event::Acquire(name);
-  fill(*event);
-  event->flags = flags;
-  live->SendEvent(event);
+  try {
+    std::shared_ptr<CorvaneSDKManager> live = LiveManager(manager);
+    if (!live || !live->IsInitialized()) return;
+    Event* event = Event::Acquire(name);
+    fill(*event);
+    event->flags = flags;
+    live->SendEvent(event);
+  } catch (const std::exception& e) {
+    CORVANE_LOG_ERROR("Module event " << name << " not logged: " << e.what());
+  } catch (...) {
+    CORVANE_LOG_ERROR("Module event " << name << " not logged");
+  }
 }
 }  // namespace
 
@@ -82,10 +99,11 @@ void CorvaneSDKModule::LogWithMapValue(const std::string& eventName, const std::
 void CorvaneSDKModule::AddInitializationAction(int action) { AddInitializationAction(action, ""); }
 
 void CorvaneSDKModule::AddInitializationAction(int action, const std::string& parameters) {
-  // The manager is alive while it creates modules; it holds the list until it runs it.
-  CorvaneSDKManager* manager =
-      static_cast<CorvaneSDKManager*>(const_cast<void*>(d_->manager));
-  if (manager != nullptr) manager->AddModuleInitializationAction(this, action, parameters);
+  try {
+    AddInitializationActionFromModule(d_->manager, this, action, parameters);
+  } catch (...) {
+    CORVANE_LOG_ERROR("Initialization action " << action << " not added");
+  }
 }
 
 CorvaneSDKModuleFactory::~CorvaneSDKModuleFactory() {}

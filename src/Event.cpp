@@ -215,7 +215,7 @@ std::string Event::ToJsonText() const { return DumpJson(ToJson()); }
 
 Event* Event::FromJsonTree(const std::string& text) {
   Json parsed;
-  if (!ParseJson(text, parsed) || !parsed.is_object()) return nullptr;
+  if (!ParseEventText(text, parsed) || !parsed.is_object()) return nullptr;
   Event* event = Acquire(std::string());
   event->FromJson(text);
   auto subs = parsed.find("subEvents");
@@ -232,7 +232,7 @@ Event* Event::FromJsonTree(const std::string& text) {
 
 bool Event::FromJson(const std::string& text) {
   Json parsed;
-  if (!ParseJson(text, parsed) || !parsed.is_object()) return false;
+  if (!ParseEventText(text, parsed) || !parsed.is_object()) return false;
   auto str = [&](const char* key, std::string& field) {
     auto it = parsed.find(key);
     if (it == parsed.end()) return false;

@@ -27,10 +27,10 @@ bool JsonDepthWithin(const char* data, size_t size, int maxDepth) {
   return true;
 }
 
-bool ParseJson(const char* data, size_t size, Json& out) {
+bool ParseJson(const char* data, size_t size, Json& out, int maxDepth) {
   out = nullptr;
   if (data == nullptr || size == 0) return false;
-  if (!JsonDepthWithin(data, size, kMaxJsonDepth)) return false;
+  if (!JsonDepthWithin(data, size, maxDepth)) return false;
   try {
     Json parsed = Json::parse(data, data + size, nullptr, false);
     if (parsed.is_discarded()) return false;
@@ -43,6 +43,10 @@ bool ParseJson(const char* data, size_t size, Json& out) {
 
 bool ParseJson(const std::string& text, Json& out) {
   return ParseJson(text.data(), text.size(), out);
+}
+
+bool ParseEventText(const std::string& text, Json& out) {
+  return ParseJson(text.data(), text.size(), out, kMaxEventTextDepth);
 }
 
 std::string DumpJson(const Json& value) {

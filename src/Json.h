@@ -15,7 +15,12 @@ constexpr int kMaxJsonDepth = 64;
 
 // Parses `text`; false (and `out` null) on a syntax error or nesting deeper than kMaxJsonDepth.
 bool ParseJson(const std::string& text, Json& out);
-bool ParseJson(const char* data, size_t size, Json& out);
+bool ParseJson(const char* data, size_t size, Json& out, int maxDepth = kMaxJsonDepth);
+
+// A stored event object wraps a value of up to kMaxJsonDepth levels in one more level, and
+// its parent's "subEvents" in two more: reading our own texts back allows for that.
+constexpr int kMaxEventTextDepth = kMaxJsonDepth + 3;
+bool ParseEventText(const std::string& text, Json& out);
 
 // True when the nesting of arrays and objects in `text` stays within `maxDepth`.
 bool JsonDepthWithin(const char* data, size_t size, int maxDepth);

@@ -21,7 +21,7 @@ bool PermanentRejection(int code) {
 
 std::string EventNameOf(const std::string& text) {
   Json parsed;
-  if (ParseJson(text, parsed)) return JsonString(parsed, "eventName", "?");
+  if (ParseEventText(text, parsed)) return JsonString(parsed, "eventName", "?");
   return "?";
 }
 
@@ -67,7 +67,7 @@ void QueueManager::Initialize() {
   for (auto& text : texts) {
     // An element that is not an event object is skipped; its neighbours are kept.
     Json parsed;
-    if (!ParseJson(text, parsed) || !parsed.is_object()) {
+    if (!ParseEventText(text, parsed) || !parsed.is_object()) {
       CORVANE_LOG_WARNING("Skipping a queued element that is not an event (" << text.size()
                                                                              << " bytes)");
       continue;

@@ -216,3 +216,28 @@ TEST_F(ManagerSession, AWallClockSetBackDoesNotStallUploads) {
   CorvaneSDKManager_Log(m, "after-clock-change");
   ASSERT_TRUE(WaitForCount("after-clock-change", 1));
 }
+
+namespace {
+std::atomic<int> g_linkCallbacks{0};
+void CountLink(const char*, int) { ++g_linkCallbacks; }
+std::atomic<bool> g_linkReady{false};
+void OpenUrlWhenReady(int) {
+  CorvaneSDKManager_OpenURL("game://from-completion");
+  g_linkReady = true;
+}
+}  // namespace
+
+TEST_F(ManagerSession, ADeepLinkOpenedFromTheCompletionCallbackIsReportedOnce) {
+  ScopedFakeClock clock;
+  g_linkCallbacks = 0;
+  g_linkReady = false;
+  CorvaneSDKManager_AddDeepLinkCallback(CountLink, 1);
+  ::InitializationData* data = Data();
+  CorvaneSDKManager_Initialize2(data, OpenUrlWhenReady);
+  InitializationData_Destroy(data);
+  for (int i = 0; i < 5000 && !g_linkReady; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(WaitForCount("qvsdk_deep_link", 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Named("qvsdk_deep_link").size(), 1u);
+  EXPECT_EQ(g_linkCallbacks, 1);
+}
