@@ -241,3 +241,25 @@ TEST_F(ManagerSession, ADeepLinkOpenedFromTheCompletionCallbackIsReportedOnce) {
   EXPECT_EQ(Named("qvsdk_deep_link").size(), 1u);
   EXPECT_EQ(g_linkCallbacks, 1);
 }
+
+TEST_F(ManagerSession, WithoutASavePathBothFilesLiveInTheDefaultFolder) {
+  ScopedFakeClock clock;
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  const std::string saved = previous != nullptr ? previous : "";
+  const std::string xdg = dir_.File("xdg");
+  setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  ::InitializationData* data = InitializationData_Create("app", "secret");
+  InitializationData_SetHost(data, server_.Url("/v4/event").c_str());
+  InitializationData_SetDisableOnlineSdkConfig(data, 1);
+  CorvaneSDKManagerRef m = Init(data);
+  CorvaneSDKManager_Log(m, "x");
+  const std::string folder = xdg + "/CorvaneSDK";
+  EXPECT_TRUE(CorvaneSDK::FileExists(folder + "/.properties"));
+  EXPECT_TRUE(CorvaneSDK::FileExists(folder + "/.event_queue"));
+  CorvaneSDKManager_Destroy();
+  if (previous != nullptr) {
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
+}
