@@ -155,7 +155,10 @@ void Event::SetMapValue(const std::string& map) {
     std::string line = map.substr(start, end - start);
     size_t colon = line.find(':');
     if (colon != std::string::npos) {
-      value[FormDecode(line.substr(0, colon))] = FormDecode(line.substr(colon + 1));
+      // Cleaned here, not only when sent: two keys that differ in invalid bytes alone would
+      // otherwise collapse into one name on the wire.
+      value[ValidUtf8(FormDecode(line.substr(0, colon)))] =
+          ValidUtf8(FormDecode(line.substr(colon + 1)));
     }
     start = end + 1;
   }

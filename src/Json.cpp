@@ -57,6 +57,21 @@ std::string DumpJson(const Json& value) {
   }
 }
 
+std::string ValidUtf8(const std::string& text) {
+  bool ascii = true;
+  for (unsigned char c : text) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return text;
+  // The dump replaces exactly as the wire form does; reading it back undoes the escaping.
+  Json back;
+  if (ParseJson(DumpJson(Json(text)), back) && back.is_string()) return back.get<std::string>();
+  return std::string();
+}
+
 std::string JsonString(const Json& object, const char* key, const std::string& fallback) {
   if (!object.is_object()) return fallback;
   auto it = object.find(key);

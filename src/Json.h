@@ -28,6 +28,9 @@ bool JsonDepthWithin(const char* data, size_t size, int maxDepth);
 // Compact serialisation; bytes that are not valid UTF-8 become U+FFFD. Never throws.
 std::string DumpJson(const Json& value);
 
+// `text` with every byte sequence that is not valid UTF-8 replaced by U+FFFD, as dumps do.
+std::string ValidUtf8(const std::string& text);
+
 // Typed reads that never throw: the member's value when present and of the right type.
 std::string JsonString(const Json& object, const char* key, const std::string& fallback = "");
 bool JsonBool(const Json& object, const char* key, bool fallback = false);

@@ -175,5 +175,5 @@ TEST(Validation, RefusesDeepNestingWithoutRecursingIntoIt) {
   Batch batch;
   std::string error;
   EXPECT_FALSE(ParseBatch(body, batch, error));
-  EXPECT_EQ(error, "body nests deeper than 64 levels");
+  EXPECT_EQ(error, "body nests deeper than 69 levels");
 }

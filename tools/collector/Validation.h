@@ -35,8 +35,9 @@ struct Batch {
   std::vector<EventRecord> events;
 };
 
-// Nesting deeper than this is refused (the SDK's own documents are shallow).
-constexpr int kMaxBodyDepth = 64;
+// Nesting deeper than this is refused. An event value may be 64 levels deep; the event object,
+// a parent's "subEvents" and the batch body add up to five more.
+constexpr int kMaxBodyDepth = 64 + 5;
 
 // Parses and checks `body`. On failure returns false and sets `error` to the first
 // problem, e.g. `subMessages[2].timeInMs: expected an integer`.

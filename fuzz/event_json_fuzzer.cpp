@@ -1,0 +1,123 @@
+// Fuzz target for the event wire form read back from outside (queue elements): FromJson,
+// FromJsonTree and ToJsonText round trips, and the input as a host's JSON value, which must
+// survive the trip through the stored event text once accepted.
+
+// Properties: no crash or exception; an object is read, anything else refused; the text
+// written is valid JSON and one normalisation is a fixed point; a batch body around it parses.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Event.h"
+#include "Json.h"
+#include "Logger.h"
+#include "PropertiesGetter.h"
+
+namespace {
+
+using namespace CorvaneSDK;
+
+constexpr size_t kMaxInput = 1 << 20;
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+struct FixedProperties : PropertiesGetter {
+  std::string GetAppId() const override { return "app"; }
+  std::string GetUserId() const override { return "00000000-0000-4000-8000-000000000000"; }
+  std::string GetSessionId() const override { return "s"; }
+  std::string GetBundleId() const override { return "com.example"; }
+  std::string GetAppName() const override { return "Game"; }
+  std::string GetAppVersion() const override { return "1.0"; }
+  std::string GetAppBuildNumber() const override { return "1"; }
+  std::string GetWrapper() const override { return "unity"; }
+  std::string GetWrapperVersion() const override { return "2022.3"; }
+  std::string GetPlatform() const override { return "Linux"; }
+  std::string GetDeviceManufacturer() const override { return ""; }
+  std::string GetDeviceType() const override { return ""; }
+  std::string GetDeviceModel() const override { return ""; }
+  std::string GetOsName() const override { return ""; }
+  std::string GetOsVersion() const override { return ""; }
+  std::string GetOsBuild() const override { return ""; }
+  std::string GetAbi() const override { return ""; }
+  std::string GetIpAddress() const override { return ""; }
+  std::string GetMacAddress() const override { return ""; }
+  std::string GetLocale() const override { return ""; }
+  std::string GetLanguage() const override { return ""; }
+  std::string GetCountry() const override { return ""; }
+  std::string GetTimeZone() const override { return ""; }
+  std::string GetDeviceId() const override { return ""; }
+  std::string GetAdvertisingId() const override { return ""; }
+  int GetDisplayWidth() const override { return 0; }
+  int GetDisplayHeight() const override { return 0; }
+  int GetStoreType() const override { return -1; }
+};
+
+// The text a record writes must parse and read back to the same text.
+void RequireFixedPoint(const std::string& text, size_t subEvents) {
+  Json parsed;
+  Require(ParseEventText(text, parsed) && parsed.is_object());
+  Event* again = Event::FromJsonTree(text);
+  Require(again != nullptr);
+  Require(again->ToJsonText() == text);
+  Require(again->subEvents.size() == subEvents);
+  Event::Release(again);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool silenced = (Logger::SetLevel(-1), true);  // bad input is the normal case
+  (void)silenced;
+  if (size > kMaxInput) return 0;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  Json parsed;
+  // Stored texts are read with the event bound (room for the levels around a value).
+  const bool isObject = ParseEventText(text, parsed) && parsed.is_object();
+
+  // The flat reader, as the queue uses it.
+  Event* flat = Event::Acquire("before");
+  Require(flat->FromJson(text) == isObject);
+  if (isObject) RequireFixedPoint(flat->ToJsonText(), 0);
+  Event::Release(flat);
+
+  // The tree reader, as the sending thread rebuilds a record for its dispatch callbacks.
+  Event* tree = Event::FromJsonTree(text);
+  Require((tree != nullptr) == isObject);
+  if (tree != nullptr) {
+    const std::string once = tree->ToJsonText();
+    RequireFixedPoint(once, tree->subEvents.size());
+    static const FixedProperties properties;
+    // The body nests the event two levels deeper than the input, so it is read without our
+    // depth bound here (the input is bounded already).
+    const Json body = Json::parse(BuildBatchBody(properties, std::vector<std::string>{once, once}),
+                                  nullptr, false);
+    Require(!body.is_discarded() && body.is_object() && body["subMessages"].is_array() &&
+            body["subMessages"].size() == 2);
+    Require(DumpJson(body["subMessages"][0]) == once);
+    Event::Release(tree);
+  }
+  // The input as a host's JSON value: once accepted, the queued event text must read back
+  // with that value, at the top level and as a held sub-event of an open event.
+  Event* host = Event::Acquire("host");
+  host->SetJsonValue(text);
+  if (!host->value.is_null()) {
+    host->Stamp("s", "c", "");
+    Event* open = Event::Acquire("qvsdk_open");
+    open->Stamp("s", "c", "");
+    open->subEvents.push_back(Event::Acquire("held"));
+    open->subEvents.back()->value = host->value;
+    for (Event* stored : {host, open}) {
+      Event* back = Event::FromJsonTree(stored->ToJsonText());
+      Require(back != nullptr);
+      Require(back->ToJsonText() == stored->ToJsonText());
+      Event::Release(back);
+    }
+    Event::Release(open);
+  }
+  Event::Release(host);
+  return 0;
+}

@@ -1,0 +1,178 @@
+// Disk faults under the running SDK: an unwritable save folder, one removed while it runs and
+// a full one (128 KiB tmpfs, or the file fault injector): no crash, a clear Error line, every
+// event delivered once from memory, and a working queue file at the next start.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FileIO.h"
+#include "LogCapture.h"
+#include "sdk_harness.h"
+
+namespace CorvaneSDK {
+namespace Test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DiskFaultTest : public SdkHarness {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.Start()); }
+  void TearDown() override {
+    SdkHarness::TearDown();
+    SetFileFaultInjector(nullptr);
+    if (mounted_) ::umount2(SaveDir().c_str(), MNT_DETACH);
+    std::error_code ec;
+    fs::permissions(SaveDir(), fs::perms::owner_all, ec);
+  }
+
+  // Recovery at the next start: events logged while the server fails land in the queue
+  // file, survive a restart, and arrive once the server accepts them.
+  void ExpectFileWorksAtNextStart(const char* what) {
+    CorvaneSDKManager_Destroy();
+    server_.SetStatus(503);
+    Init(Data(server_.Url()));
+    const auto kept = Log("next-start-", 4);
+    const QueueHeader header = ReadQueueHeader(QueuePath());
+    EXPECT_TRUE(header.present) << what << ": no queue file at the next start";
+    EXPECT_GE(header.count, 4u) << what;
+    CorvaneSDKManager_Destroy();
+    server_.SetStatus(204);
+    Init(Data(server_.Url()));
+    EXPECT_TRUE(WaitUntil([&] { return server_.ledger().Has(kept); })) << what;
+    EXPECT_EQ(server_.ledger().Duplicates(), 0) << what;
+    std::printf("%s: next start keeps %u events in the queue file and delivers them once after "
+                "a restart\n",
+                what, header.count);
+  }
+
+  SwitchServer server_;
+  bool mounted_ = false;
+  std::atomic<int> queueWrites_{0};
+};
+
+TEST_F(DiskFaultTest, UnwritableSaveFolderRunsInMemoryAndRecoversAtNextStart) {
+  ASSERT_TRUE(fs::create_directories(SaveDir()));
+  fs::permissions(SaveDir(), fs::perms::owner_read | fs::perms::owner_exec);
+  // Root ignores permission bits (CAP_DAC_OVERRIDE): when a file can still be created, the
+  // fault injector refuses every file operation in the folder instead.
+  const std::string probe = SaveDir() + "/probe";
+  FILE* f = std::fopen(probe.c_str(), "w");
+  const bool permissionsBind = f == nullptr;
+  if (f != nullptr) {
+    std::fclose(f);
+    std::remove(probe.c_str());
+    const std::string folder = SaveDir();
+    SetFileFaultInjector([folder](FileOp op, const std::string& path) {
+      return op != FileOp::Read && path.rfind(folder, 0) == 0;
+    });
+  }
+  LogCapture capture(kLogError);
+  server_.SetStatus(503);
+  Init(Data(server_.Url()));
+  const auto labels = Log("unwritable-", 6);
+  EXPECT_TRUE(capture.Contains("Cannot init queue file")) << "no Error line for the queue file";
+  EXPECT_FALSE(ReadQueueHeader(QueuePath()).present);
+  ASSERT_TRUE(WaitUntil([&] { return server_.Requests() >= 4; }));
+  server_.SetStatus(204);  // kept in memory through the failures, delivered now
+  ASSERT_TRUE(WaitUntil([&] { return server_.ledger().Has(labels); }));
+  EXPECT_EQ(server_.ledger().Duplicates(), 0);
+  CorvaneSDKManager_Destroy();
+  EXPECT_TRUE(capture.Contains("Cannot write properties file"));
+  std::printf("unwritable folder (%s): Error \"Cannot init queue file\"; %zu/%zu events "
+              "delivered once from memory after %d refused uploads\n",
+              permissionsBind ? "chmod 0500" : "running as root, so the fault injector refuses writes",
+              labels.size() - server_.ledger().Missing(labels), labels.size(), server_.Refused());
+
+  SetFileFaultInjector(nullptr);
+  fs::permissions(SaveDir(), fs::perms::owner_all);
+  ExpectFileWorksAtNextStart("unwritable folder");
+}
+
+TEST_F(DiskFaultTest, SaveFolderRemovedWhileRunningContinuesInMemoryAndRecoversAtNextStart) {
+  LogCapture capture(kLogError);
+  server_.SetStatus(503);
+  Init(Data(server_.Url()));
+  auto labels = Log("before-", 5);
+  ASSERT_EQ(ReadQueueHeader(QueuePath()).count, 5u);
+  std::error_code ec;
+  fs::remove_all(SaveDir(), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  const auto after = Log("after-", 5);
+  labels.insert(labels.end(), after.begin(), after.end());
+  ASSERT_TRUE(WaitUntil([&] { return server_.Requests() >= 4; }));
+  server_.SetStatus(204);
+  ASSERT_TRUE(WaitUntil([&] { return server_.ledger().Has(labels); }));
+  // Emptying the queue recreates the file, which cannot happen in a missing folder.
+  EXPECT_TRUE(WaitUntil([&] { return capture.Contains("continuing in memory only"); }))
+      << "no Error line once the queue file could not be recreated";
+  // Memory only from here on: later events still go out.
+  server_.SetStatus(503);
+  const auto memoryOnly = Log("memory-", 3);
+  ASSERT_TRUE(WaitUntil([&] { return server_.Requests() >= 12; }));
+  server_.SetStatus(204);
+  ASSERT_TRUE(WaitUntil([&] { return server_.ledger().Has(memoryOnly); }));
+  EXPECT_EQ(server_.ledger().Duplicates(), 0);
+  EXPECT_FALSE(fs::exists(SaveDir())) << "the folder was recreated behind the host's back";
+  const auto errors = capture.Lines();
+  std::printf("folder removed while running: %zu/%zu events delivered once (%zu logged after "
+              "the removal, %zu once memory-only); Error lines: %zu, first: \"%s\"\n",
+              labels.size() + memoryOnly.size() - server_.ledger().Missing(labels) -
+                  server_.ledger().Missing(memoryOnly),
+              labels.size() + memoryOnly.size(), after.size(), memoryOnly.size(), errors.size(),
+              errors.empty() ? "" : errors[0].c_str());
+  ExpectFileWorksAtNextStart("folder removed");
+}
+
+TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
+  ASSERT_TRUE(fs::create_directories(SaveDir()));
+  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=128k") == 0;
+  const int mountErrno = errno;
+  if (!mounted_) {
+    // No mount permitted: the queue file's writes start failing after about 128 KiB.
+    SetFileFaultInjector([this](FileOp op, const std::string& path) {
+      return op == FileOp::Write && path.find(".event_queue") != std::string::npos &&
+             ++queueWrites_ > 80;
+    });
+  }
+  LogCapture capture(kLogError);
+  server_.SetStatus(503);
+  Init(Data(server_.Url()));
+  std::vector<std::string> labels;
+  for (int round = 0; round < 40 && !capture.Contains("continuing in memory only"); ++round) {
+    const auto more = Log("full-" + std::to_string(round) + "-", 4, 2000);
+    labels.insert(labels.end(), more.begin(), more.end());
+  }
+  EXPECT_TRUE(capture.Contains("continuing in memory only")) << "the disk never filled up";
+  const auto inMemory = Log("memory-", 4, 2000);
+  labels.insert(labels.end(), inMemory.begin(), inMemory.end());
+  ASSERT_TRUE(WaitUntil([&] { return server_.Requests() >= 4; }));
+  server_.SetStatus(204);
+  ASSERT_TRUE(WaitUntil([&] { return server_.ledger().Has(labels); }));
+  EXPECT_EQ(server_.ledger().Duplicates(), 0);
+  const auto errors = capture.Lines();
+  std::printf("full disk (%s): %zu/%zu events (2 KB each) delivered once; Error lines: %zu, "
+              "first: \"%s\"\n",
+              mounted_ ? "128 KiB tmpfs" : ("mount refused: " + std::string(std::strerror(mountErrno)) +
+                                            "; fault injector").c_str(),
+              labels.size() - server_.ledger().Missing(labels), labels.size(), errors.size(),
+              errors.empty() ? "" : errors[0].c_str());
+  SetFileFaultInjector(nullptr);
+  ExpectFileWorksAtNextStart("full disk");
+  // The properties file is replaced atomically, so the user id survived the full disk.
+  EXPECT_EQ(server_.ledger().UserIds().size(), 1u);
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace CorvaneSDK
