@@ -16,6 +16,7 @@
 
 #include "Event.h"
 #include "EventSender.h"
+#include "FixedProperties.h"
 #include "PropertiesGetter.h"
 #include "Sender.h"
 #include "Version.h"
@@ -24,36 +25,17 @@ namespace {
 
 using namespace CorvaneSDK;
 
-class BenchProperties : public PropertiesGetter {
- public:
-  std::string GetAppId() const override { return "bench-app"; }
-  std::string GetUserId() const override { return "8a6c1e52-3f0b-4c7e-9d21-5b7f0e4a9c13"; }
-  std::string GetSessionId() const override { return "session"; }
-  std::string GetBundleId() const override { return "com.example.bench"; }
-  std::string GetAppName() const override { return "Bench"; }
-  std::string GetAppVersion() const override { return "1.0.0"; }
-  std::string GetAppBuildNumber() const override { return "100"; }
-  std::string GetWrapper() const override { return ""; }
-  std::string GetWrapperVersion() const override { return ""; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return 0; }
+struct BenchProperties : Test::FixedProperties {
+  BenchProperties() {
+    appId = "bench-app";
+    userId = "8a6c1e52-3f0b-4c7e-9d21-5b7f0e4a9c13";
+    sessionId = "session";
+    bundleId = "com.example.bench";
+    appName = "Bench";
+    appVersion = "1.0.0";
+    buildNumber = "100";
+    storeType = 0;
+  }
 };
 
 constexpr int kEventsPerBatch = 50;

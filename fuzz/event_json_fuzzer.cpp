@@ -13,6 +13,7 @@
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
+#include "FixedProperties.h"
 #include "PropertiesGetter.h"
 
 namespace {
@@ -25,35 +26,17 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-struct FixedProperties : PropertiesGetter {
-  std::string GetAppId() const override { return "app"; }
-  std::string GetUserId() const override { return "00000000-0000-4000-8000-000000000000"; }
-  std::string GetSessionId() const override { return "s"; }
-  std::string GetBundleId() const override { return "com.example"; }
-  std::string GetAppName() const override { return "Game"; }
-  std::string GetAppVersion() const override { return "1.0"; }
-  std::string GetAppBuildNumber() const override { return "1"; }
-  std::string GetWrapper() const override { return "unity"; }
-  std::string GetWrapperVersion() const override { return "2022.3"; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return -1; }
+struct FuzzProperties : Test::FixedProperties {
+  FuzzProperties() {
+    userId = "00000000-0000-4000-8000-000000000000";
+    sessionId = "s";
+    bundleId = "com.example";
+    appName = "Game";
+    appVersion = "1.0";
+    buildNumber = "1";
+    wrapper = "unity";
+    wrapperVersion = "2022.3";
+  }
 };
 
 // The text a record writes must parse and read back to the same text.
@@ -90,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (tree != nullptr) {
     const std::string once = tree->ToJsonText();
     RequireFixedPoint(once, tree->subEvents.size());
-    static const FixedProperties properties;
+    static const FuzzProperties properties;
     // The body nests the event two levels deeper than the input, so it is read without our
     // depth bound here (the input is bounded already).
     const Json body = Json::parse(BuildBatchBody(properties, std::vector<std::string>{once, once}),

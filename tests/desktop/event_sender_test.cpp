@@ -18,6 +18,7 @@
 #include "Event.h"
 #include "FakeClock.h"
 #include "LogCapture.h"
+#include "FixedProperties.h"
 #include "PropertiesGetter.h"
 #include "TempDir.h"
 #include "TestHttpServer.h"
@@ -30,36 +31,12 @@ using Test::ScopedFakeClock;
 using Test::ScriptedResponse;
 using Test::TestHttpServer;
 
-class FakeProperties : public PropertiesGetter {
- public:
-  std::string GetAppId() const override { return "app"; }
-  std::string GetUserId() const override { return "user-1"; }
-  std::string GetSessionId() const override { return "session-1"; }
-  std::string GetBundleId() const override { return "com.example.game"; }
-  std::string GetAppName() const override { return "Game"; }
-  std::string GetAppVersion() const override { return "1.2.3"; }
-  std::string GetAppBuildNumber() const override { return "42"; }
-  std::string GetWrapper() const override { return ""; }
-  std::string GetWrapperVersion() const override { return ""; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return 0; }
+struct FakeProperties : Test::FixedProperties {
+  FakeProperties() {
+    sessionId = "session-1";
+    appName = "Game";
+    storeType = 0;
+  }
 };
 
 // Records the length of every sleep and returns at once (or reports an interrupt).

@@ -2,41 +2,20 @@
 #include <gtest/gtest.h>
 
 #include "Event.h"
+#include "FixedProperties.h"
 #include "PropertiesGetter.h"
 
 using namespace CorvaneSDK;
 
 namespace {
-struct Props : PropertiesGetter {
-  std::string wrapper;
-  std::string GetAppId() const override { return "app"; }
-  std::string GetUserId() const override { return "user"; }
-  std::string GetSessionId() const override { return "s"; }
-  std::string GetBundleId() const override { return "com.b"; }
-  std::string GetAppName() const override { return ""; }
-  std::string GetAppVersion() const override { return "1.0"; }
-  std::string GetAppBuildNumber() const override { return "7"; }
-  std::string GetWrapper() const override { return wrapper; }
-  std::string GetWrapperVersion() const override { return wrapper.empty() ? "" : "2"; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return -1; }
+struct Props : Test::FixedProperties {
+  Props() {
+    userId = "user";
+    sessionId = "s";
+    bundleId = "com.b";
+    appVersion = "1.0";
+    buildNumber = "7";
+  }
 };
 
 struct Owned {
@@ -148,6 +127,7 @@ TEST(Event, BatchBodyKeysInByteOrderAndWrapperOnlyWhenSet) {
   EXPECT_EQ(BuildBatchBody(props, std::vector<std::string>{"{\"a\":1}"}),
             R"({"appVersion":"1.0","buildNumber":"7","bundleId":"com.b","platform":"Linux","qvSdkVersion":"0.0.17-cpp","qvUid":"user","subMessages":[{"a":1}]})");
   props.wrapper = "unity";
+  props.wrapperVersion = "2";
   const std::string body = BuildBatchBody(props, std::vector<std::string>{});
   Json parsed;
   ASSERT_TRUE(ParseJson(body, parsed));

@@ -11,6 +11,7 @@
 #include "FakeClock.h"
 #include "FileIO.h"
 #include "LogCapture.h"
+#include "FixedProperties.h"
 #include "PropertiesGetter.h"
 #include "QueueFile.h"
 #include "QueueManager.h"
@@ -22,35 +23,14 @@ using namespace CorvaneSDK::Test;
 
 namespace {
 
-struct Props : PropertiesGetter {
-  std::string GetAppId() const override { return "a"; }
-  std::string GetUserId() const override { return "u"; }
-  std::string GetSessionId() const override { return ""; }
-  std::string GetBundleId() const override { return ""; }
-  std::string GetAppName() const override { return ""; }
-  std::string GetAppVersion() const override { return "1"; }
-  std::string GetAppBuildNumber() const override { return "1"; }
-  std::string GetWrapper() const override { return ""; }
-  std::string GetWrapperVersion() const override { return ""; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return -1; }
+struct Props : Test::FixedProperties {
+  Props() {
+    appId = "a";
+    userId = "u";
+    bundleId = "";
+    appVersion = "1";
+    buildNumber = "1";
+  }
 };
 
 struct Monitor : QueueManagerMonitor {

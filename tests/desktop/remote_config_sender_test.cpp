@@ -4,6 +4,7 @@
 // Needs libcurl: left out of builds without the HTTP senders.
 #ifdef CORVANE_WITH_CURL
 
+#include "FixedProperties.h"
 #include "RemoteConfigSender.h"
 
 #include <gtest/gtest.h>
@@ -24,37 +25,8 @@ using Test::ScopedFakeClock;
 using Test::ScriptedResponse;
 using Test::TestHttpServer;
 
-class FakeProperties : public PropertiesGetter {
- public:
-  std::string buildNumber = "42";
-  std::string GetAppId() const override { return "app"; }
-  std::string GetUserId() const override { return "user-1"; }
-  std::string GetSessionId() const override { return ""; }
-  std::string GetBundleId() const override { return "com.example.game"; }
-  std::string GetAppName() const override { return ""; }
-  std::string GetAppVersion() const override { return "1.2.3"; }
-  std::string GetAppBuildNumber() const override { return buildNumber; }
-  std::string GetWrapper() const override { return ""; }
-  std::string GetWrapperVersion() const override { return ""; }
-  std::string GetPlatform() const override { return "Linux"; }
-  std::string GetDeviceManufacturer() const override { return ""; }
-  std::string GetDeviceType() const override { return ""; }
-  std::string GetDeviceModel() const override { return ""; }
-  std::string GetOsName() const override { return ""; }
-  std::string GetOsVersion() const override { return ""; }
-  std::string GetOsBuild() const override { return ""; }
-  std::string GetAbi() const override { return ""; }
-  std::string GetIpAddress() const override { return ""; }
-  std::string GetMacAddress() const override { return ""; }
-  std::string GetLocale() const override { return ""; }
-  std::string GetLanguage() const override { return ""; }
-  std::string GetCountry() const override { return ""; }
-  std::string GetTimeZone() const override { return ""; }
-  std::string GetDeviceId() const override { return ""; }
-  std::string GetAdvertisingId() const override { return ""; }
-  int GetDisplayWidth() const override { return 0; }
-  int GetDisplayHeight() const override { return 0; }
-  int GetStoreType() const override { return 0; }
+struct FakeProperties : Test::FixedProperties {
+  FakeProperties() { storeType = 0; }
 };
 
 std::vector<std::string> SplitToken(const std::string& token) {
