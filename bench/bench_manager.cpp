@@ -132,6 +132,30 @@ void Prefill(const std::string& base, const std::string& save, int n) {
   CorvaneSDKManager_Destroy();
 }
 
+// Resident set size of this process in KiB (Linux), 0 when unknown.
+long RssKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  if (!(statm >> pages >> resident)) return 0;
+  return resident * 4;
+}
+
+// Extra memory of a manager holding `n` queued events (offline, so none leaves).
+long ExtraRssKiB(const std::string& base, const std::string& save, int n) {
+  g_ready = 0;
+  InitializationData* d = Data(base, save, 0);
+  InitializationData_SetOffline(d, 1);
+  CorvaneSDKManager_Initialize2(d, OnReady);
+  InitializationData_Destroy(d);
+  WaitReady();
+  CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
+  const long before = RssKiB();
+  for (int i = 0; i < n; ++i) CorvaneSDKManager_LogLevelStart(m, i, "memory");
+  const long after = RssKiB();
+  CorvaneSDKManager_Destroy();
+  return after - before;
+}
+
 double DrainSeconds(const std::string& base, const std::string& save, int interval, long events) {
   g_ready = 0;
   g_received = 0;
@@ -207,14 +231,16 @@ int main(int argc, char** argv) {
   double init5000 = InitializeMs(base, (root / "init5000").string(), &ready5000);
   CorvaneSDKManager_Destroy();
 
+  phase("memory");
+  const long extraRss = ExtraRssKiB(base, (root / "memory").string(), 4998);
   phase("drain");
-  // Drain 5000 queued events (the prefill's open event takes one of them) at defaults and
-  // with a 1 ms check interval.
+  // Drain 5000 queued events at defaults and with a 1 ms check interval. Two of the 5000 are
+  // open events (the prefill's and the new session's), so 4998 level events are prefilled.
   const long drainEvents = quick ? 500 : 5000;
-  Prefill(base, (root / "drain-default").string(), static_cast<int>(drainEvents - 1));
-  double drainDefault = DrainSeconds(base, (root / "drain-default").string(), 0, drainEvents - 1);
-  Prefill(base, (root / "drain-fast").string(), static_cast<int>(drainEvents - 1));
-  double drainFast = DrainSeconds(base, (root / "drain-fast").string(), 1, drainEvents - 1);
+  Prefill(base, (root / "drain-default").string(), static_cast<int>(drainEvents - 2));
+  double drainDefault = DrainSeconds(base, (root / "drain-default").string(), 0, drainEvents - 2);
+  Prefill(base, (root / "drain-fast").string(), static_cast<int>(drainEvents - 2));
+  double drainFast = DrainSeconds(base, (root / "drain-fast").string(), 1, drainEvents - 2);
   // Design limit at defaults: the 5 s hold of the session's open event, then one batch of 50
   // per 500 ms cycle.
   double designSeconds = 5.0 + drainEvents / 50.0 * 0.5;
@@ -231,6 +257,7 @@ int main(int argc, char** argv) {
   std::printf("ratio of medians (SDK / baseline): %.2f\n", one.medianUs / base1.medianUs);
   std::printf("Initialize return: %.3f ms (empty queue), %.3f ms (5000 queued)\n", init0, init5000);
   std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0, ready5000);
+  std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
   std::printf("drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms interval\n",
               drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);
   if (!jsonPath.empty()) {
@@ -242,7 +269,8 @@ int main(int argc, char** argv) {
                 {"initialize_ms_empty", init0}, {"initialize_ms_5000", init5000},
                 {"ready_ms_empty", ready0}, {"ready_ms_5000", ready5000},
                 {"drain_events", drainEvents}, {"drain_seconds_default", drainDefault},
-                {"drain_seconds_1ms", drainFast}, {"drain_design_seconds", designSeconds}};
+                {"drain_seconds_1ms", drainFast}, {"drain_design_seconds", designSeconds},
+                {"extra_rss_kib_5000_queued", extraRss}};
     std::ofstream(jsonPath) << out.dump(2) << "\n";
   }
   return 0;
