@@ -267,6 +267,10 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   std::mutex fetchStateMutex_;
   std::condition_variable fetchDone_;
   bool fetching_ = false;
+  // While a fetch's callback runs, "fetching" stays set (Destroy waits for it); a request made
+  // meanwhile starts the next fetch at once, which then owns "fetching".
+  bool answering_ = false;
+  bool nextFetchStarted_ = false;
   RemoteConfigSender* remoteSender_ = nullptr;  // live while a fetch runs; fetchStateMutex_
   Json remoteConfig_;
   std::string remoteConfigPath_;

@@ -454,21 +454,6 @@ std::string CorvaneSDKManager::RemoteConfigUrl() const {
 }
 
 namespace {
-// Managers whose remote config callback is running, each with whether the next fetch has been
-// started meanwhile. "fetching" stays set until the callback has returned, so Destroy (which
-// waits for it to clear) never returns while the callback still runs; a request made during
-// the callback does not wait for that: it starts the next fetch, which inherits "fetching".
-// Guarded by AnsweringMutex(), taken inside the manager's fetch-state lock. Leaked on
-// purpose: fetch threads may outlive static destruction.
-std::mutex& AnsweringMutex() {
-  static std::mutex* mutex = new std::mutex();
-  return *mutex;
-}
-std::map<const void*, bool>& Answering() {
-  static std::map<const void*, bool>* answering = new std::map<const void*, bool>();
-  return *answering;
-}
-
 void RunRemoteConfigCallback(RemoteConfigCallback callback, const std::string& answer, int value) {
   try {
     CallbackScope scope;
@@ -487,13 +472,11 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
     std::lock_guard<std::mutex> lock(fetchStateMutex_);
     if (abandoned_) return false;
     if (fetching_) {
-      std::lock_guard<std::mutex> answering(AnsweringMutex());
-      auto it = Answering().find(this);
-      if (it == Answering().end() || it->second) {
+      if (!answering_ || nextFetchStarted_) {
         CORVANE_LOG_DEBUG("A remote config fetch is running; request dropped");
         return false;
       }
-      it->second = true;
+      nextFetchStarted_ = true;
       handedOver = true;
     } else {
       fetching_ = true;
@@ -517,10 +500,8 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
   if (callback != nullptr) RunRemoteConfigCallback(callback, answer, value);
   {
     std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    std::lock_guard<std::mutex> answering(AnsweringMutex());
-    auto it = Answering().find(this);
-    if (handedOver && it != Answering().end()) {
-      it->second = false;  // the fetch still answering clears "fetching" itself
+    if (handedOver && answering_) {
+      nextFetchStarted_ = false;  // the fetch still answering clears "fetching" itself
     } else {
       fetching_ = false;
     }
@@ -588,22 +569,16 @@ void CorvaneSDKManager::RemoteConfigFetch(RemoteConfigCallback callback, int val
   if (callback != nullptr && !abandoned_) {
     {
       std::lock_guard<std::mutex> lock(fetchStateMutex_);
-      std::lock_guard<std::mutex> answering(AnsweringMutex());
-      Answering()[this] = false;
+      answering_ = true;
+      nextFetchStarted_ = false;
     }
     RunRemoteConfigCallback(callback, answer, value);
   }
   {
     std::lock_guard<std::mutex> lock(fetchStateMutex_);
-    bool handedOver = false;
-    {
-      std::lock_guard<std::mutex> answering(AnsweringMutex());
-      auto it = Answering().find(this);
-      if (it != Answering().end()) {
-        handedOver = it->second;
-        Answering().erase(it);
-      }
-    }
+    const bool handedOver = answering_ && nextFetchStarted_;
+    answering_ = false;
+    nextFetchStarted_ = false;
     if (!handedOver) fetching_ = false;
   }
   fetchDone_.notify_all();
