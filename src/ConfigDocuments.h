@@ -22,7 +22,7 @@ struct SdkConfigTarget {
   // Third-party ids keyed by their "thirdPartySettings" member name ("facebookAppId", ...).
   std::map<std::string, std::string> thirdPartyIds;
   std::string appName, bundleId, appVersion, appBuildNumber;
-  std::vector<ModuleSpec> modules;  // the host's specifications; configuration entries merge in
+  std::vector<ModuleSpec> modules;  // the host's module list; configuration entries merge in
   std::vector<std::string> excludedModules;
 };
 
