@@ -121,7 +121,8 @@ TEST_F(QueueManagerTest, ThreeEventsUploadTogetherAndSurviveInTheFileUntilSent) 
   auto batches = Batches();
   ASSERT_EQ(batches.size(), 1u);
   EXPECT_EQ(batches[0], (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_GE(monitor_.empties.load(), 1);
+  // Told after the batch left the queue, outside the queue lock.
+  EXPECT_TRUE(WaitUntil([&] { return monitor_.empties.load() >= 1; }));
   q->Destroy();
   QueueFile after(JoinPath(dir_.path(), ".event_queue"));
   ASSERT_TRUE(after.Init());
