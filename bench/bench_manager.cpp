@@ -119,15 +119,20 @@ double InitializeMs(const std::string& base, const std::string& save, double* re
   return ms;
 }
 
-// Fills the queue with `n` events while offline, then destroys the manager (events stay on disk).
-void Prefill(const std::string& base, const std::string& save, int n) {
+// A started manager that queues but never uploads.
+CorvaneSDKManagerRef StartOffline(const std::string& base, const std::string& save) {
   g_ready = 0;
   InitializationData* d = Data(base, save, 0);
   InitializationData_SetOffline(d, 1);
   CorvaneSDKManager_Initialize2(d, OnReady);
   InitializationData_Destroy(d);
   WaitReady();
-  CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
+  return CorvaneSDKManager_GetInstance();
+}
+
+// Fills the queue with `n` events while offline, then destroys the manager (events stay on disk).
+void Prefill(const std::string& base, const std::string& save, int n) {
+  CorvaneSDKManagerRef m = StartOffline(base, save);
   for (int i = 0; i < n; ++i) CorvaneSDKManager_LogLevelStart(m, i, "prefill");
   CorvaneSDKManager_Destroy();
 }
@@ -142,13 +147,7 @@ long RssKiB() {
 
 // Extra memory of a manager holding `n` queued events (offline, so none leaves).
 long ExtraRssKiB(const std::string& base, const std::string& save, int n) {
-  g_ready = 0;
-  InitializationData* d = Data(base, save, 0);
-  InitializationData_SetOffline(d, 1);
-  CorvaneSDKManager_Initialize2(d, OnReady);
-  InitializationData_Destroy(d);
-  WaitReady();
-  CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
+  CorvaneSDKManagerRef m = StartOffline(base, save);
   const long before = RssKiB();
   for (int i = 0; i < n; ++i) CorvaneSDKManager_LogLevelStart(m, i, "memory");
   const long after = RssKiB();
