@@ -582,10 +582,6 @@ void CorvaneSDKManager::SendEvent(Event* event) {
       return;
     }
   }
-  if (pending && queue_->Count() >= QueueManager::kMaxQueuedEvents) {
-    Event::Release(event);
-    return;
-  }
   std::string session, config, custom;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);

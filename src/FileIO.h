@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace CorvaneSDK {
 
@@ -38,7 +39,8 @@ class RandomAccessFile {
  public:
   // Opens `utf8Path` read-write. With `create`, a missing file is created empty and
   // *created (may be null) is set to true; otherwise a missing file fails. Returns null on
-  // failure. Never truncates an existing file.
+  // failure. Never truncates an existing file, never blocks, and opens only a regular file:
+  // a folder, FIFO, device or symbolic link (reparse point) at the path fails.
   static std::unique_ptr<RandomAccessFile> Open(const std::string& utf8Path, bool create,
                                                 bool* created);
   ~RandomAccessFile();  // closes, ignoring errors
@@ -74,6 +76,14 @@ class RandomAccessFile {
 
 // True when something exists at `utf8Path`.
 bool FileExists(const std::string& utf8Path);
+// What sits at `utf8Path`, without following a final symbolic link (or reparse point).
+enum class PathKind { Missing, Regular, Other, Unknown };
+PathKind GetPathKind(const std::string& utf8Path);
+// Renames `from` to `to`, replacing a file at `to`; the injector sees Rename with `from`.
+// Renames a link or a folder itself, never what it points to.
+bool RenameFile(const std::string& from, const std::string& to);
+// Names (not paths) of the entries of `folder`, without "." and ".."; empty on error.
+std::vector<std::string> ListFolder(const std::string& utf8Folder);
 // Deletes the file. True when it is gone afterwards, including when it was already missing.
 bool RemoveFile(const std::string& utf8Path);
 // Reads the whole file into `out`. False (and `out` cleared) when the file is missing,

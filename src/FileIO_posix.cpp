@@ -1,5 +1,6 @@
 // POSIX side of the file I/O layer: open/pread/pwrite on file descriptors, unlink, and
 // write-temp-then-rename for atomic replacement. UTF-8 paths are passed to the OS as bytes.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,14 +66,17 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
                                                          bool* created) {
   if (created != nullptr) *created = false;
   if (ShouldFailFileOp(FileOp::Open, utf8Path)) return nullptr;
-  int fd = OpenRetrying(utf8Path.c_str(), O_RDWR, 0);
+  // O_NONBLOCK: a FIFO planted at the path must not hold the caller; O_NOFOLLOW: a link
+  // must not lead the writes out of the folder. Both are refused below by the type check.
+  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK;
+  int fd = OpenRetrying(utf8Path.c_str(), flags, 0);
   if (fd < 0 && errno == ENOENT && create) {
-    fd = OpenRetrying(utf8Path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    fd = OpenRetrying(utf8Path.c_str(), flags | O_CREAT | O_EXCL, 0644);
     if (fd >= 0) {
       if (created != nullptr) *created = true;
     } else if (errno == EEXIST) {
       // Another process created it between the two calls: open what is there.
-      fd = OpenRetrying(utf8Path.c_str(), O_RDWR, 0);
+      fd = OpenRetrying(utf8Path.c_str(), flags, 0);
     }
   }
   if (fd < 0) return nullptr;
@@ -144,6 +148,31 @@ bool RandomAccessFile::Close() {
 bool FileExists(const std::string& utf8Path) {
   struct stat st;
   return ::stat(utf8Path.c_str(), &st) == 0;
+}
+
+PathKind GetPathKind(const std::string& utf8Path) {
+  struct stat st;
+  if (::lstat(utf8Path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
+  }
+  return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (ShouldFailFileOp(FileOp::Rename, from)) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& utf8Folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(utf8Folder.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
 }
 
 bool RemoveFile(const std::string& utf8Path) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "FileIO.h"
 
@@ -62,21 +63,23 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
   std::wstring wide;
   if (!ToWide(utf8Path, wide)) return nullptr;
   const DWORD access = GENERIC_READ | GENERIC_WRITE;
-  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A reparse point (link, junction) is opened itself, not followed, and then refused below
+  // with folders, devices and pipes.
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && create) {
-    h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+    h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       if (created != nullptr) *created = true;
     } else if (::GetLastError() == ERROR_FILE_EXISTS) {
       // Another process created it between the two calls: open what is there.
-      h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     }
   }
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (::GetFileType(h) != FILE_TYPE_DISK) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     ::CloseHandle(h);
     return nullptr;
   }
@@ -142,6 +145,48 @@ bool FileExists(const std::string& utf8Path) {
   std::wstring wide;
   if (!ToWide(utf8Path, wide)) return false;
   return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PathKind GetPathKind(const std::string& utf8Path) {
+  std::wstring wide;
+  if (!ToWide(utf8Path, wide)) return PathKind::Unknown;
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                          : PathKind::Unknown;
+  }
+  const DWORD odd =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  return (attributes & odd) != 0 ? PathKind::Other : PathKind::Regular;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (ShouldFailFileOp(FileOp::Rename, from)) return false;
+  std::wstring wideFrom, wideTo;
+  if (!ToWide(from, wideFrom) || !ToWide(to, wideTo)) return false;
+  return ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& utf8Folder) {
+  std::vector<std::string> names;
+  std::wstring pattern;
+  if (!ToWide(utf8Folder + "\\*", pattern)) return names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, data.cFileName, -1, nullptr, 0, nullptr,
+                                        nullptr);
+    if (n <= 1) continue;
+    std::string name(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, data.cFileName, -1, &name[0], n, nullptr, nullptr);
+    name.resize(static_cast<size_t>(n - 1));
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return names;
 }
 
 bool RemoveFile(const std::string& utf8Path) {

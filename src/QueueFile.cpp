@@ -61,9 +61,8 @@ bool QueueFile::Writable() const {
 }
 
 bool QueueFile::Fail(const char* what) {
-  if (!failed_) {
-    CORVANE_LOG_ERROR("Queue file " << what << " failed; the queue file is no longer written");
-  }
+  if (!failed_) CORVANE_LOG_DEBUG("Queue file " << what << " failed");
+  lastFailure_ = what;
   failed_ = true;
   return false;
 }
@@ -74,6 +73,8 @@ bool QueueFile::Init() {
   if (file_ != nullptr) Close();
   failed_ = false;
   corrupt_ = false;
+  openFailed_ = false;
+  lastFailure_.clear();
   fileLength_ = 0;
   count_ = 0;
   first_ = {0, 0};
@@ -82,6 +83,7 @@ bool QueueFile::Init() {
   bool created = false;
   file_ = RandomAccessFile::Open(path_, true, &created);
   if (file_ == nullptr) {
+    openFailed_ = true;
     CORVANE_LOG_ERROR("Failed to open queue file");
     CORVANE_LOG_DEBUG("Open failed due to file stream issue");
     return false;
@@ -90,6 +92,8 @@ bool QueueFile::Init() {
   // image: it holds no events, so it is initialised like a new one.
   if (!created && file_->Size() == 0) created = true;
   if (created && !WriteFreshImage()) {
+    // Nothing was there to read: for the owner this is a file it cannot open.
+    openFailed_ = true;
     CORVANE_LOG_ERROR("Failed to write the new queue file");
     file_.reset();
     return false;
@@ -476,6 +480,29 @@ bool QueueFile::ReadAll(std::vector<std::string>& out, std::string* why) {
     position = Wrap(position + 4 + len);
   }
   return true;
+}
+
+std::vector<std::string> QueueFile::Salvage() {
+  std::vector<std::string> out;
+  const uint64_t length = fileLength_;
+  if (!IsOpen() || length < kInitialLength || length > maxFileLength_ || !IsPowerOfTwo(length) ||
+      first_.position < kHeaderLength || first_.position >= length) {
+    return out;
+  }
+  // The ring cannot hold more than this, whatever the count says.
+  uint64_t budget = length - kHeaderLength;
+  uint64_t position = first_.position;
+  for (uint32_t i = 0; i < count_; ++i) {
+    uint32_t len = 0;
+    if (!ReadLengthAt(position, &len)) break;
+    if (len == 0 || len > kMaxElementLength || 4 + uint64_t{len} > budget) break;
+    std::string data(len, '\0');
+    if (!RingRead(position + 4, &data[0], len)) break;
+    out.push_back(std::move(data));
+    budget -= 4 + uint64_t{len};
+    position = Wrap(position + 4 + len);
+  }
+  return out;
 }
 
 }  // namespace CorvaneSDK

@@ -59,6 +59,9 @@ class QueueFile {
   // Returns true for any complete header, even a corrupt one: call ValidateHeader before
   // trusting it. A corrupt header is never used for I/O and the object refuses writes.
   bool Init();
+  // After a failed Init: true when the file could not be opened or created at all (nothing
+  // was read), false when it was opened but its header is missing or short.
+  bool OpenFailed() const { return openFailed_; }
 
   // Checks the header against the file before it is trusted. Corruption: a file length
   // below 4096, not 4096 times a power of two, or above the maximum; a file longer than its
@@ -74,6 +77,13 @@ class QueueFile {
   // first corrupt element (a length of 0 or above the bounds, a short read, or a chain that
   // does not end at Last()) and returns false, keeping the elements read before it.
   bool ReadAll(std::vector<std::string>& out, std::string* why);
+
+  // Recovery of a damaged file: reads, from First() on and at most Count() of them, every
+  // element that fits the ring of the header's file length, ignoring Last() and the
+  // validation, and stops at the first that does not (a length of 0 or above the bounds,
+  // more bytes than the ring holds, or a read past the end of the file). Needs only an
+  // opened file with a usable file length and first position; returns what it kept.
+  std::vector<std::string> Salvage();
 
   // Appends one element. False without writing when the object cannot write, the length is
   // 0 (the manager treats an empty element as corruption) or the data is null, or CanAdd is
@@ -106,6 +116,8 @@ class QueueFile {
   bool IsOpen() const;
   // False after a failed write or with a corrupt header, until the next Init.
   bool Writable() const;
+  // What failed last since Init ("element write", "header write", ...); empty when nothing.
+  const std::string& LastFailure() const { return lastFailure_; }
   const std::string& Path() const { return path_; }
 
  private:
@@ -127,7 +139,8 @@ class QueueFile {
   uint64_t LengthNeededFor(uint32_t dataLength) const;
   bool ExpandIfNecessary(uint32_t dataLength);
   bool RemoveAll();
-  // Marks the object failed (refusing writes) and logs once; returns false.
+  // Marks the object failed (refusing writes) and logs at Debug; returns false. The owner
+  // decides what a failure means and logs it for the user.
   bool Fail(const char* what);
 
   std::string path_;
@@ -138,6 +151,8 @@ class QueueFile {
   Element first_{0, 0};
   Element last_{0, 0};
   bool failed_ = false;        // an I/O failure happened since Init
+  bool openFailed_ = false;
+  std::string lastFailure_;
   bool corrupt_ = false;       // the header read by Init did not validate
   bool firstReadable_ = true;  // the first element's length could be read at Init
   bool lastReadable_ = true;

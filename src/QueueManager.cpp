@@ -3,6 +3,9 @@
 #include "QueueManager.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 
 #include "Event.h"
 #include "EventSender.h"
@@ -48,6 +51,7 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
   batchLimit_ = settings_.flushSendSize;
   if (!saveFolder.empty()) {
     CORVANE_LOG_DEBUG("Save Path: " << saveFolder);
+    saveFolder_ = saveFolder;
     filePath_ = JoinPath(saveFolder, ".event_queue");
   }
 }
@@ -59,31 +63,202 @@ void QueueManager::Initialize() {
   if (initialized_) return;
   initialized_ = true;
   if (filePath_.empty()) return;
+  OpenFileLocked(true);
+  EnforceBoundsLocked();
+}
 
-  file_.reset(new QueueFile(filePath_));
+// Opens the file and brings it in step with the queue. At start its events are loaded (a
+// damaged file gives what can be walked from its first element); later, after a failed
+// write, it is checked against what the queue expects it to hold. A damaged file is moved
+// aside and rebuilt from the queue, never deleted. False leaves the queue in memory only.
+bool QueueManager::OpenFileLocked(bool atStart) {
+  const std::string rebuilt = filePath_ + ".new";
+  // A rebuild interrupted between its two renames leaves only the complete new copy.
+  if (atStart && GetPathKind(filePath_) == PathKind::Missing &&
+      GetPathKind(rebuilt) == PathKind::Regular) {
+    RenameFile(rebuilt, filePath_);
+  }
   std::vector<std::string> texts;
   std::string why;
-  bool ok = file_->Init() && file_->ValidateHeader(&why) && file_->ReadAll(texts, &why);
-  for (auto& text : texts) {
-    // An element that is not an event object is skipped; its neighbours are kept.
-    Json parsed;
-    if (!ParseEventText(text, parsed) || !parsed.is_object()) {
-      CORVANE_LOG_WARNING("Skipping a queued element that is not an event (" << text.size()
-                                                                             << " bytes)");
-      continue;
-    }
-    queue_.push_back(Entry{std::move(text), 0});
-  }
-  if (!ok) {
-    if (!why.empty()) CORVANE_LOG_DEBUG("Queue file rejected: " << why);
-    file_->Close();
+  bool damaged = false;
+  if (rebuildPending_) {
+    damaged = true;
+    why = "it could not be replaced before";
+  } else if (GetPathKind(filePath_) == PathKind::Other) {
+    damaged = true;
+    why = "it is not a regular file";
     file_.reset();
-    RemoveFile(filePath_);
-    CORVANE_LOG_ERROR("Cannot init queue file");
-    // What was read stays queued; it will not survive this run without a file.
-    return;
+  } else {
+    if (!file_) file_.reset(new QueueFile(filePath_));
+    if (!file_->Init()) {
+      if (file_->OpenFailed()) {
+        file_.reset();
+        if (atStart) CORVANE_LOG_ERROR("Cannot init queue file");
+        return false;
+      }
+      damaged = true;
+      why = "its header cannot be read";
+    } else if (!file_->ValidateHeader(&why) || (atStart && !file_->ReadAll(texts, &why))) {
+      damaged = true;
+      if (atStart) texts = file_->Salvage();
+    }
   }
-  if (queue_.size() > kMaxQueuedEvents) RemoveOldestLocked(queue_.size() - kMaxQueuedEvents);
+
+  if (atStart) {
+    uint32_t skipped = 0;
+    for (auto& text : texts) {
+      Json parsed;
+      if (!ParseEventText(text, parsed) || !parsed.is_object()) {
+        // Skipped but counted, so that removals from the file stay in step with memory.
+        CORVANE_LOG_WARNING("Skipping a queued element that is not an event ("
+                            << text.size() << " bytes)");
+        ++skipped;
+        continue;
+      }
+      bytes_ += text.size();
+      queue_.push_back(Entry{std::move(text), 0, damaged ? 0u : 1u + skipped});
+      skipped = 0;
+    }
+    tailGhosts_ = damaged ? 0 : skipped;
+    if (damaged) memoryOnly_ = queue_.size();
+  }
+
+  if (!damaged) {
+    uint64_t owned = tailGhosts_;
+    for (const Entry& e : queue_) owned += e.fileElements;
+    if (file_->Count() < owned) {
+      damaged = true;
+      why = "it holds fewer events than the queue expects";
+    } else {
+      // Elements whose removal failed earlier are still at its head.
+      const uint32_t stale = static_cast<uint32_t>(file_->Count() - owned);
+      if (stale > 0 && !file_->Remove(stale)) {
+        FileFailedLocked("removal");
+        return false;
+      }
+      // Skipped elements at the head go at once; a clean restart must not see them again.
+      RemoveOldestLocked(0);
+      return CatchUpFileLocked();
+    }
+  }
+
+  CORVANE_LOG_WARNING("Queue file damaged (" << why << "); " << queue_.size()
+                                              << " events kept, the file is rebuilt");
+  if (file_) file_->Close();
+  file_.reset();
+  for (Entry& e : queue_) e.fileElements = 0;
+  memoryOnly_ = queue_.size();
+  tailGhosts_ = 0;
+  return RebuildFileLocked();
+}
+
+// Writes the whole queue to a new file, moves the damaged one aside and puts the new one in
+// its place; a crash at any point leaves a file with every event.
+bool QueueManager::RebuildFileLocked() {
+  const std::string rebuilt = filePath_ + ".new";
+  RemoveFile(rebuilt);
+  bool ok;
+  {
+    QueueFile copy(rebuilt);
+    ok = copy.Init() && copy.Count() == 0;
+    for (const Entry& e : queue_) {
+      ok = ok && copy.Add(e.text.data(), static_cast<uint32_t>(e.text.size()));
+    }
+    ok = copy.Close() && ok;  // closed before any rename
+  }
+  if (ok && GetPathKind(filePath_) != PathKind::Missing) {
+    const std::string aside = CorruptCopyPathLocked();
+    ok = RenameFile(filePath_, aside);
+    if (ok) {
+      CORVANE_LOG_WARNING("Damaged queue file moved aside as " << aside);
+      PruneCorruptCopiesLocked();
+    }
+  }
+  ok = ok && RenameFile(rebuilt, filePath_);
+  if (ok) {
+    file_.reset(new QueueFile(filePath_));
+    ok = file_->Init() && file_->ValidateHeader(nullptr) && file_->Count() == queue_.size();
+  }
+  rebuildPending_ = !ok;
+  if (!ok) {
+    RemoveFile(rebuilt);
+    file_.reset();
+    if (!fileRetry_) {
+      CORVANE_LOG_ERROR("Cannot init queue file: the damaged one cannot be replaced; "
+                        "continuing in memory only");
+    }
+    fileRetry_ = true;
+    nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+    return false;
+  }
+  for (Entry& e : queue_) e.fileElements = 1;
+  memoryOnly_ = 0;
+  fileRetry_ = false;
+  return true;
+}
+
+std::string QueueManager::CorruptCopyPathLocked() const {
+  const std::string base = filePath_ + ".corrupt-" + std::to_string(GetClock().WallMs());
+  std::string path = base;
+  for (int i = 1; GetPathKind(path) != PathKind::Missing && i < 1000; ++i) {
+    path = base + "-" + std::to_string(i);
+  }
+  return path;
+}
+
+void QueueManager::PruneCorruptCopiesLocked() {
+  const std::string prefix = ".event_queue.corrupt-";
+  std::vector<std::pair<unsigned long long, std::string>> copies;
+  for (const std::string& name : ListFolder(saveFolder_)) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    copies.emplace_back(std::strtoull(name.c_str() + prefix.size(), nullptr, 10), name);
+  }
+  if (copies.size() <= kMaxCorruptCopies) return;
+  std::sort(copies.begin(), copies.end());
+  for (size_t i = 0; i + kMaxCorruptCopies < copies.size(); ++i) {
+    // A folder planted under the name stays; a link is removed, never what it points to.
+    RemoveFile(JoinPath(saveFolder_, copies[i].second));
+  }
+}
+
+// Appends the events that are in memory only, oldest first; stops at the first failure.
+bool QueueManager::CatchUpFileLocked() {
+  for (size_t i = queue_.size() - memoryOnly_; i < queue_.size(); ++i) {
+    Entry& e = queue_[i];
+    if (!file_ || !file_->Add(e.text.data(), static_cast<uint32_t>(e.text.size()))) {
+      FileFailedLocked("write");
+      return false;
+    }
+    e.fileElements = 1 + tailGhosts_;
+    tailGhosts_ = 0;
+    --memoryOnly_;
+  }
+  if (fileRetry_) CORVANE_LOG_INFO("Queue file is written again");
+  fileRetry_ = false;
+  return true;
+}
+
+void QueueManager::FileFailedLocked(const char* what) {
+  if (!fileRetry_) {
+    const std::string detail =
+        file_ && !file_->LastFailure().empty() ? " (" + file_->LastFailure() + ")" : "";
+    CORVANE_LOG_ERROR("Queue file " << what << " failed" << detail
+                                    << "; continuing in memory only for new events. The file "
+                                       "keeps the "
+                                    << (file_ ? file_->Count() : 0)
+                                    << " events it holds and is tried again later");
+  }
+  fileRetry_ = true;
+  nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+}
+
+void QueueManager::RetryFileLocked() {
+  if (OpenFileLocked(false)) return;
+  if (!file_ && GetPathKind(filePath_) == PathKind::Missing) {
+    // It cannot even be created (its folder is gone): no more tries in this run.
+    CORVANE_LOG_DEBUG("Queue file cannot be reopened; memory only until the next start");
+    fileRetry_ = false;
+  }
 }
 
 bool QueueManager::AddEvent(Event* event) {
@@ -102,37 +277,77 @@ bool QueueManager::AddEvent(Event* event) {
     return false;
   }
   std::lock_guard<std::mutex> lock(queueMutex_);
-  if (file_) {
-    const uint32_t length = static_cast<uint32_t>(text.size());
-    while (file_ && file_->Writable() && !file_->CanAdd(length) && batchSize_ == 0 &&
-           !queue_.empty()) {
-      CORVANE_LOG_WARNING("Queue file full, dropping the oldest event");
-      RemoveOldestLocked(1);
-    }
-    if (file_ && !file_->Add(text.data(), length)) DropFileLocked("write failed");
-  }
   const size_t count = queue_.size() + 1;
   CORVANE_LOG_VERBOSE("Enqueued " << text << "event. " << count << " elements in the queue.");
-  queue_.push_back(Entry{std::move(text), ++enqueueCounter_});
-  if (queue_.size() > kMaxQueuedEvents && batchSize_ == 0) {
-    RemoveOldestLocked(queue_.size() - kMaxQueuedEvents);
-  }
+  AppendLocked(Entry{std::move(text), ++enqueueCounter_, 0});
+  EnforceBoundsLocked();
   return true;
+}
+
+// Appends to memory, and to the file while it holds every older event.
+void QueueManager::AppendLocked(Entry entry) {
+  bytes_ += entry.text.size();
+  entry.fileElements = 0;
+  queue_.push_back(std::move(entry));
+  ++memoryOnly_;
+  if (memoryOnly_ == 1 && file_ && file_->Writable() && !fileRetry_) CatchUpFileLocked();
+}
+
+// Drops the oldest events beyond the bounds, whether or not an upload holds them.
+void QueueManager::EnforceBoundsLocked() {
+  size_t n = 0;
+  size_t bytes = bytes_;
+  while (n < queue_.size() && (queue_.size() - n > kMaxQueuedEvents || bytes > kMaxQueuedBytes)) {
+    bytes -= queue_[n].text.size();
+    ++n;
+  }
+  if (n == 0) return;
+  RemoveOldestLocked(n);
+  dropsUnreported_ += n;
+  dropsTotal_ += n;
+  const int64_t now = GetClock().MonotonicMs();
+  if (dropWarned_ && now - lastDropWarningMs_ < kDropWarningIntervalMs) return;
+  CORVANE_LOG_WARNING("Event queue full (" << kMaxQueuedEvents << " events or " << kMaxQueuedBytes
+                                           << " bytes): dropped the " << dropsUnreported_
+                                           << " oldest events (" << dropsTotal_ << " in total)");
+  dropsUnreported_ = 0;
+  dropWarned_ = true;
+  lastDropWarningMs_ = now;
 }
 
 void QueueManager::RemoveOldestLocked(size_t n) {
   n = std::min(n, queue_.size());
-  if (n == 0) return;
+  uint64_t fromFile = 0;
+  for (size_t i = 0; i < n; ++i) {
+    fromFile += queue_[i].fileElements;
+    bytes_ -= queue_[i].text.size();
+  }
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(n));
-  if (file_ && !file_->Remove(static_cast<uint32_t>(n))) DropFileLocked("remove failed");
+  batchSize_ -= std::min(n, batchSize_);
+  memoryOnly_ = std::min(memoryOnly_, queue_.size());
+  // Skipped elements that now lead the file go too.
+  if (!queue_.empty() && queue_.front().fileElements > 1) {
+    fromFile += queue_.front().fileElements - 1;
+    queue_.front().fileElements = 1;
+  } else if (queue_.empty() || queue_.front().fileElements == 0) {
+    fromFile += tailGhosts_;
+    tailGhosts_ = 0;
+  }
+  if (fromFile == 0) return;
+  // A file that cannot be written keeps them at its head; the next reopen removes them.
+  if (file_ && file_->Writable() && !fileRetry_ &&
+      !file_->Remove(static_cast<uint32_t>(std::min<uint64_t>(fromFile, UINT32_MAX)))) {
+    FileFailedLocked("removal");
+  }
 }
 
-void QueueManager::DropFileLocked(const char* why) {
-  CORVANE_LOG_ERROR("Queue file " << why << "; continuing in memory only");
-  file_->Close();
-  file_.reset();
-  // The file no longer matches the queue; the next start begins clean.
-  RemoveFile(filePath_);
+// Moves the oldest event behind the others (kept with its sequence, so it is not dispatched
+// again). Added before it is removed: a crash in between repeats it rather than losing it.
+void QueueManager::RotateHeadLocked() {
+  if (queue_.size() < 2) return;
+  Entry copy{queue_.front().text, queue_.front().sequence, 0};
+  AppendLocked(std::move(copy));
+  RemoveOldestLocked(1);
 }
 
 size_t QueueManager::Count() const {
@@ -142,7 +357,7 @@ size_t QueueManager::Count() const {
 
 bool QueueManager::HasFile() const {
   std::lock_guard<std::mutex> lock(queueMutex_);
-  return file_ != nullptr;
+  return file_ != nullptr && file_->Writable() && !fileRetry_ && memoryOnly_ == 0;
 }
 
 std::vector<std::string> QueueManager::Texts() const {
@@ -230,6 +445,11 @@ void QueueManager::SendingLoop() {
   nextSendTime_ = GetClock().MonotonicMs();
   bool more = false;
   while (sendingActive_ && !shuttingDown_) {
+    {
+      // No upload is in flight here, so the file may be reopened and caught up.
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      if (fileRetry_ && GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
+    }
     more = UploadOnce(more);
     if (!sendingActive_ || shuttingDown_) break;
     wake_.Clear();
@@ -246,6 +466,7 @@ bool QueueManager::UploadOnce(bool more) {
   const int64_t now = GetClock().MonotonicMs();
   std::vector<std::string> texts;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
+  bool fullLimit = true;
   {
     std::lock_guard<std::mutex> lock(queueMutex_);
     const size_t count = queue_.size();
@@ -254,6 +475,7 @@ bool QueueManager::UploadOnce(bool more) {
     if (!due || count == 0) return false;
     size_t total = 0;
     const size_t limit = static_cast<size_t>(std::max(1, batchLimit_.load()));
+    fullLimit = batchLimit_.load() >= settings_.flushSendSize;
     for (const Entry& entry : queue_) {
       if (texts.size() >= limit) break;
       total += entry.text.size();
@@ -280,6 +502,7 @@ bool QueueManager::UploadOnce(bool more) {
     std::lock_guard<std::mutex> lock(queueMutex_);
     for (Entry& entry : queue_) {
       if (entry.sequence == d.second) {
+        bytes_ = bytes_ - entry.text.size() + updated.size();
         entry.text = updated;
         break;
       }
@@ -291,39 +514,72 @@ bool QueueManager::UploadOnce(bool more) {
     sender_->SendEvents(texts);
     status = sender_->Status();
   }
-  Settle(status, texts.size(), texts);
+  Settle(status, texts.size(), texts, fullLimit);
   std::lock_guard<std::mutex> lock(queueMutex_);
   return !queue_.empty();
 }
 
-void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts) {
+void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
+                          bool fullBatchLimit) {
   const int code = sender_ != nullptr ? sender_->LastHttpCode() : 0;
+  int64_t rejectedWaitMs = 0;
+  size_t kept = 0;
   bool empty;
   {
     std::lock_guard<std::mutex> lock(queueMutex_);
-    size_t drop = queue_.size() > kMaxQueuedEvents ? queue_.size() - kMaxQueuedEvents : 0;
+    // What is left of the batch: the bounds may have dropped some of it meanwhile.
+    const size_t inQueue = batchSize_;
     if (status == kSenderSucceeded) {
-      drop = std::max(drop, batchSize);
+      RemoveOldestLocked(inQueue);
       batchLimit_ = settings_.flushSendSize;
+      unprovenRejections_ = 0;
+      if (rejectionEpisode_) {
+        acceptedInEpisode_ = true;
+        // A full-size batch accepted: the rejections are over.
+        if (fullBatchLimit) rejectionEpisode_ = false;
+      }
     } else if (PermanentRejection(code)) {
-      if (batchSize <= 1) {
-        // The server will never take this event; keeping it would starve the rest.
-        CORVANE_LOG_ERROR("Dropping event " << (batchTexts.empty() ? "?" : EventNameOf(batchTexts[0]))
-                                            << ": rejected by the server with HTTP " << code);
-        drop = std::max<size_t>(drop, 1);
-      } else {
+      if (!rejectionEpisode_) {
+        rejectionEpisode_ = true;
+        acceptedInEpisode_ = false;
+      }
+      if (batchSize > 1) {
         batchLimit_ = static_cast<int>(std::max<size_t>(1, batchSize / 2));
         CORVANE_LOG_WARNING("Batch of " << batchSize << " rejected with HTTP " << code
                                         << ", retrying in batches of " << batchLimit_.load());
+      } else if (inQueue == 1 && acceptedInEpisode_) {
+        // The server accepts other uploads, so this event is what it refuses; keeping it
+        // would starve the rest.
+        CORVANE_LOG_ERROR("Dropping event " << (batchTexts.empty() ? "?" : EventNameOf(batchTexts[0]))
+                                            << ": rejected by the server with HTTP " << code);
+        RemoveOldestLocked(1);
+        rejectionEpisode_ = false;
+        unprovenRejections_ = 0;
+      } else if (inQueue == 1) {
+        // Nothing shows that the server takes anything now (a wrong host URL, a gateway
+        // in trouble): keep every event, let the others show whether this one is the
+        // problem, and slow down.
+        RotateHeadLocked();
+        rejectedWaitMs = EventSender::RetryWaitMs(
+            unprovenRejections_, sender_ != nullptr ? sender_->InitialRetryIntervalMs() : 0);
+        ++unprovenRejections_;
+        kept = queue_.size();
       }
     }
-    if (drop > 0) RemoveOldestLocked(drop);
     batchSize_ = 0;
     empty = queue_.empty();
   }
   if (empty && monitor_ != nullptr) monitor_->OnQueueEmpty();
   if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
   nextSendTime_ = GetClock().MonotonicMs() + settings_.sendDelay;
+  if (rejectedWaitMs > 0) {
+    CORVANE_LOG_WARNING("The server rejects every upload with HTTP "
+                        << code << "; the " << kept << " queued events are kept, next try in "
+                        << rejectedWaitMs << " ms"
+                        << (code == 404 ? ". Check the host URL: it should end with \"/v4/event\""
+                                        : ""));
+    GetClock().Sleep(rejectedWaitMs, &wake_);
+  }
   if (status != kSenderSucceeded && (code == 401 || code == 403)) {
     CORVANE_LOG_ERROR("The server refused the app credentials (HTTP "
                       << code << "); events are kept, next try in " << kAuthRetryDelayMs / 1000
@@ -343,6 +599,13 @@ void QueueManager::Destroy() {
   if (worker_.joinable()) worker_.join();
   StopSending();
   std::lock_guard<std::mutex> lock(queueMutex_);
+  // One more try to leave the file holding exactly what is still undelivered.
+  if (fileRetry_) RetryFileLocked();
+  if (dropsUnreported_ > 0) {
+    CORVANE_LOG_WARNING("Event queue full: dropped the " << dropsUnreported_
+                                                         << " oldest events since the last report");
+    dropsUnreported_ = 0;
+  }
   queue_.clear();
   if (file_) {
     file_->Close();

@@ -46,8 +46,19 @@ struct QueueSettings {
 
 class QueueManager {
  public:
+  // Bounds of the queue: beyond either, the oldest events are dropped (also those of an
+  // upload in flight), with a Warning that counts them at most once per kDropWarningIntervalMs.
+  // The byte bound counts event text (compact JSON), which is what memory and file hold.
   static constexpr size_t kMaxQueuedEvents = 5000;
+  static constexpr size_t kMaxQueuedBytes = 16u * 1024u * 1024u;
+  static constexpr int64_t kDropWarningIntervalMs = 10000;
   static constexpr size_t kMaxBatchBytes = 475000;
+  // After a failed write the file keeps what it held and the queue goes on in memory; the
+  // sending thread tries to bring the file back in step this often, and Destroy once more.
+  static constexpr int64_t kFileRetryIntervalMs = 30000;
+  // A damaged queue file is moved aside as ".event_queue.corrupt-<ms since 1970>"; only the
+  // newest few are kept.
+  static constexpr size_t kMaxCorruptCopies = 3;
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
@@ -66,6 +77,7 @@ class QueueManager {
   void Destroy();
 
   size_t Count() const;
+  // True while the queue file holds every queued event.
   bool HasFile() const;
   std::vector<std::string> Texts() const;  // queued event texts, oldest first (tests)
   int BatchLimit() const { return batchLimit_.load(); }
@@ -74,6 +86,9 @@ class QueueManager {
   struct Entry {
     std::string text;
     int32_t sequence = 0;
+    // File elements this entry stands for: its own plus skipped non-event elements just
+    // before it; 0 while it is in memory only. Entries in the file always come first.
+    uint32_t fileElements = 0;
   };
 
   void PostCommand(int command);
@@ -82,13 +97,24 @@ class QueueManager {
   void StopSending();
   void SendingLoop();
   bool UploadOnce(bool more);
-  void Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts);
+  void Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
+              bool fullBatchLimit);
   void RemoveOldestLocked(size_t n);
-  void DropFileLocked(const char* why);
+  void EnforceBoundsLocked();
+  void AppendLocked(Entry entry);
+  void RotateHeadLocked();
+  bool OpenFileLocked(bool atStart);
+  bool RebuildFileLocked();
+  bool CatchUpFileLocked();
+  void FileFailedLocked(const char* what);
+  void RetryFileLocked();
+  std::string CorruptCopyPathLocked() const;
+  void PruneCorruptCopiesLocked();
 
   QueueSettings settings_;
   QueueManagerMonitor* monitor_;
   EventSender* sender_;
+  std::string saveFolder_;
   std::string filePath_;
 
   mutable std::mutex queueMutex_;
@@ -98,6 +124,22 @@ class QueueManager {
   int32_t enqueueCounter_ = 0;
   int32_t highestDispatched_ = 0;
   bool initialized_ = false;
+  size_t bytes_ = 0;           // text bytes of the queued events
+  size_t memoryOnly_ = 0;      // newest entries not in the file
+  uint32_t tailGhosts_ = 0;    // skipped elements after the last entry in the file
+  bool fileRetry_ = false;     // the file fell behind after a failed write
+  bool rebuildPending_ = false;  // a damaged file is still in place: rebuild, never reuse
+  int64_t nextFileRetryMs_ = 0;
+  size_t dropsUnreported_ = 0;
+  size_t dropsTotal_ = 0;
+  int64_t lastDropWarningMs_ = 0;
+  bool dropWarned_ = false;
+
+  // Rejections (sending thread only): a lone rejected event is dropped only with proof that
+  // the server accepts other uploads, an accepted batch since the rejections began.
+  bool rejectionEpisode_ = false;
+  bool acceptedInEpisode_ = false;
+  int unprovenRejections_ = 0;
 
   std::mutex commandMutex_;
   std::deque<int> commands_;

@@ -1,5 +1,10 @@
 // Tests of the file I/O layer: positioned unbuffered access, whole-file helpers, atomic
 // replacement and the fault injector.
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -59,6 +64,41 @@ TEST(FileIO, OpenFailsInAMissingFolderAndOnAFolder) {
   EXPECT_EQ(RandomAccessFile::Open(JoinPath(dir.path(), "no/such/x"), true, nullptr), nullptr);
   EXPECT_EQ(RandomAccessFile::Open(dir.path(), true, nullptr), nullptr);
 }
+
+TEST(FileIO, PathKindRenameAndListingSeeEntriesThemselves) {
+  TempDir dir;
+  const std::string file = dir.File("f");
+  ASSERT_TRUE(WriteFileBytes(file, "x"));
+  EXPECT_EQ(GetPathKind(file), PathKind::Regular);
+  EXPECT_EQ(GetPathKind(dir.path()), PathKind::Other);
+  EXPECT_EQ(GetPathKind(dir.File("missing")), PathKind::Missing);
+  ASSERT_TRUE(WriteFileBytes(dir.File("g"), "old"));
+  EXPECT_TRUE(RenameFile(file, dir.File("g")));  // replaces
+  EXPECT_EQ(ReadFileBytes(dir.File("g")), "x");
+  EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"g"});
+  EXPECT_TRUE(ListFolder(dir.File("missing")).empty());
+  InjectorScope scope([](FileOp op, const std::string&) { return op == FileOp::Rename; });
+  EXPECT_FALSE(RenameFile(dir.File("g"), file));
+}
+
+#ifndef _WIN32
+TEST(FileIO, OpenRefusesLinksAndFifosWithoutBlocking) {
+  TempDir dir;
+  const std::string target = dir.File("target");
+  ASSERT_TRUE(WriteFileBytes(target, "kept"));
+  const std::string link = dir.File("link");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(RandomAccessFile::Open(link, true, nullptr), nullptr);
+  EXPECT_EQ(GetPathKind(link), PathKind::Other);
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(RandomAccessFile::Open(fifo, true, nullptr), nullptr);
+  EXPECT_EQ(GetPathKind(fifo), PathKind::Other);
+  // A link is renamed itself; its target stays where it is.
+  EXPECT_TRUE(RenameFile(link, dir.File("moved")));
+  EXPECT_EQ(ReadFileBytes(target), "kept");
+}
+#endif
 
 TEST(FileIO, WriteAtReadAtAndSize) {
   TempDir dir;

@@ -1,7 +1,12 @@
 // Queue manager against a real local server and real files, with time injected.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <set>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -69,7 +74,7 @@ class QueueManagerTest : public ::testing::Test {
                                      int maxRetries = 0) {
     sender_.reset(new EventSender(server_.Url("/v4/event"), maxRetries, 500, "YTpi", props_));
     return std::unique_ptr<QueueManager>(
-        new QueueManager(settings, &monitor_, sender_.get(), file ? dir_.path() : ""));
+        new QueueManager(settings, &monitor_, sender_.get(), file ? Folder() : ""));
   }
 
   // Names of the events in each batch the server received.
@@ -85,6 +90,44 @@ class QueueManagerTest : public ::testing::Test {
     return out;
   }
 
+  // The save folder; a test may switch to a sub-folder per case.
+  std::string Folder() const { return folder_.empty() ? dir_.path() : folder_; }
+  std::string QueuePath() const { return JoinPath(Folder(), ".event_queue"); }
+  void UseFolder(const std::string& name) {
+    folder_ = dir_.File(name);
+    ASSERT_EQ(::mkdir(folder_.c_str(), 0700), 0);
+  }
+
+  // A queue file holding `texts` in order.
+  void WriteQueue(const std::vector<std::string>& texts) {
+    QueueFile file(QueuePath());
+    ASSERT_TRUE(file.Init());
+    for (const auto& t : texts) ASSERT_TRUE(file.Add(t.data(), static_cast<uint32_t>(t.size())));
+    ASSERT_TRUE(file.Close());
+  }
+
+  // Event names in the queue file, read as the next start would; "!" when it is unusable.
+  std::vector<std::string> FileNames() {
+    QueueFile file(QueuePath());
+    std::vector<std::string> texts;
+    if (!file.Init() || !file.ReadAll(texts, nullptr)) return {"!"};
+    std::vector<std::string> names;
+    for (const auto& t : texts) {
+      Json e;
+      names.push_back(ParseJson(t, e) && e.is_object() ? e.value("eventName", "?") : "?");
+    }
+    return names;
+  }
+
+  std::vector<std::string> CorruptCopies() {
+    std::vector<std::string> out;
+    for (const auto& name : ListFolder(Folder())) {
+      if (name.rfind(".event_queue.corrupt-", 0) == 0) out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
   template <typename P>
   bool WaitUntil(P predicate, int ms = 10000) {
     for (int i = 0; i < ms; ++i) {
@@ -95,6 +138,7 @@ class QueueManagerTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  std::string folder_;
   TestHttpServer server_;
   Props props_;
   Monitor monitor_;
@@ -213,46 +257,112 @@ TEST_F(QueueManagerTest, StartupKeepsTheNewest5000) {
   EXPECT_EQ(first["eId"], "1000");
 }
 
-TEST_F(QueueManagerTest, CorruptElementKeepsWhatWasReadAndDropsTheFile) {
-  const std::string path = JoinPath(dir_.path(), ".event_queue");
-  {
-    QueueFile file(path);
-    ASSERT_TRUE(file.Init());
-    for (const char* t : {"{\"eventName\":\"a\"}", "{\"eventName\":\"b\"}", "{\"eventName\":\"c\"}",
-                          "{\"eventName\":\"d\"}"}) {
-      ASSERT_TRUE(file.Add(t, static_cast<uint32_t>(std::strlen(t))));
+// Twenty 19-byte events, each element 23 bytes from offset 16; one damage per case.
+TEST_F(QueueManagerTest, DamagedFileKeepsEveryElementWalkableFromTheFirstAndIsMovedAside) {
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    size_t kept;
+  };
+  auto put32 = [](std::string& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (24 - 8 * i));
+  };
+  const std::vector<Case> cases = {
+      {"cut in the middle of the 10th element", [](std::string& b) { b.resize(16 + 9 * 23 + 10); },
+       9},
+      {"a wrong last position", [&](std::string& b) { put32(b, 12, 16 + 3 * 23); }, 20},
+      {"a count one too high", [&](std::string& b) { put32(b, 4, 21); }, 20},
+      {"a zero length in the 3rd element", [&](std::string& b) { put32(b, 16 + 2 * 23, 0); }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseFolder(c.what);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 20; ++i) {
+      texts.push_back("{\"eventName\":\"e" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
+                      "\"}");
     }
-    file.Close();
+    WriteQueue(texts);
+    std::string bytes = ReadFileBytes(QueuePath());
+    c.damage(bytes);
+    ASSERT_TRUE(WriteFileBytes(QueuePath(), bytes));
+    {
+      auto q = Make();
+      q->Initialize();
+      EXPECT_EQ(q->Count(), c.kept);
+      EXPECT_TRUE(q->HasFile()) << "the run must stay durable";
+      q->AddEvent(Named("new"));
+    }
+    std::vector<std::string> expected(c.kept);
+    for (size_t i = 0; i < c.kept; ++i) {
+      expected[i] = "e" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    }
+    expected.push_back("new");
+    EXPECT_EQ(FileNames(), expected);
+    ASSERT_EQ(CorruptCopies().size(), 1u);
+    EXPECT_EQ(ReadFileBytes(JoinPath(Folder(), CorruptCopies()[0])), bytes)
+        << "the damaged file is kept as it was";
   }
-  // Zero the length of the third element: 16 + (4 + 17) * 2 = 58.
-  std::string bytes = ReadFileBytes(path);
-  bytes.replace(58, 4, std::string(4, '\0'));
-  ASSERT_TRUE(WriteFileBytes(path, bytes));
-  LogCapture capture(kLogError);
-  auto q = Make();
-  q->Initialize();
-  EXPECT_EQ(q->Count(), 2u);
-  EXPECT_FALSE(q->HasFile());
-  EXPECT_FALSE(CorvaneSDK::FileExists(path));
-  EXPECT_TRUE(capture.Contains("Cannot init queue file"));
-  q->AddEvent(Named("memory"));  // the queue goes on in memory
-  EXPECT_EQ(q->Count(), 3u);
 }
 
-TEST_F(QueueManagerTest, NonEventElementsAreSkippedTheirNeighboursKept) {
-  const std::string path = JoinPath(dir_.path(), ".event_queue");
-  {
-    QueueFile file(path);
-    ASSERT_TRUE(file.Init());
-    for (const char* t : {"{\"eventName\":\"a\"}", "[1,2,3]", "not json", "{\"eventName\":\"b\"}"}) {
-      ASSERT_TRUE(file.Add(t, static_cast<uint32_t>(std::strlen(t))));
+TEST_F(QueueManagerTest, WhatIsNotARegularFileIsMovedAsideNeverOpenedOrFollowed) {
+  const std::string outside = JoinPath(dir_.path(), "outside");
+  ASSERT_TRUE(WriteFileBytes(outside, "not yours"));
+  const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> kinds = {
+      {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; }},
+      {"FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }},
+      {"link out of the folder",
+       [&](const std::string& p) { return ::symlink(outside.c_str(), p.c_str()) == 0; }},
+  };
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.first);
+    UseFolder(kind.first);
+    ASSERT_TRUE(kind.second(QueuePath()));
+    {
+      auto q = Make();
+      q->Initialize();
+      EXPECT_TRUE(q->HasFile());
+      q->AddEvent(Named("kept"));
     }
-    file.Close();
+    EXPECT_EQ(FileNames(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(CorruptCopies().size(), 1u);
   }
+  EXPECT_EQ(ReadFileBytes(outside), "not yours");
+}
+
+TEST_F(QueueManagerTest, OnlyTheNewestDamagedCopiesAreKept) {
+  for (const char* old : {"1000", "2000", "3000", "4000"}) {
+    ASSERT_TRUE(WriteFileBytes(QueuePath() + ".corrupt-" + old, old));
+  }
+  ASSERT_TRUE(WriteFileBytes(QueuePath(), "damaged"));
   auto q = Make();
   q->Initialize();
-  EXPECT_EQ(q->Count(), 2u);
   EXPECT_TRUE(q->HasFile());
+  std::set<std::string> contents;
+  for (const auto& name : CorruptCopies()) contents.insert(ReadFileBytes(JoinPath(Folder(), name)));
+  EXPECT_EQ(contents, (std::set<std::string>{"3000", "4000", "damaged"}));
+}
+
+TEST_F(QueueManagerTest, NonEventElementsKeepFileAndMemoryInStepAcrossARestart) {
+  ScopedFakeClock clock;
+  WriteQueue({"[0]", "{\"eventName\":\"a\"}", "[1,2,3]", "not json", "{\"eventName\":\"b\"}",
+              "{\"eventName\":\"c\"}", "7"});
+  monitor_.canSend = false;
+  {
+    auto q = Make();
+    q->Initialize();
+    EXPECT_EQ(q->Count(), 3u);
+    EXPECT_TRUE(q->HasFile());
+    q->Resume();
+    monitor_.canSend = true;
+    ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  }
+  EXPECT_EQ(Batches(), (std::vector<std::vector<std::string>>{{"a", "b", "c"}}));
+  // A clean restart sends nothing again.
+  EXPECT_EQ(FileNames(), std::vector<std::string>{});
+  auto again = Make();
+  again->Initialize();
+  EXPECT_EQ(again->Count(), 0u);
 }
 
 TEST_F(QueueManagerTest, DispatchOncePerEventEvenWhenTheBatchIsResent) {
@@ -365,7 +475,9 @@ TEST_F(QueueManagerTest, OutOfRangeSettingsFallBackToDefaults) {
   EXPECT_TRUE(capture.Contains("out of range"));
 }
 
-TEST_F(QueueManagerTest, FailedWritesSwitchToMemoryOnly) {
+TEST_F(QueueManagerTest, FailedWriteKeepsTheFileAndCatchesUpWithoutLossOrRepeat) {
+  ScopedFakeClock clock;
+  monitor_.canSend = false;
   auto q = Make();
   q->Initialize();
   q->AddEvent(Named("before"));
@@ -376,6 +488,158 @@ TEST_F(QueueManagerTest, FailedWritesSwitchToMemoryOnly) {
   EXPECT_FALSE(q->HasFile());
   EXPECT_EQ(q->Count(), 2u);
   EXPECT_TRUE(capture.Contains("continuing in memory only"));
+  EXPECT_EQ(FileNames(), std::vector<std::string>{"before"}) << "the file is kept as last written";
+  q->AddEvent(Named("after"));
+  // The sending thread tries the file again after a while, even while nothing may be sent.
+  q->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return q->HasFile(); }));
+  EXPECT_EQ(FileNames(), (std::vector<std::string>{"before", "during", "after"}));
+  monitor_.canSend = true;
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  q->Destroy();
+  EXPECT_EQ(FileNames(), std::vector<std::string>{});
+}
+
+TEST_F(QueueManagerTest, EventsDeliveredWhileTheFileLagsAreNotSentAgainAfterARestart) {
+  ScopedFakeClock clock;
+  monitor_.canSend = false;
+  auto q = Make();
+  q->Initialize();
+  q->AddEvent(Named("a"));
+  q->AddEvent(Named("b"));
+  SetFileFaultInjector([](FileOp op, const std::string&) { return op == FileOp::Write; });
+  q->AddEvent(Named("c"));
+  q->Resume();
+  monitor_.canSend = true;
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  EXPECT_EQ(FileNames(), (std::vector<std::string>{"a", "b"})) << "removals could not be written";
+  SetFileFaultInjector(nullptr);
+  q->Destroy();  // one more try brings the file in step
+  EXPECT_EQ(FileNames(), std::vector<std::string>{});
+  auto again = Make();
+  again->Initialize();
+  EXPECT_EQ(again->Count(), 0u);
+}
+
+TEST_F(QueueManagerTest, CapDropsTheOldestWhileABatchIsInFlightWithACountedWarning) {
+  ScopedFakeClock clock(false);
+  std::atomic<bool> release{false}, arrived{false};
+  server_.SetHandler("/v4/event", [&](const RecordedRequest&) {
+    arrived = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ScriptedResponse{204};
+  });
+  auto q = Make();
+  q->Initialize();
+  auto numbered = [](int i) {
+    Event* e = Event::Acquire("e");
+    e->SetIntValue(i);
+    return e;
+  };
+  q->AddEvent(numbered(0));
+  q->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return arrived.load(); }));  // event 0 is in flight
+  monitor_.canSend = false;
+  LogCapture capture(kLogWarning);
+  size_t peak = 0;
+  for (int i = 1; i <= 5010; ++i) {
+    q->AddEvent(numbered(i));
+    peak = std::max(peak, q->Count());
+  }
+  EXPECT_EQ(peak, QueueManager::kMaxQueuedEvents);
+  EXPECT_EQ(capture.CountContaining("Event queue full"), 1) << "at most one line per 10 s";
+  clock->Advance(QueueManager::kDropWarningIntervalMs);
+  q->AddEvent(numbered(5011));
+  EXPECT_EQ(capture.CountContaining("Event queue full"), 2);
+  EXPECT_TRUE(capture.Contains("dropped the 11 oldest events (12 in total)"));
+  release = true;
+  // The accepted batch held only event 0, already dropped: nothing else leaves the queue.
+  ASSERT_TRUE(WaitUntil([&] { return sender_->Status() == kSenderIdle; }));
+  EXPECT_EQ(q->Count(), QueueManager::kMaxQueuedEvents);
+  Json first;
+  ASSERT_TRUE(ParseJson(q->Texts().front(), first));
+  EXPECT_EQ(first["value"]["value"], 12);
+  q->Destroy();
+  QueueFile file(QueuePath());
+  ASSERT_TRUE(file.Init());
+  EXPECT_EQ(file.Count(), QueueManager::kMaxQueuedEvents);
+}
+
+TEST_F(QueueManagerTest, ByteBoundDropsTheOldest) {
+  LogCapture capture(kLogWarning);
+  auto q = Make();
+  q->Initialize();
+  const size_t padding = 450000;
+  for (int i = 0; i < 40; ++i) {
+    Event* e = Named("big", padding);
+    e->eventName = "big" + std::to_string(i);
+    q->AddEvent(e);
+  }
+  size_t bytes = 0;
+  for (const auto& t : q->Texts()) bytes += t.size();
+  EXPECT_LE(bytes, QueueManager::kMaxQueuedBytes);
+  EXPECT_GT(bytes + padding + 1000, QueueManager::kMaxQueuedBytes) << "only what was needed went";
+  Json last;
+  ASSERT_TRUE(ParseJson(q->Texts().back(), last));
+  EXPECT_EQ(last["eventName"], "big39");
+  EXPECT_TRUE(capture.Contains("Event queue full"));
+  const size_t kept = q->Count();
+  q->Destroy();
+  EXPECT_EQ(FileNames().size(), kept);
+}
+
+TEST_F(QueueManagerTest, EveryUploadRejectedKeepsEveryEventAndBacksOff) {
+  ScopedFakeClock clock;
+  server_.SetDefault("/v4/event", ScriptedResponse{404});
+  monitor_.canSend = false;
+  auto q = Make();
+  q->Initialize();
+  for (int i = 0; i < 5; ++i) q->AddEvent(Named("e" + std::to_string(i)));
+  LogCapture capture(kLogWarning);
+  q->Resume();
+  monitor_.canSend = true;
+  ASSERT_TRUE(server_.WaitForCount("/v4/event", 12));
+  EXPECT_EQ(q->Count(), 5u);
+  EXPECT_TRUE(capture.Contains("HTTP 404"));
+  EXPECT_TRUE(capture.Contains("it should end with \"/v4/event\""));
+  // 500, 1500, 4500, ... ms between the lone retries, from the sender's retry interval.
+  EXPECT_GE(clock->TotalSleptMs(), 500 + 1500 + 4500 + 13500);
+  const size_t rejected = server_.Count("/v4/event");
+  server_.SetDefault("/v4/event", ScriptedResponse{204});
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  // Every event was kept for the server that accepts again.
+  std::set<std::string> sent;
+  const auto batches = Batches();
+  for (size_t i = rejected; i < batches.size(); ++i) sent.insert(batches[i].begin(), batches[i].end());
+  EXPECT_EQ(sent, (std::set<std::string>{"e0", "e1", "e2", "e3", "e4"}));
+}
+
+TEST_F(QueueManagerTest, RejectedEventAtTheHeadIsDroppedOnlyOnceOthersAreAccepted) {
+  ScopedFakeClock clock;
+  server_.SetHandler("/v4/event", [](const RecordedRequest& r) {
+    ScriptedResponse answer;
+    answer.status = r.body.find("\"bad\"") != std::string::npos ? 400 : 204;
+    return answer;
+  });
+  monitor_.canSend = false;
+  auto q = Make();
+  q->Initialize();
+  q->AddEvent(Named("bad"));
+  q->AddEvent(Named("good1"));
+  q->AddEvent(Named("good2"));
+  LogCapture capture(kLogError);
+  q->Resume();
+  monitor_.canSend = true;
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  EXPECT_TRUE(capture.Contains("Dropping event bad"));
+  std::vector<std::string> accepted;
+  for (const auto& batch : Batches()) {
+    if (std::find(batch.begin(), batch.end(), "bad") == batch.end()) {
+      accepted.insert(accepted.end(), batch.begin(), batch.end());
+    }
+  }
+  std::sort(accepted.begin(), accepted.end());
+  EXPECT_EQ(accepted, (std::vector<std::string>{"good1", "good2"}));
 }
 
 TEST_F(QueueManagerTest, PauseDuringAnUploadSettlesItSoNothingIsSentTwice) {

@@ -416,7 +416,10 @@ class CrashTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) {
       if (line.find("Error|") == std::string::npos) continue;
       ++errorLines_;
-      if (line.find("Cannot init queue file") != std::string::npos) ++queueCorruptions_;
+      if (line.find("Cannot init queue file") != std::string::npos ||
+          line.find("Queue file damaged") != std::string::npos) {
+        ++queueCorruptions_;
+      }
       if (errorSamples_.size() < 5) errorSamples_.push_back(line);
     }
   }

@@ -173,6 +173,65 @@ TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
   EXPECT_EQ(server_.ledger().UserIds().size(), 1u);
 }
 
+TEST_F(DiskFaultTest, FullDiskKeepsTheSavedQueueForTheNextStart) {
+  ASSERT_TRUE(fs::create_directories(SaveDir()));
+  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=256k") == 0;
+  server_.SetStatus(503);
+  Init(Data(server_.Url()));
+  const auto saved = Log("saved-", 100);
+  CorvaneSDKManager_Destroy();
+  ASSERT_GE(ReadQueueHeader(QueuePath()).count, 100u);
+
+  // The next run finds the disk full.
+  const std::string filler = SaveDir() + "/filler";
+  if (mounted_) {
+    FILE* f = std::fopen(filler.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+  } else {
+    SetFileFaultInjector([](FileOp op, const std::string& path) {
+      return op == FileOp::Write && path.find(".event_queue") != std::string::npos;
+    });
+  }
+  LogCapture capture(kLogError);
+  Init(Data(server_.Url()));
+  for (int round = 0; round < 40 && !capture.Contains("continuing in memory only"); ++round) {
+    Log("full-" + std::to_string(round) + "-", 4, 2000);
+  }
+  EXPECT_TRUE(capture.Contains("continuing in memory only")) << "the disk never filled up";
+  CorvaneSDKManager_Destroy();
+  EXPECT_GE(ReadQueueHeader(QueuePath()).count, 100u) << "the saved queue must survive";
+
+  // Space comes back: the events saved before the full disk arrive, once.
+  std::remove(filler.c_str());
+  SetFileFaultInjector(nullptr);
+  server_.SetStatus(204);
+  Init(Data(server_.Url()));
+  EXPECT_TRUE(WaitUntil([&] { return server_.ledger().Has(saved); }))
+      << server_.ledger().Missing(saved) << " of " << saved.size() << " saved events lost";
+  EXPECT_EQ(server_.ledger().Duplicates(), 0);
+  std::printf("full disk on a later run (%s): %zu/%zu events saved before it delivered at the "
+              "start after\n",
+              mounted_ ? "256 KiB tmpfs" : "fault injector",
+              saved.size() - server_.ledger().Missing(saved), saved.size());
+}
+
+TEST_F(DiskFaultTest, OfflineQueueAtItsCapDropsTheOldestWhileTheOpenEventIsPending) {
+  ::InitializationData* data = Data(server_.Url());
+  InitializationData_SetOffline(data, 1);
+  Init(data);
+  LogCapture capture(kLogWarning);
+  const auto labels = Log("capped-", 5010);
+  EXPECT_EQ(capture.CountContaining("Event queue full"), 1) << "one counted line per 10 s";
+  CorvaneSDKManager_SetOffline(CorvaneSDKManager_GetInstance(), 0);
+  const std::vector<std::string> newest(labels.end() - 10, labels.end());
+  EXPECT_TRUE(WaitUntil([&] { return server_.ledger().Has(newest); })) << "the newest were dropped";
+  EXPECT_EQ(server_.ledger().Missing({labels.front()}), 1) << "the oldest should go first";
+}
+
 }  // namespace
 }  // namespace Test
 }  // namespace CorvaneSDK
