@@ -242,11 +242,12 @@ void QueueManager::FileFailedLocked(const char* what) {
   if (!fileRetry_) {
     const std::string detail =
         file_ && !file_->LastFailure().empty() ? " (" + file_->LastFailure() + ")" : "";
+    const std::string kept = file_ && file_->IsOpen()
+                                 ? "The file keeps the " + std::to_string(file_->Count()) +
+                                       " events it holds and is tried again later"
+                                 : "The file is tried again later";
     CORVANE_LOG_ERROR("Queue file " << what << " failed" << detail
-                                    << "; continuing in memory only for new events. The file "
-                                       "keeps the "
-                                    << (file_ ? file_->Count() : 0)
-                                    << " events it holds and is tried again later");
+                                    << "; continuing in memory only for new events. " << kept);
   }
   fileRetry_ = true;
   nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
@@ -535,8 +536,8 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
       unprovenRejections_ = 0;
       if (rejectionEpisode_) {
         acceptedInEpisode_ = true;
-        // A full-size batch accepted: the rejections are over.
-        if (fullBatchLimit) rejectionEpisode_ = false;
+        // A full-size batch accepted, or nothing left: the rejections are over.
+        if (fullBatchLimit || queue_.empty()) rejectionEpisode_ = false;
       }
     } else if (PermanentRejection(code)) {
       if (!rejectionEpisode_) {
