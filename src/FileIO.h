@@ -36,7 +36,9 @@ bool ShouldFailFileOp(FileOp op, const std::string& path);
 // not survive a power loss unless Sync() was called. One thread at a time.
 class RandomAccessFile {
  public:
-  // Opens `utf8Path` read-write. With `create`, a missing file is created empty and
+  // Opens `utf8Path` read-write, never blocking on a FIFO or device and never following a
+  // symbolic link; anything but a regular file fails. With `create`, a missing file is
+  // created empty (owner-only on POSIX) and
   // *created (may be null) is set to true; otherwise a missing file fails. Returns null on
   // failure. Never truncates an existing file.
   static std::unique_ptr<RandomAccessFile> Open(const std::string& utf8Path, bool create,
@@ -74,12 +76,19 @@ class RandomAccessFile {
 
 // True when something exists at `utf8Path`.
 bool FileExists(const std::string& utf8Path);
+// Size of the regular file at `utf8Path`; -1 when it is missing, a link (never followed), a
+// folder or anything else but a regular file.
+int64_t RegularFileSize(const std::string& utf8Path);
+// Moves a file to a name that must not exist yet; false (nothing moved) when it does.
+bool RenameNoReplace(const std::string& fromUtf8, const std::string& toUtf8);
 // Deletes the file. True when it is gone afterwards, including when it was already missing.
 bool RemoveFile(const std::string& utf8Path);
 // Reads the whole file into `out`. False (and `out` cleared) when the file is missing,
-// unreadable, not a regular file, or larger than `maxBytes`.
+// unreadable, not a regular file (a FIFO is refused without blocking; a symbolic link is not
+// followed), or larger than `maxBytes`.
 bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxBytes);
-// Replaces the file's content atomically: writes a temp file in the same folder, syncs it,
+// Replaces the file's content atomically: writes a temp file (owner-only on POSIX) in the
+// same folder, syncs it,
 // renames it over the target (MoveFileExW with MOVEFILE_REPLACE_EXISTING on Windows). On
 // failure the target keeps its previous content and the temp file is removed.
 bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes);

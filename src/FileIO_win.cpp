@@ -53,6 +53,14 @@ bool WriteAllAt(HANDLE h, uint64_t offset, const char* p, size_t len) {
   return true;
 }
 
+// A disk file that is neither a folder nor a reparse point (link, junction).
+bool IsPlainDiskFile(HANDLE h) {
+  if (::GetFileType(h) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
 }  // namespace
 
 std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8Path, bool create,
@@ -62,21 +70,20 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
   std::wstring wide;
   if (!ToWide(utf8Path, wide)) return nullptr;
   const DWORD access = GENERIC_READ | GENERIC_WRITE;
-  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link is opened as itself and then refused, never followed.
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && create) {
-    h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+    h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       if (created != nullptr) *created = true;
     } else if (::GetLastError() == ERROR_FILE_EXISTS) {
       // Another process created it between the two calls: open what is there.
-      h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     }
   }
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (::GetFileType(h) != FILE_TYPE_DISK) {
+  if (!IsPlainDiskFile(h)) {
     ::CloseHandle(h);
     return nullptr;
   }
@@ -144,6 +151,22 @@ bool FileExists(const std::string& utf8Path) {
   return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+int64_t RegularFileSize(const std::string& utf8Path) {
+  std::wstring wide;
+  if (!ToWide(utf8Path, wide)) return -1;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool RenameNoReplace(const std::string& fromUtf8, const std::string& toUtf8) {
+  if (ShouldFailFileOp(FileOp::Rename, toUtf8)) return false;
+  std::wstring from, to;
+  if (!ToWide(fromUtf8, from) || !ToWide(toUtf8, to)) return false;
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool RemoveFile(const std::string& utf8Path) {
   if (ShouldFailFileOp(FileOp::Remove, utf8Path)) return false;
   std::wstring wide;
@@ -159,11 +182,11 @@ bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxByte
   std::wstring wide;
   if (!ToWide(utf8Path, wide)) return false;
   HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = false;
   LARGE_INTEGER size;
-  if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
+  if (IsPlainDiskFile(h) && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
       static_cast<uint64_t>(size.QuadPart) <= maxBytes &&
       !ShouldFailFileOp(FileOp::Read, utf8Path)) {
     // The size is a hint only: the bound is enforced on the bytes actually read.

@@ -35,7 +35,8 @@ int OrDefault(int value, int fallback, const char* name, bool allowZero) {
 }  // namespace
 
 QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor,
-                           EventSender* sender, const std::string& saveFolder)
+                           EventSender* sender, const std::string& saveFolder,
+                           const std::string& fileName)
     : monitor_(monitor), sender_(sender) {
   QueueSettings defaults;
   settings_.flushQueueSize =
@@ -48,7 +49,7 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
   batchLimit_ = settings_.flushSendSize;
   if (!saveFolder.empty()) {
     CORVANE_LOG_DEBUG("Save Path: " << saveFolder);
-    filePath_ = JoinPath(saveFolder, ".event_queue");
+    filePath_ = JoinPath(saveFolder, fileName);
   }
 }
 
@@ -118,6 +119,31 @@ bool QueueManager::AddEvent(Event* event) {
     RemoveOldestLocked(queue_.size() - kMaxQueuedEvents);
   }
   return true;
+}
+
+bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  if (shuttingDown_) return false;
+  bool durable = file_ != nullptr;
+  for (const std::string& text : texts) {
+    if (text.empty() || text.size() > kMaxBatchBytes) continue;
+    if (file_) {
+      const uint32_t length = static_cast<uint32_t>(text.size());
+      while (file_ && file_->Writable() && !file_->CanAdd(length) && batchSize_ == 0 &&
+             !queue_.empty()) {
+        CORVANE_LOG_WARNING("Queue file full, dropping the oldest event");
+        RemoveOldestLocked(1);
+      }
+      if (file_ && !file_->Add(text.data(), length)) DropFileLocked("write failed");
+    }
+    if (!file_) durable = false;
+    // Sequence 0: like events loaded at start, they were dispatched by their own instance.
+    queue_.push_back(Entry{text, 0});
+    if (queue_.size() > kMaxQueuedEvents && batchSize_ == 0) {
+      RemoveOldestLocked(queue_.size() - kMaxQueuedEvents);
+    }
+  }
+  return durable && file_ != nullptr;
 }
 
 void QueueManager::RemoveOldestLocked(size_t n) {
