@@ -138,6 +138,8 @@ std::unique_ptr<SaveFolder> SaveFolder::Open(const std::string& configured,
                                                       << "; events are kept in memory only");
         return nullptr;
       }
+      // The default folders are ours alone; a host's own folder is left as the host made it.
+      if (!base.empty()) detail::MakePrivate(folder);
     }
     if (!base.empty()) AdoptLegacyFiles(base, path, appId);
 

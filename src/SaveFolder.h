@@ -70,6 +70,9 @@ namespace detail {
 // True when `path` is a folder this user may trust: POSIX: owned by the effective user and
 // not writable by others. The reason goes to *why otherwise.
 bool IsSafeFolder(const std::string& path, std::string* why);
+// POSIX: takes group and other access away from a folder of ours (an earlier version created
+// them readable by all). Windows: nothing.
+void MakePrivate(const std::string& path);
 // Names in the folder ("." and ".." left out); empty when it cannot be read.
 std::vector<std::string> ListFolder(const std::string& path);
 long CurrentProcessId();

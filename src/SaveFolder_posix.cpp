@@ -27,6 +27,13 @@ bool IsSafeFolder(const std::string& path, std::string* why) {
   return true;
 }
 
+void MakePrivate(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+    ::chmod(path.c_str(), (st.st_mode & 07700) | 0700);
+  }
+}
+
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(path.c_str());

@@ -20,6 +20,8 @@ bool IsSafeFolder(const std::string& path, std::string* why) {
   return true;
 }
 
+void MakePrivate(const std::string&) {}
+
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
   const std::u16string pattern = Utils::Utf8ToUtf16(path + "\\*");

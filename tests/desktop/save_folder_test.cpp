@@ -196,6 +196,9 @@ TEST_F(SaveFolderTest, FoldersAndFilesAreOwnerOnly) {
   const std::string xdg = dir_.File("fresh");
   ScopedEnv env("XDG_DATA_HOME", xdg.c_str());
   const mode_t previous = ::umask(022);
+  // The base as an earlier version left it: readable by all.
+  ASSERT_TRUE(fs::create_directories(xdg + "/CorvaneSDK"));
+  ASSERT_EQ(ModeOf(xdg + "/CorvaneSDK"), 0755u);
   CorvaneSDKManagerRef m = Init(DefaultData("game-a"));
   ::umask(previous);
   CorvaneSDKManager_Log(m, "x");
