@@ -91,9 +91,16 @@ CORVANE_API void InitializationData_Destroy(InitializationData* data);
 /* 0 Error, 1 Warning (default), 2 Info, 3 Debug, 4 Verbose (also transfer traces, with
  * credentials masked). Becomes the process-wide level when the manager is built. */
 CORVANE_API void InitializationData_SetLogLevel(InitializationData* data, int level);
-/* Folder of the properties and queue files, used as given and created with its parents.
- * Empty: %LOCALAPPDATA%\CorvaneSDK on Windows; $XDG_DATA_HOME/CorvaneSDK or
- * ~/.local/share/CorvaneSDK on Linux; a CorvaneSDK folder in the temp folder as last resort. */
+/* Folder of the properties and queue files, used as given and created with its parents
+ * (owner-only on POSIX). Empty: one folder per app, <base>\<appId> with the base
+ * %LOCALAPPDATA%\CorvaneSDK on Windows, $XDG_DATA_HOME/CorvaneSDK or ~/.local/share/CorvaneSDK
+ * on Linux; an app id that is not a plain file name (letters, digits, ".", "-", "_", at most
+ * 64, no leading ".") uses "app-" and 16 hex digits of its SHA-256. Files an earlier version
+ * left directly in the base move to the first app that starts, unless they name another app
+ * (then they stay, with a Warning). No known base, a folder owned by another user or writable
+ * by everyone (POSIX): nothing is saved this run (an Error is logged). Never a temp folder.
+ * Two instances may share the folder: the second queues in a file of its own, sent by the next
+ * instance that owns the folder. */
 CORVANE_API void InitializationData_SetSavePath(InitializationData* data, const char* path);
 CORVANE_API void InitializationData_SetCustomUserId(InitializationData* data, const char* id);
 /* Config id stamped on events. Empty with custom config id off means "default". */

@@ -25,11 +25,6 @@ bool Interrupt::WaitFor(int64_t ms) {
   return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return set_.load(); });
 }
 
-int64_t SystemClock::WallMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 int64_t SystemClock::MonotonicMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

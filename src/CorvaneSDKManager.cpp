@@ -14,6 +14,7 @@
 #include "Properties.h"
 #include "Random.h"
 #include "RemoteConfigSender.h"
+#include "SaveFolder.h"
 #include "Utils.h"
 
 namespace CorvaneSDK {
@@ -91,10 +92,16 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   SetupContext();
 
   // 3. Persistent properties, user id, URI schemes, stored configurations, privacy flags.
-  savePath_ = data.savePath.empty() ? Utils::GetDefaultSaveFolder() : data.savePath;
+  // The default folder is scoped by app id; a folder that cannot be trusted makes the run
+  // memory-only, as with enable save off.
+  savePath_ = data.savePath;
   if (enableSave_) {
-    Utils::CreateFolder(savePath_);
-    properties_.reset(new Properties(savePath_, ".properties"));
+    saveFolder_ = SaveFolder::Open(data.savePath, appId_);
+    if (!saveFolder_) enableSave_ = false;
+  }
+  if (enableSave_) {
+    savePath_ = saveFolder_->Path();
+    properties_.reset(new Properties(savePath_, SaveFolder::kPropertiesFileName));
     properties_->Open();
     LoadProperties();
     if (registerUriScheme_ && !properties_->GetBool("registerUriFlag")) {
@@ -125,7 +132,8 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   settings.flushSendSize = data.flushSendSize;
   settings.queueCheckInterval = data.queueCheckInterval;
   settings.sendDelay = data.sendDelay;
-  queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : ""));
+  queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : "",
+                                saveFolder_ ? saveFolder_->QueueFileName() : ""));
 
   // 8. Module lists for initialization.
   moduleSpecs_ = data.modules;
@@ -205,6 +213,7 @@ void CorvaneSDKManager::PostInitialize(const std::shared_ptr<CorvaneSDKManager>&
     CORVANE_LOG_DEBUG("App Version: " << GetAppVersion());
     CORVANE_LOG_DEBUG("App Build Number: " << GetAppBuildNumber());
     queue_->Initialize();
+    if (saveFolder_) saveFolder_->AdoptOrphanQueues(*queue_);
     CreateModules();
     if (RecomputeSendingEnabled() && IsStarted()) {
       bool enabled;
@@ -445,6 +454,8 @@ void CorvaneSDKManager::Teardown() {
   }
   if (queue_) queue_->Destroy();
   if (properties_) properties_->Save();
+  // The next instance, in this process or another, may take the folder at once.
+  if (saveFolder_) saveFolder_->Release();
 }
 
 // ---------------------------------------------------------------------------------------

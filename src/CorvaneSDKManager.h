@@ -36,6 +36,7 @@ class ConfigSender;
 class Event;
 class EventSender;
 class Properties;
+class SaveFolder;
 class RemoteConfigSender;
 
 using LifecycleCallback = void (*)(int);
@@ -249,6 +250,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   int completionValue_ = 0;
   Interrupt cancel_;  // ends the initialization waits at Destroy
 
+  std::unique_ptr<SaveFolder> saveFolder_;  // null: memory only; outlives the queue's file
   std::unique_ptr<Properties> properties_;
   std::unique_ptr<EventSender> sender_;
   std::unique_ptr<QueueManager> queue_;

@@ -82,14 +82,20 @@ void CorvaneSDKManager::RefreshContext() {
 // Properties
 
 void CorvaneSDKManager::LoadProperties() {
-  std::string userId = properties_->GetString("userId");
-  if (userId.empty()) {
-    userId = NewUuid();
-    firstRun_ = true;
-    properties_->SetString("userId", userId);
+  // Decided under the file's lock: two instances starting on a fresh folder share one id.
+  if (properties_->GetString("userId").empty()) {
+    firstRun_ = properties_->SetStringIfAbsent("userId", NewUuid());
+  }
+  userId_ = properties_->GetString("userId");
+  // The folder's owner, so that a later version can tell whose files these are.
+  const std::string recordedApp = properties_->GetString("appId");
+  if (recordedApp != appId_) {
+    if (!recordedApp.empty()) {
+      CORVANE_LOG_WARNING("The save folder " << savePath_ << " was used by the app " << recordedApp);
+    }
+    properties_->SetString("appId", appId_);
     properties_->Save();
   }
-  userId_ = userId;
   // A configuration stored for another app (the host changed its app id but kept the save
   // folder) is neither applied nor named by its hash.
   Json config = properties_->GetJson("sdkConfig");

@@ -37,7 +37,9 @@ bool ShouldFailFileOp(FileOp op, const std::string& path);
 // not survive a power loss unless Sync() was called. One thread at a time.
 class RandomAccessFile {
  public:
-  // Opens `utf8Path` read-write. With `create`, a missing file is created empty and
+  // Opens `utf8Path` read-write, never blocking on a FIFO or device and never following a
+  // symbolic link; anything but a regular file fails. With `create`, a missing file is
+  // created empty (owner-only on POSIX) and
   // *created (may be null) is set to true; otherwise a missing file fails. Returns null on
   // failure. Never truncates an existing file, never blocks, and opens only a regular file:
   // a folder, FIFO, device or symbolic link (reparse point) at the path fails.
@@ -84,12 +86,19 @@ PathKind GetPathKind(const std::string& utf8Path);
 bool RenameFile(const std::string& from, const std::string& to);
 // Names (not paths) of the entries of `folder`, without "." and ".."; empty on error.
 std::vector<std::string> ListFolder(const std::string& utf8Folder);
+// Size of the regular file at `utf8Path`; -1 when it is missing, a link (never followed), a
+// folder or anything else but a regular file.
+int64_t RegularFileSize(const std::string& utf8Path);
+// Moves a file to a name that must not exist yet; false (nothing moved) when it does.
+bool RenameNoReplace(const std::string& fromUtf8, const std::string& toUtf8);
 // Deletes the file. True when it is gone afterwards, including when it was already missing.
 bool RemoveFile(const std::string& utf8Path);
 // Reads the whole file into `out`. False (and `out` cleared) when the file is missing,
-// unreadable, not a regular file, or larger than `maxBytes`.
+// unreadable, not a regular file (a FIFO is refused without blocking; a symbolic link is not
+// followed), or larger than `maxBytes`.
 bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxBytes);
-// Replaces the file's content atomically: writes a temp file in the same folder, syncs it,
+// Replaces the file's content atomically: writes a temp file (owner-only on POSIX) in the
+// same folder, syncs it,
 // renames it over the target (MoveFileExW with MOVEFILE_REPLACE_EXISTING on Windows). On
 // failure the target keeps its previous content and the temp file is removed.
 bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes);

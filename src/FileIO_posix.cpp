@@ -66,12 +66,12 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
                                                          bool* created) {
   if (created != nullptr) *created = false;
   if (ShouldFailFileOp(FileOp::Open, utf8Path)) return nullptr;
-  // O_NONBLOCK: a FIFO planted at the path must not hold the caller; O_NOFOLLOW: a link
-  // must not lead the writes out of the folder. Both are refused below by the type check.
+  // O_NONBLOCK: opening a planted FIFO must not hang; it is refused below. It has no
+  // effect on the regular files that pass.
   const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK;
   int fd = OpenRetrying(utf8Path.c_str(), flags, 0);
   if (fd < 0 && errno == ENOENT && create) {
-    fd = OpenRetrying(utf8Path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+    fd = OpenRetrying(utf8Path.c_str(), flags | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {
       if (created != nullptr) *created = true;
     } else if (errno == EEXIST) {
@@ -175,6 +175,26 @@ std::vector<std::string> ListFolder(const std::string& utf8Folder) {
   return names;
 }
 
+int64_t RegularFileSize(const std::string& utf8Path) {
+  struct stat st;
+  if (::lstat(utf8Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool RenameNoReplace(const std::string& fromUtf8, const std::string& toUtf8) {
+  if (ShouldFailFileOp(FileOp::Rename, toUtf8)) return false;
+  // link() refuses an existing target atomically; a file system without hard links falls
+  // back to a checked rename.
+  if (::link(fromUtf8.c_str(), toUtf8.c_str()) == 0) {
+    ::unlink(fromUtf8.c_str());
+    return true;
+  }
+  if (errno == EEXIST || errno == ENOENT) return false;
+  struct stat st;
+  if (::lstat(toUtf8.c_str(), &st) == 0) return false;
+  return ::rename(fromUtf8.c_str(), toUtf8.c_str()) == 0;
+}
+
 bool RemoveFile(const std::string& utf8Path) {
   if (ShouldFailFileOp(FileOp::Remove, utf8Path)) return false;
   if (::unlink(utf8Path.c_str()) == 0) return true;
@@ -184,7 +204,7 @@ bool RemoveFile(const std::string& utf8Path) {
 bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxBytes) {
   out.clear();
   if (ShouldFailFileOp(FileOp::Open, utf8Path)) return false;
-  int fd = OpenRetrying(utf8Path.c_str(), O_RDONLY, 0);
+  int fd = OpenRetrying(utf8Path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
   if (fd < 0) return false;
   bool ok = false;
   struct stat st;
@@ -220,7 +240,7 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   const std::string temp = utf8Path + ".tmp-" + std::to_string(static_cast<long>(::getpid())) +
                            "-" + std::to_string(counter.fetch_add(1));
   if (ShouldFailFileOp(FileOp::Open, temp)) return false;
-  int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0644);
+  int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0600);
   if (fd < 0) return false;
   bool ok = !ShouldFailFileOp(FileOp::Write, temp) && WriteAll(fd, 0, bytes.data(), bytes.size());
   ok = ok && !ShouldFailFileOp(FileOp::Flush, temp) && SyncFd(fd);

@@ -54,6 +54,14 @@ bool WriteAllAt(HANDLE h, uint64_t offset, const char* p, size_t len) {
   return true;
 }
 
+// A disk file that is neither a folder nor a reparse point (link, junction).
+bool IsPlainDiskFile(HANDLE h) {
+  if (::GetFileType(h) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
 }  // namespace
 
 std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8Path, bool create,
@@ -77,9 +85,7 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
     }
   }
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+  if (!IsPlainDiskFile(h)) {
     ::CloseHandle(h);
     return nullptr;
   }
@@ -189,6 +195,22 @@ std::vector<std::string> ListFolder(const std::string& utf8Folder) {
   return names;
 }
 
+int64_t RegularFileSize(const std::string& utf8Path) {
+  std::wstring wide;
+  if (!ToWide(utf8Path, wide)) return -1;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool RenameNoReplace(const std::string& fromUtf8, const std::string& toUtf8) {
+  if (ShouldFailFileOp(FileOp::Rename, toUtf8)) return false;
+  std::wstring from, to;
+  if (!ToWide(fromUtf8, from) || !ToWide(toUtf8, to)) return false;
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool RemoveFile(const std::string& utf8Path) {
   if (ShouldFailFileOp(FileOp::Remove, utf8Path)) return false;
   std::wstring wide;
@@ -204,11 +226,11 @@ bool ReadWholeFile(const std::string& utf8Path, std::string& out, size_t maxByte
   std::wstring wide;
   if (!ToWide(utf8Path, wide)) return false;
   HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = false;
   LARGE_INTEGER size;
-  if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
+  if (IsPlainDiskFile(h) && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
       static_cast<uint64_t>(size.QuadPart) <= maxBytes &&
       !ShouldFailFileOp(FileOp::Read, utf8Path)) {
     // The size is a hint only: the bound is enforced on the bytes actually read.

@@ -1,7 +1,12 @@
-// Properties file: read leniently, written whole and atomically.
+// Properties file: read leniently, written whole and atomically, merged with what another
+// instance wrote meanwhile.
 #include "Properties.h"
 
+#include <memory>
+
+#include "Clock.h"
 #include "FileIO.h"
+#include "FileLock.h"
 #include "Logger.h"
 
 namespace CorvaneSDK {
@@ -9,18 +14,38 @@ namespace CorvaneSDK {
 Properties::Properties(std::string folder, std::string fileName)
     : path_(JoinPath(folder, fileName)) {}
 
-void Properties::Open() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  changed_ = false;
-  values_ = Json::object();
+bool Properties::ReadLocked(Json& out) {
   std::string text;
-  if (!ReadWholeFile(path_, text, kMaxFileBytes) || text.empty()) return;
+  if (!ReadWholeFile(path_, text, kMaxFileBytes)) {
+    const int64_t size = RegularFileSize(path_);
+    if (size > static_cast<int64_t>(kMaxFileBytes)) {
+      // Kept aside rather than lost: it holds the user id a new one is about to replace.
+      const std::string aside = path_ + ".oversize-" + std::to_string(GetClock().WallMs());
+      CORVANE_LOG_WARNING("The properties file " << path_ << " has " << size
+                                                 << " bytes, over the bound of " << kMaxFileBytes
+                                                 << "; moved to " << aside);
+      RenameNoReplace(path_, aside);
+    } else if (size < 0 && FileExists(path_)) {
+      CORVANE_LOG_WARNING("Ignoring " << path_ << ": not a regular file");
+    }
+    return false;
+  }
+  if (text.empty()) return false;
   Json parsed;
   if (!ParseJson(text, parsed) || !parsed.is_object()) {
     CORVANE_LOG_WARNING("Ignoring unreadable properties file " << path_);
-    return;
+    return false;
   }
-  values_ = std::move(parsed);
+  out = std::move(parsed);
+  return true;
+}
+
+void Properties::Open() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  changedKeys_.clear();
+  values_ = Json::object();
+  Json read;
+  if (ReadLocked(read)) values_ = std::move(read);
 }
 
 std::string Properties::GetString(const std::string& key) const {
@@ -42,35 +67,71 @@ Json Properties::GetJson(const std::string& key) const {
 void Properties::SetString(const std::string& key, const std::string& value) {
   std::lock_guard<std::mutex> lock(mutex_);
   values_[key] = value;
-  changed_ = true;
+  changedKeys_.insert(key);
 }
 
 void Properties::SetBool(const std::string& key, bool value) {
   std::lock_guard<std::mutex> lock(mutex_);
   values_[key] = value;
-  changed_ = true;
+  changedKeys_.insert(key);
 }
 
 void Properties::SetJson(const std::string& key, const Json& value) {
   std::lock_guard<std::mutex> lock(mutex_);
   values_[key] = value;
-  changed_ = true;
+  changedKeys_.insert(key);
 }
 
 void Properties::Remove(const std::string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
   values_.erase(key);
-  changed_ = true;
+  changedKeys_.insert(key);
+}
+
+bool Properties::SetStringIfAbsent(const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_ptr<FileLock> fileLock = FileLock::Acquire(path_ + ".lock", kLockWaitMs);
+  Json current;
+  if (ReadLocked(current)) {
+    const std::string stored = JsonString(current, key.c_str());
+    if (!stored.empty()) {
+      values_[key] = stored;
+      changedKeys_.erase(key);
+      return false;
+    }
+  }
+  values_[key] = value;
+  changedKeys_.insert(key);
+  SaveLocked();
+  return true;
 }
 
 bool Properties::Save() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!changed_) return true;
-  if (!WriteFileAtomically(path_, DumpJson(values_) + "\n")) {
+  if (changedKeys_.empty()) return true;
+  // Without the lock (another instance stuck in its save) the merge still runs; only a
+  // save racing it could be lost.
+  std::unique_ptr<FileLock> fileLock = FileLock::Acquire(path_ + ".lock", kLockWaitMs);
+  return SaveLocked();
+}
+
+bool Properties::SaveLocked() {
+  Json merged;
+  if (!ReadLocked(merged)) merged = Json::object();
+  for (const std::string& key : changedKeys_) {
+    auto it = values_.find(key);
+    if (it == values_.end()) {
+      merged.erase(key);
+    } else {
+      merged[key] = *it;
+    }
+  }
+  if (!WriteFileAtomically(path_, DumpJson(merged) + "\n")) {
     CORVANE_LOG_ERROR("Cannot write properties file " << path_);
     return false;
   }
-  changed_ = false;
+  values_ = std::move(merged);
+  changedKeys_.clear();
   return true;
 }
 

@@ -38,7 +38,8 @@ int OrDefault(int value, int fallback, const char* name, bool allowZero) {
 }  // namespace
 
 QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor,
-                           EventSender* sender, const std::string& saveFolder)
+                           EventSender* sender, const std::string& saveFolder,
+                           const std::string& fileName)
     : monitor_(monitor), sender_(sender) {
   QueueSettings defaults;
   settings_.flushQueueSize =
@@ -52,7 +53,7 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
   if (!saveFolder.empty()) {
     CORVANE_LOG_DEBUG("Save Path: " << saveFolder);
     saveFolder_ = saveFolder;
-    filePath_ = JoinPath(saveFolder, ".event_queue");
+    filePath_ = JoinPath(saveFolder, fileName);
   }
 }
 
@@ -207,7 +208,7 @@ std::string QueueManager::CorruptCopyPathLocked() const {
 }
 
 void QueueManager::PruneCorruptCopiesLocked() {
-  const std::string prefix = ".event_queue.corrupt-";
+  const std::string prefix = filePath_.substr(filePath_.find_last_of("/\\") + 1) + ".corrupt-";
   std::vector<std::pair<unsigned long long, std::string>> copies;
   for (const std::string& name : ListFolder(saveFolder_)) {
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -314,6 +315,18 @@ void QueueManager::EnforceBoundsLocked() {
   dropsUnreported_ = 0;
   dropWarned_ = true;
   lastDropWarningMs_ = now;
+}
+
+bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  if (shuttingDown_) return false;
+  for (const std::string& text : texts) {
+    if (text.empty() || text.size() > kMaxBatchBytes) continue;
+    // Sequence 0: like events loaded at start, they were dispatched by their own instance.
+    AppendLocked(Entry{text, 0, 0});
+  }
+  EnforceBoundsLocked();
+  return file_ != nullptr && file_->Writable() && !fileRetry_ && memoryOnly_ == 0;
 }
 
 void QueueManager::RemoveOldestLocked(size_t n) {

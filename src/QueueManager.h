@@ -62,15 +62,20 @@ class QueueManager {
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
-  // `saveFolder` empty: memory only. Out-of-range settings fall back to their defaults.
+  // `saveFolder` empty: memory only. `fileName` is the queue file's name in that folder.
+  // Out-of-range settings fall back to their defaults.
   QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor, EventSender* sender,
-               const std::string& saveFolder);
+               const std::string& saveFolder, const std::string& fileName = ".event_queue");
   ~QueueManager();
 
   // Loads the queue file once; later calls do nothing.
   void Initialize();
   // Takes ownership of the stamped record. False when it was not queued.
   bool AddEvent(Event* event);
+  // Appends event texts taken over from another queue file (oldest first) as they are,
+  // without dispatch callbacks, trimming as AddEvent does. True when every one of them has
+  // reached this queue's file, so that their source may be deleted.
+  bool ImportEvents(const std::vector<std::string>& texts);
   void Resume();
   void Pause();
   // Stops sending and joins both threads; events stay in the file for the next run.

@@ -69,13 +69,16 @@ struct DeviceInfo {
 // when the firmware holds a placeholder.
 DeviceInfo GetDeviceInfo();
 
-// Where the SDK keeps its files when the host gives no save path.
-// Windows: %LOCALAPPDATA%\CorvaneSDK with "\" separators. Linux: $XDG_DATA_HOME/CorvaneSDK,
-// else $HOME/.local/share/CorvaneSDK. Without those, a CorvaneSDK folder in the system temp
-// folder (logged as a Warning), never the root of a drive.
+// The base of the folders the SDK keeps its files in when the host gives no save path (one
+// folder per app below it).
+// Windows: %LOCALAPPDATA%\CorvaneSDK with "\" separators, else
+// %USERPROFILE%\AppData\Local\CorvaneSDK (a Warning). Linux: $XDG_DATA_HOME/CorvaneSDK, else
+// $HOME/.local/share/CorvaneSDK, else the same below the home folder of the user database.
+// Empty (an Error logged) when none is known: never a temp folder shared between users.
 std::string GetDefaultSaveFolder();
 
-// Creates a folder and its missing parents. True when the folder exists afterwards.
+// Creates a folder and its missing parents (owner-only on POSIX). True when the folder
+// exists afterwards.
 bool CreateFolder(const std::string& path);
 
 // Full UTF-8 path of the running executable; empty when unknown.

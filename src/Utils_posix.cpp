@@ -2,6 +2,7 @@
 // locale environment, zoneinfo, DRM connectors, DMI and machine-id. No registry here.
 // Thread-safe: every function reads the system afresh and keeps no state.
 #include <arpa/inet.h>
+#include <pwd.h>
 #include <dirent.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -101,12 +102,6 @@ std::string DmiField(const char* name) {
   return value;
 }
 
-std::string TempFolder() {
-  const std::string tmp = Env("TMPDIR");
-  if (!tmp.empty() && tmp[0] == '/') return tmp;
-  return "/tmp";
-}
-
 std::string StripTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -193,7 +188,8 @@ NetworkAddress QuerySystemNetworkAddress() {
 }
 
 int MakeOneFolder(const std::string& path) {
-  return mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
+  // Owner-only: the folders hold the user id and the queued events.
+  return mkdir(path.c_str(), 0700) == 0 ? 0 : errno;
 }
 
 bool IsFolder(const std::string& path) {
@@ -289,9 +285,23 @@ std::string GetDefaultSaveFolder() {
     if (base == "/") base.clear();
     return base + "/.local/share/CorvaneSDK";
   }
-  const std::string folder = StripTrailingSlashes(TempFolder()) + "/CorvaneSDK";
-  CORVANE_LOG_WARNING("Neither XDG_DATA_HOME nor HOME names a folder; saving in " << folder);
-  return folder;
+  // No shared temp folder: another user could plant files there. The account's home
+  // folder from the user database is the last choice.
+  std::string passwdHome;
+  std::vector<char> buffer(16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr) {
+    passwdHome = found->pw_dir;
+  }
+  if (!passwdHome.empty() && passwdHome[0] == '/') {
+    std::string base = StripTrailingSlashes(passwdHome);
+    if (base == "/") base.clear();
+    return base + "/.local/share/CorvaneSDK";
+  }
+  CORVANE_LOG_ERROR("Neither XDG_DATA_HOME, HOME nor the user database names a home folder");
+  return std::string();
 }
 
 std::string GetExecutablePath() {

@@ -234,20 +234,25 @@ DeviceInfo GetDeviceInfo() {
 }
 
 std::string GetDefaultSaveFolder() {
-  // The wide variable: an ANSI getenv mangles a user name outside the code page.
+  // The wide variables: an ANSI getenv mangles a user name outside the code page.
+  auto variable = [](const wchar_t* name) {
+    std::vector<wchar_t> value(32768, L'\0');  // the limit of an environment value
+    const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    return (n > 0 && n < value.size()) ? Narrow(value.data(), n) : std::string();
+  };
   std::string folder;
-  std::vector<wchar_t> value(32768, L'\0');  // the limit of an environment value
-  const DWORD n =
-      GetEnvironmentVariableW(L"LOCALAPPDATA", value.data(), static_cast<DWORD>(value.size()));
-  if (n > 0 && n < value.size()) {
-    folder = Narrow(value.data(), n) + "\\" + "CorvaneSDK";
+  const std::string local = variable(L"LOCALAPPDATA");
+  if (!local.empty()) {
+    folder = local + "\\" + "CorvaneSDK";
   } else {
-    wchar_t temp[MAX_PATH + 1] = {0};
-    const DWORD t = GetTempPathW(MAX_PATH + 1, temp);
-    std::string base = (t > 0 && t <= MAX_PATH) ? Narrow(temp, t) : std::string();
-    while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
-    // Relative to the working folder as a last resort, never a drive's root.
-    folder = base.empty() ? std::string("CorvaneSDK") : base + "\\" + "CorvaneSDK";
+    // The per-user local data folder under the profile; never the temp folder, which may be
+    // shared by every user of the machine.
+    const std::string profile = variable(L"USERPROFILE");
+    if (profile.empty()) {
+      CORVANE_LOG_ERROR("Neither LOCALAPPDATA nor USERPROFILE names a folder");
+      return std::string();
+    }
+    folder = profile + "\\AppData\\Local\\CorvaneSDK";
     CORVANE_LOG_WARNING("LOCALAPPDATA is not set; saving in " << folder);
   }
   std::replace(folder.begin(), folder.end(), '/', '\\');

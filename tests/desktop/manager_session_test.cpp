@@ -253,7 +253,7 @@ TEST_F(ManagerSession, WithoutASavePathBothFilesLiveInTheDefaultFolder) {
   InitializationData_SetDisableOnlineSdkConfig(data, 1);
   CorvaneSDKManagerRef m = Init(data);
   CorvaneSDKManager_Log(m, "x");
-  const std::string folder = xdg + "/CorvaneSDK";
+  const std::string folder = xdg + "/CorvaneSDK/app";
   EXPECT_TRUE(CorvaneSDK::FileExists(folder + "/.properties"));
   EXPECT_TRUE(CorvaneSDK::FileExists(folder + "/.event_queue"));
   CorvaneSDKManager_Destroy();

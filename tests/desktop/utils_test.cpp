@@ -543,21 +543,6 @@ TEST(Utils, DefaultSaveFolderFollowsXdgAndHome) {
   }
 }
 
-TEST(Utils, DefaultSaveFolderWithoutHomeUsesTempAndWarns) {
-  if (IsWindows()) GTEST_SKIP() << "Windows uses LOCALAPPDATA";
-  ScopedEnv xdg("XDG_DATA_HOME", nullptr);
-  ScopedEnv home("HOME", nullptr);
-  {
-    ScopedEnv tmp("TMPDIR", "/var/tmp/corvane");
-    LogCapture log;
-    EXPECT_EQ(Utils::GetDefaultSaveFolder(), "/var/tmp/corvane/CorvaneSDK");
-    EXPECT_TRUE(log.Contains("Warning|"));
-    EXPECT_TRUE(log.Contains("saving in /var/tmp/corvane/CorvaneSDK"));
-  }
-  ScopedEnv tmp("TMPDIR", nullptr);
-  EXPECT_EQ(Utils::GetDefaultSaveFolder(), "/tmp/CorvaneSDK");
-}
-
 TEST(Utils, DefaultSaveFolderOnWindows) {
   if (!IsWindows()) GTEST_SKIP() << "LOCALAPPDATA is a Windows variable";
   {
@@ -565,12 +550,17 @@ TEST(Utils, DefaultSaveFolderOnWindows) {
     EXPECT_EQ(Utils::GetDefaultSaveFolder(), "C:\\Users\\tester\\AppData\\Local\\CorvaneSDK");
   }
   ScopedEnv local("LOCALAPPDATA", nullptr);
+  {
+    ScopedEnv profile("USERPROFILE", "C:\\Users\\tester");
+    LogCapture log;
+    EXPECT_EQ(Utils::GetDefaultSaveFolder(), "C:\\Users\\tester\\AppData\\Local\\CorvaneSDK");
+    EXPECT_TRUE(log.Contains("LOCALAPPDATA is not set"));
+  }
+  // Never the temp folder, which other users may share.
+  ScopedEnv profile("USERPROFILE", nullptr);
   LogCapture log;
-  const std::string folder = Utils::GetDefaultSaveFolder();
-  EXPECT_TRUE(EndsWith(folder, "\\CorvaneSDK")) << folder;
-  EXPECT_FALSE(StartsWith(folder, "\\")) << folder;
-  EXPECT_EQ(folder.find('/'), std::string::npos) << folder;
-  EXPECT_TRUE(log.Contains("LOCALAPPDATA is not set")) << folder;
+  EXPECT_EQ(Utils::GetDefaultSaveFolder(), "");
+  EXPECT_TRUE(log.Contains("Error|"));
 }
 
 // ---- Registry ------------------------------------------------------------------------------

@@ -136,7 +136,7 @@ TEST_F(DiskFaultTest, SaveFolderRemovedWhileRunningContinuesInMemoryAndRecoversA
 
 TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
   ASSERT_TRUE(fs::create_directories(SaveDir()));
-  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=128k") == 0;
+  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=128k,mode=0700") == 0;
   const int mountErrno = errno;
   if (!mounted_) {
     // No mount permitted: the queue file's writes start failing after about 128 KiB.
@@ -175,7 +175,7 @@ TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
 
 TEST_F(DiskFaultTest, FullDiskKeepsTheSavedQueueForTheNextStart) {
   ASSERT_TRUE(fs::create_directories(SaveDir()));
-  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=256k") == 0;
+  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=256k,mode=0700") == 0;
   server_.SetStatus(503);
   Init(Data(server_.Url()));
   const auto saved = Log("saved-", 100);
