@@ -56,6 +56,10 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   }
   CURL* h = handle_.get();
   if (h == nullptr) return;
+  multi_ = curl_multi_init();
+  if (multi_ == nullptr) {
+    CORVANE_LOG_WARNING("Cannot create a libcurl multi handle; a stop waits for the transfer");
+  }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
@@ -65,7 +69,9 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   }
 }
 
-EventSender::~EventSender() = default;
+EventSender::~EventSender() {
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+}
 
 void EventSender::ApplyTransport(const TransportSettings& settings) {
   CorvaneSDK::ApplyTransport(handle_.get(), settings);
@@ -75,6 +81,8 @@ void EventSender::SetStop(int value) {
   stop_.store(value);
   if (value != 0) {
     stopInterrupt_.Set();
+    // Wakes a running transfer's poll (or the next one), which then sees the flag.
+    if (multi_ != nullptr) curl_multi_wakeup(multi_);
   } else {
     stopInterrupt_.Clear();
   }
@@ -117,7 +125,7 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
     // The size is given, not taken from a terminating zero: the body is never cut short.
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body_.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
-    const CURLcode rc = curl_easy_perform(h);
+    const CURLcode rc = Perform(h);
     attempts_.store(power + 1);
     if (rc == CURLE_OK) {
       long code = 0;
@@ -135,6 +143,10 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
       }
     } else {
       lastHttpCode_.store(0);
+      if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        CORVANE_LOG_DEBUG("SendEvents: upload cancelled; the batch stays queued");
+        break;
+      }
       CORVANE_LOG_VERBOSE("SendEvents: transfer failed: " << curl_easy_strerror(rc));
     }
     if (int64_t{maxRetries_} < int64_t{power} + 1 || stop_.load() != 0) break;
@@ -142,6 +154,41 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
     if (stop_.load() != 0) break;
   }
   status_.store(kSenderFailed);
+}
+
+CURLcode EventSender::Perform(CURL* h) {
+  if (multi_ == nullptr || curl_multi_add_handle(multi_, h) != CURLM_OK) {
+    return curl_easy_perform(h);
+  }
+  CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+  for (;;) {
+    int running = 0;
+    const CURLMcode mc = curl_multi_perform(multi_, &running);
+    if (mc != CURLM_OK) {
+      CORVANE_LOG_VERBOSE("SendEvents: " << curl_multi_strerror(mc));
+      result = CURLE_SEND_ERROR;
+      break;
+    }
+    bool done = false;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
+        result = msg->data.result;
+        done = true;
+      }
+    }
+    if (done) break;
+    if (stop_.load() != 0) break;
+    if (running == 0) {
+      result = CURLE_SEND_ERROR;
+      break;
+    }
+    // Bounded by libcurl's own timers (the 5 s transfer timeout among them).
+    curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    if (stop_.load() != 0) break;
+  }
+  curl_multi_remove_handle(multi_, h);
+  return result;
 }
 
 }  // namespace CorvaneSDK

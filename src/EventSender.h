@@ -69,7 +69,12 @@ class EventSender : public Sender {
   static int64_t RetryWaitMs(int power, int initialIntervalMs);
 
  private:
+  // One transfer through the multi interface, so that SetStop can end it at once whatever
+  // the server does (an easy transfer notices a stop only about once a second).
+  CURLcode Perform(CURL* h);
+
   CurlHandle handle_;
+  CURLM* multi_ = nullptr;  // created once; curl_multi_wakeup is safe from any thread
   CurlHeaders headers_;
   const PropertiesGetter& properties_;
   const std::string url_;

@@ -191,7 +191,7 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   const std::string temp = utf8Path + ".tmp-" + std::to_string(static_cast<long>(::getpid())) +
                            "-" + std::to_string(counter.fetch_add(1));
   if (ShouldFailFileOp(FileOp::Open, temp)) return false;
-  int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0644);
+  int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0600);
   if (fd < 0) return false;
   bool ok = !ShouldFailFileOp(FileOp::Write, temp) && WriteAll(fd, 0, bytes.data(), bytes.size());
   ok = ok && !ShouldFailFileOp(FileOp::Flush, temp) && SyncFd(fd);

@@ -9,6 +9,7 @@
 #include "FileIO.h"
 #include "Logger.h"
 #include "QueueFile.h"
+#include "SdkThreads.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -173,6 +174,13 @@ void QueueManager::PostCommand(int command) {
 }
 
 void QueueManager::WorkerLoop() {
+  if (RunGuarded("queue command", [this] { WorkerCommands(); })) return;
+  // It threw: the next command starts a new worker.
+  std::lock_guard<std::mutex> lock(commandMutex_);
+  workerRunning_ = false;
+}
+
+void QueueManager::WorkerCommands() {
   for (;;) {
     int command = -1;
     {
@@ -230,7 +238,14 @@ void QueueManager::SendingLoop() {
   nextSendTime_ = GetClock().MonotonicMs();
   bool more = false;
   while (sendingActive_ && !shuttingDown_) {
-    more = UploadOnce(more);
+    // A failure inside one cycle (memory exhausted, a throwing callback) costs that cycle
+    // only: the batch stays queued and the next cycle tries again.
+    if (!RunGuarded("sending", [&] { more = UploadOnce(more); })) {
+      more = false;
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      batchSize_ = 0;
+      if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
+    }
     if (!sendingActive_ || shuttingDown_) break;
     wake_.Clear();
     // Re-checked after clearing: a stop that set the wake-up just before is not lost.
