@@ -81,11 +81,16 @@ void EventSender::SetStop(int value) {
   stop_.store(value);
   if (value != 0) {
     stopInterrupt_.Set();
-    // Wakes a running transfer's poll (or the next one), which then sees the flag.
-    if (multi_ != nullptr) curl_multi_wakeup(multi_);
   } else {
     stopInterrupt_.Clear();
   }
+}
+
+void EventSender::Cancel() {
+  cancelled_.store(true);
+  SetStop(1);
+  // Wakes a running transfer's poll (or the next one), which then sees the flag.
+  if (multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
 void EventSender::SetTimeoutMs(long timeoutMs) {
@@ -104,6 +109,10 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
   attempts_.store(0);
   lastHttpCode_.store(0);
   CURL* h = handle_.get();
+  if (cancelled_.load()) {
+    status_.store(kSenderFailed);
+    return;
+  }
   if (h == nullptr || headers_.get() == nullptr) {
     CORVANE_LOG_ERROR("SendEvents: no transfer handle; the batch stays queued");
     status_.store(kSenderFailed);
@@ -178,14 +187,14 @@ CURLcode EventSender::Perform(CURL* h) {
       }
     }
     if (done) break;
-    if (stop_.load() != 0) break;
+    if (cancelled_.load()) break;
     if (running == 0) {
       result = CURLE_SEND_ERROR;
       break;
     }
     // Bounded by libcurl's own timers (the 5 s transfer timeout among them).
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
-    if (stop_.load() != 0) break;
+    if (cancelled_.load()) break;
   }
   curl_multi_remove_handle(multi_, h);
   return result;

@@ -47,6 +47,9 @@ class EventSender : public Sender {
 
   // Non-zero stops retrying and ends a back-off wait at once; zero allows retries again.
   void SetStop(int value) override;
+  // For good (the owner is going away): also ends a running transfer at once, whatever the
+  // server does; the batch then counts as failed and stays queued.
+  void Cancel();
 
   // Uploads the batch synchronously, through all its retries; ends with status 2 or 3.
   // `eventTexts` are the compact JSON texts of the events, in queue order.
@@ -69,8 +72,8 @@ class EventSender : public Sender {
   static int64_t RetryWaitMs(int power, int initialIntervalMs);
 
  private:
-  // One transfer through the multi interface, so that SetStop can end it at once whatever
-  // the server does (an easy transfer notices a stop only about once a second).
+  // One transfer through the multi interface, so that Cancel can end it at once whatever
+  // the server does (an easy transfer notices an abort only about once a second).
   CURLcode Perform(CURL* h);
 
   CurlHandle handle_;
@@ -84,6 +87,7 @@ class EventSender : public Sender {
 
   std::atomic<int> status_{kSenderIdle};
   std::atomic<int> stop_{0};
+  std::atomic<bool> cancelled_{false};
   std::atomic<int> lastHttpCode_{0};
   std::atomic<int> attempts_{0};
   Interrupt stopInterrupt_;

@@ -10,7 +10,10 @@
 namespace CorvaneSDK {
 namespace {
 std::atomic<unsigned> g_forkGeneration{0};
-void OnForkChild() { g_forkGeneration.fetch_add(1); }
+void OnForkChild() {
+  g_forkGeneration.fetch_add(1);
+  SdkThreads::ForgetAfterFork();
+}
 }  // namespace
 
 unsigned ForkGeneration() {

@@ -354,6 +354,8 @@ void QueueManager::Destroy() {
     if (shuttingDown_.exchange(true)) return;
     commands_.clear();
   }
+  // An upload in flight is abandoned at once; its batch stays in the file for the next run.
+  if (sender_ != nullptr) sender_->Cancel();
   wake_.Set();
   if (worker_.joinable()) worker_.join();
   StopSending();

@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "Logger.h"
@@ -65,6 +66,16 @@ void ReapLocked(Registry& r) {
 }
 
 }  // namespace
+
+void ForgetAfterFork() {
+  Registry& r = R();
+  // Only the forking thread exists in the child: the threads listed are the parent's, and
+  // the mutex may have been copied while one of them held it.
+  new (&r.mutex) std::mutex();
+  new (&r.ended) std::condition_variable();
+  new std::list<Tracked>(std::move(r.threads));  // never joined nor destroyed here
+  r.threads.clear();
+}
 
 bool Start(const char* what, std::function<void()> body) {
   Registry& r = R();

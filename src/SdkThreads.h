@@ -23,6 +23,9 @@ bool Start(const char* what, std::function<void()> body);
 // caller) to end and joins those that did. Returns the number still running.
 int JoinAll(int64_t timeoutMs);
 
+// Called in the child of fork(), which is single-threaded then: forgets the parent's threads.
+void ForgetAfterFork();
+
 }  // namespace SdkThreads
 
 // Generation of the process image: it changes in a child created by fork(). An object
