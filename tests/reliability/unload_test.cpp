@@ -13,12 +13,10 @@
 
 #include "CorvaneSDK.h"
 #include "TempDir.h"
-#include "TestHttpServer.h"
 
 namespace {
 
 using CorvaneSDK::Test::TempDir;
-using CorvaneSDK::Test::TestHttpServer;
 
 int ThreadCount() {
   int n = 0;
@@ -56,8 +54,9 @@ F Symbol(void* lib, const char* name) {
 }  // namespace
 
 TEST(LibraryUnload, DlcloseWithoutDestroyJoinsTheSdkThreads) {
-  TestHttpServer server;
-  ASSERT_TRUE(server.Start());
+  // No server: the sending thread runs its cycles during the open event's hold all the same,
+  // and this process has no other threads to blur the count.
+  const std::string nowhere = "http://127.0.0.1:9";
   TempDir dir;
   const int baseline = ThreadCount();
   void* lib = ::dlopen(CORVANE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -81,8 +80,8 @@ TEST(LibraryUnload, DlcloseWithoutDestroyJoinsTheSdkThreads) {
   ASSERT_TRUE(create && release && initialize && instance && log && started);
 
   InitializationData* data = create("app", "secret");
-  setText("InitializationData_SetHost", server.Url("/v4/event"), data);
-  setText("InitializationData_SetConfigUrl", server.Url("/v1/public/config"), data);
+  setText("InitializationData_SetHost", nowhere + "/v4/event", data);
+  setText("InitializationData_SetConfigUrl", nowhere + "/v1/public/config", data);
   setText("InitializationData_SetSavePath", dir.path(), data);
   setInt("InitializationData_SetDisableOnlineSdkConfig", 1, data);
   setInt("InitializationData_SetRegisterURIScheme", 0, data);
