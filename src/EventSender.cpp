@@ -3,6 +3,7 @@
 #include "EventSender.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "Event.h"
@@ -17,6 +18,12 @@ namespace {
 // 408 and 429 say "try later", like a 5xx; every other 4xx would fail again unchanged.
 bool IsFinalRejection(long code) {
   return code >= 400 && code <= 499 && code != 408 && code != 429;
+}
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::string WithoutLineBreaks(const std::string& text) {
@@ -87,6 +94,7 @@ void EventSender::SetStop(int value) {
 }
 
 void EventSender::Cancel() {
+  cancelDeadlineMs_.store(SteadyMs() + kCancelGraceMs);
   cancelled_.store(true);
   SetStop(1);
   // Wakes a running transfer's poll (or the next one), which then sees the flag.
@@ -187,14 +195,18 @@ CURLcode EventSender::Perform(CURL* h) {
       }
     }
     if (done) break;
-    if (cancelled_.load()) break;
     if (running == 0) {
       result = CURLE_SEND_ERROR;
       break;
     }
     // Bounded by libcurl's own timers (the 5 s transfer timeout among them).
-    curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
-    if (cancelled_.load()) break;
+    int waitMs = 1000;
+    if (cancelled_.load()) {
+      const int64_t left = cancelDeadlineMs_.load() - SteadyMs();
+      if (left <= 0) break;
+      waitMs = static_cast<int>(std::min<int64_t>(left, waitMs));
+    }
+    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
   }
   curl_multi_remove_handle(multi_, h);
   return result;

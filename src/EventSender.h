@@ -47,9 +47,11 @@ class EventSender : public Sender {
 
   // Non-zero stops retrying and ends a back-off wait at once; zero allows retries again.
   void SetStop(int value) override;
-  // For good (the owner is going away): also ends a running transfer at once, whatever the
-  // server does; the batch then counts as failed and stays queued.
+  // For good (the owner is going away): also ends a running transfer, whatever the server
+  // does, after a grace of kCancelGraceMs in which an answer on its way may still arrive
+  // (sparing the server a repeat); an ended transfer counts as failed and stays queued.
   void Cancel();
+  static constexpr int64_t kCancelGraceMs = 100;
 
   // Uploads the batch synchronously, through all its retries; ends with status 2 or 3.
   // `eventTexts` are the compact JSON texts of the events, in queue order.
@@ -88,6 +90,7 @@ class EventSender : public Sender {
   std::atomic<int> status_{kSenderIdle};
   std::atomic<int> stop_{0};
   std::atomic<bool> cancelled_{false};
+  std::atomic<int64_t> cancelDeadlineMs_{0};  // real steady-clock ms: the transfer is real too
   std::atomic<int> lastHttpCode_{0};
   std::atomic<int> attempts_{0};
   Interrupt stopInterrupt_;
