@@ -79,5 +79,27 @@ void WithManagerVoid(const char* function, CorvaneSDKManagerRef handle, F&& body
   });
 }
 
+// The frame of the event-logging calls: as WithManager, but with auto start on it also
+// takes an initializing manager, whose send path holds the event for the automatic start.
+// Returns whether `body` ran.
+template <typename F>
+bool WithEventManager(const char* function, CorvaneSDKManagerRef handle, F&& body) {
+  return Guarded<bool>(function, false, [&]() -> bool {
+    std::shared_ptr<CorvaneSDKManager> manager = Check(handle, false);
+    if (!manager) {
+      manager = Current();
+      if (!manager || static_cast<const void*>(manager.get()) != static_cast<const void*>(handle) ||
+          !manager->HoldsEventsBeforeStart()) {
+        Check(handle, true);  // reports why
+        return false;
+      }
+    }
+    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    if (!IsLive(manager)) return false;
+    body(*manager);
+    return true;
+  });
+}
+
 }  // namespace CApi
 }  // namespace CorvaneSDK

@@ -18,6 +18,8 @@
 #include "Interface.h"
 #include "Logger.h"
 #include "ModuleRegistry.h"
+#include "SdkThreads.h"
+#include "ThrottledCount.h"
 #include "Version.h"
 
 namespace CorvaneSDK {
@@ -35,7 +37,8 @@ struct Globals {
   std::string pendingToken;
   std::map<std::string, CorvaneSDKModuleFactory*> factories;
   std::mutex cacheMutex;
-  std::vector<Event*> cachedEvents;
+  std::vector<CachedEvent> cachedEvents;
+  ThrottledCount cacheDrops;
 };
 
 Globals& G() {
@@ -45,10 +48,26 @@ Globals& G() {
 
 thread_local int t_callbackDepth = 0;
 
+// A manager inherited through fork() has no threads here: releasing it would wait for them
+// for ever, so it is left behind whole.
+void Abandon(std::shared_ptr<CorvaneSDKManager>& manager) {
+  if (manager && !manager->OwnedByThisProcess()) {
+    new std::shared_ptr<CorvaneSDKManager>(std::move(manager));
+  }
+}
+
 void Publish(std::shared_ptr<CorvaneSDKManager> manager) {
   std::lock_guard<std::mutex> lock(G().instanceMutex);
   G().instance.store(manager.get());
+  Abandon(G().manager);
   G().manager = std::move(manager);
+}
+
+// The manager of this process, or null; one inherited through fork() is never handed out.
+std::shared_ptr<CorvaneSDKManager> OwnManagerLocked() {
+  const std::shared_ptr<CorvaneSDKManager>& m = G().manager;
+  if (m && !m->OwnedByThisProcess()) return nullptr;
+  return m;
 }
 
 }  // namespace
@@ -59,11 +78,27 @@ CallbackScope::CallbackScope() { ++t_callbackDepth; }
 CallbackScope::~CallbackScope() { --t_callbackDepth; }
 bool InCallback() { return t_callbackDepth > 0; }
 
-std::vector<Event*> TakeCachedEvents() {
+std::vector<CachedEvent> TakeCachedEvents() {
   std::lock_guard<std::mutex> lock(G().cacheMutex);
-  std::vector<Event*> out;
+  std::vector<CachedEvent> out;
   out.swap(G().cachedEvents);
   return out;
+}
+
+void CacheEvent(Event* event, int64_t loggedAtMs) {
+  if (event == nullptr) return;
+  std::lock_guard<std::mutex> cache(G().cacheMutex);
+  // Bounded like the queue, so a host that never starts the SDK cannot grow it forever.
+  if (G().cachedEvents.size() >= QueueManager::kMaxQueuedEvents) {
+    Event::Release(G().cachedEvents.front().event);
+    G().cachedEvents.erase(G().cachedEvents.begin());
+    if (const uint64_t dropped = G().cacheDrops.Add()) {
+      CORVANE_LOG_WARNING("Events waiting for the start exceed " << QueueManager::kMaxQueuedEvents
+                                                                 << ": dropped the oldest "
+                                                                 << dropped);
+    }
+  }
+  G().cachedEvents.push_back(CachedEvent{event, loggedAtMs});
 }
 
 std::map<std::string, CorvaneSDKModuleFactory*>& ModuleFactories() { return G().factories; }
@@ -71,14 +106,14 @@ std::map<std::string, CorvaneSDKModuleFactory*>& ModuleFactories() { return G().
 std::shared_ptr<CorvaneSDKManager> LiveManager(const void* handle) {
   std::lock_guard<std::mutex> lock(G().instanceMutex);
   if (handle == nullptr || handle != static_cast<const void*>(G().manager.get())) return nullptr;
-  return G().manager;
+  return OwnManagerLocked();
 }
 
 namespace CApi {
 
 std::shared_ptr<CorvaneSDKManager> Current() {
   std::lock_guard<std::mutex> lock(G().instanceMutex);
-  return G().manager;
+  return OwnManagerLocked();
 }
 
 bool IsLive(const std::shared_ptr<CorvaneSDKManager>& manager) {
@@ -326,6 +361,14 @@ void CorvaneSDKManager_Initialize3(InitializationData* data, CorvaneSDKCompletio
 
 void CorvaneSDKManager_Destroy(void) {
   GuardedVoid(__func__, [&]() {
+    CorvaneSDKManager* inherited = G().instance.load();
+    if (inherited != nullptr && !inherited->OwnedByThisProcess()) {
+      // A child of fork(): the parent's threads and upload are not here, and a lock may have
+      // been copied while held. Forget the manager without touching any of it.
+      G().instance.store(nullptr);
+      CorvaneSDK::Abandon(G().manager);
+      return;
+    }
     if (CorvaneSDK::InCallback()) {
       CORVANE_LOG(CorvaneSDK::kLogError, "CorvaneSDKManager_Destroy called from inside an SDK callback; ignored");
       return;
@@ -428,9 +471,8 @@ void CorvaneSDKManager_SetAdvertisingId(CorvaneSDKManagerRef manager, const char
 void CorvaneSDKManager_LogEvent(CorvaneSDKManagerRef manager, CorvaneSDKEvent event) {
   GuardedVoid(__func__, [&]() {
     // Ownership passes with the call: a refused event is released, never leaked.
-    bool taken = WithManager<bool>(__func__, manager, false, [&](CorvaneSDKManager& m) {
+    bool taken = CApi::WithEventManager(__func__, manager, [&](CorvaneSDKManager& m) {
       m.SendEvent(Ev(event));
-      return true;
     });
     if (!taken) Event::Release(Ev(event));
   });
@@ -446,14 +488,7 @@ void CorvaneSDKManager_LogEventCache(CorvaneSDKEvent event) {
       manager->SendEvent(Ev(event));
       return;
     }
-    std::lock_guard<std::mutex> cache(G().cacheMutex);
-    // Bounded like the queue, so a host that never starts the SDK cannot grow it forever.
-    if (G().cachedEvents.size() >= CorvaneSDK::QueueManager::kMaxQueuedEvents) {
-      CORVANE_LOG(CorvaneSDK::kLogWarning, "Event cache full, dropping the oldest cached event");
-      Event::Release(G().cachedEvents.front());
-      G().cachedEvents.erase(G().cachedEvents.begin());
-    }
-    G().cachedEvents.push_back(Ev(event));
+    CorvaneSDK::CacheEvent(Ev(event), CorvaneSDK::GetClock().WallMs());
   });
 }
 
@@ -593,3 +628,15 @@ void CorvaneSDKManager_FetchRemoteConfig2(CorvaneSDKManagerRef manager, CorvaneS
 }
 
 }  // extern "C"
+
+namespace CorvaneSDK {
+
+void ShutdownForUnload() {
+  CorvaneSDKManager_Destroy();
+  const int left = SdkThreads::JoinAll(3000);
+  if (left > 0) {
+    CORVANE_LOG_ERROR(left << " SDK thread(s) still running while the library is unloaded");
+  }
+}
+
+}  // namespace CorvaneSDK

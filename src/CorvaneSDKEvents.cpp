@@ -60,7 +60,7 @@ void Send(CorvaneSDKManager& m, const char* name, Json payload, int flags = 0) {
 
 template <typename F>
 void Typed(const char* function, CorvaneSDKManagerRef manager, F&& build) {
-  WithManagerVoid(function, manager, std::forward<F>(build));
+  CApi::WithEventManager(function, manager, std::forward<F>(build));
 }
 
 void Ad(const char* function, CorvaneSDKManagerRef manager, const char* name, const char* adUnit,

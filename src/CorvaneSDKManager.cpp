@@ -11,6 +11,7 @@
 #include "EventSender.h"
 #include "Interface.h"
 #include "Logger.h"
+#include "PendingOpenStore.h"
 #include "Properties.h"
 #include "Random.h"
 #include "RemoteConfigSender.h"
@@ -38,12 +39,9 @@ void ActionDone() { g_actionBusy.store(false); }
 // Starts a thread, or runs the work here when no thread can be had.
 template <typename F>
 void RunDetachedOrInline(F work, const char* what) {
-  try {
-    std::thread(work).detach();
-  } catch (...) {
-    CORVANE_LOG_ERROR("Cannot start the " << what << " thread; running it on this thread");
-    work();
-  }
+  if (SdkThreads::Start(what, work)) return;
+  CORVANE_LOG_ERROR("Cannot start the " << what << " thread; running it on this thread");
+  RunGuarded(what, work);
 }
 }  // namespace
 
@@ -75,6 +73,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   offline_ = data.offline;
   sendInBackground_ = data.sendInBackground;
   autoStart_ = data.autoStart;
+  autoStartPending_ = data.autoStart;
   enableSave_ = data.enableSave;
   enableCoppa_ = data.enableCoppa;
   disableOnlineSdkConfig_ = data.disableOnlineSdkConfig;
@@ -134,6 +133,9 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   settings.sendDelay = data.sendDelay;
   queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : "",
                                 saveFolder_ ? saveFolder_->QueueFileName() : ""));
+  // Only the folder's owner keeps the held open event on disk, so another instance never
+  // delivers the owner's (or the owner its) as a left-over.
+  if (enableSave_ && saveFolder_->Exclusive()) pendingStore_.reset(new PendingOpenStore(savePath_));
 
   // 8. Module lists for initialization.
   moduleSpecs_ = data.modules;
@@ -213,6 +215,7 @@ void CorvaneSDKManager::PostInitialize(const std::shared_ptr<CorvaneSDKManager>&
     CORVANE_LOG_DEBUG("App Version: " << GetAppVersion());
     CORVANE_LOG_DEBUG("App Build Number: " << GetAppBuildNumber());
     queue_->Initialize();
+    DeliverLeftOverOpen();
     if (saveFolder_) saveFolder_->AdoptOrphanQueues(*queue_);
     CreateModules();
     if (RecomputeSendingEnabled() && IsStarted()) {
@@ -229,12 +232,10 @@ void CorvaneSDKManager::PostInitialize(const std::shared_ptr<CorvaneSDKManager>&
   }
   if (!moduleActions_.empty()) {
     std::shared_ptr<CorvaneSDKManager> keep = self;
-    try {
-      std::thread([keep]() { keep->RunInitializationActions(keep); }).detach();
+    if (SdkThreads::Start("module action", [keep]() { keep->RunInitializationActions(keep); })) {
       return;
-    } catch (...) {
-      CORVANE_LOG_ERROR("Cannot start the module action thread; finishing initialization");
     }
+    CORVANE_LOG_ERROR("Cannot start the module action thread; finishing initialization");
   }
   Finish();
 }
@@ -316,12 +317,13 @@ void CorvaneSDKManager::Finish() {
     autoStart = autoStart_;
   }
   if (autoStart) Start();
+  autoStartPending_ = false;
   // Cached events go after the start; without one they wait for the first Start.
   if (IsStarted()) DrainCachedEvents();
 }
 
 void CorvaneSDKManager::DrainCachedEvents() {
-  for (Event* event : TakeCachedEvents()) SendEvent(event);
+  for (const CachedEvent& cached : TakeCachedEvents()) SendEvent(cached.event, cached.loggedAtMs);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -485,8 +487,57 @@ void CorvaneSDKManager::SessionCheck() {
   openPending_ = true;
   openDeadlineMs_ = now + kOpenEventHoldMs;
   openEvent_ = BuildOpenEvent(firstRun);
-  std::lock_guard<std::mutex> state(stateMutex_);
-  firstRun_ = false;
+  {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    firstRun_ = false;
+  }
+  PersistPendingOpen();
+}
+
+// Caller holds openMutex_. Writes the open event as it would be sent now, held events
+// attached, so that a run that dies before the hold ends still delivers it next time.
+void CorvaneSDKManager::PersistPendingOpen() {
+  if (!pendingStore_ || openEvent_ == nullptr) return;
+  Event* copy = Event::FromJsonTree(openEvent_->ToJsonText());
+  if (copy == nullptr) return;
+  const std::string advertisingId = GetAdvertisingId();
+  if (!advertisingId.empty() && copy->value.is_object()) copy->value["advertising_id"] = advertisingId;
+  std::string session, config, custom;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    session = sessionId_;
+    config = configId_;
+    custom = customUserId_;
+  }
+  for (Event* e : heldEvents_) {
+    Event* held = Event::FromJsonTree(e->ToJsonText());
+    if (held != nullptr) copy->subEvents.push_back(held);
+  }
+  copy->Stamp(session, config, custom);
+  const std::string text = copy->ToJsonText();
+  Event::Release(copy);
+  pendingStore_->Save(text);
+}
+
+// The open event of a run that ended during its hold goes first into this run's queue,
+// unchanged (its eId lets the server drop a repeat).
+void CorvaneSDKManager::DeliverLeftOverOpen() {
+  if (!pendingStore_) return;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  const std::string text = pendingStore_->LeftOver();
+  if (!text.empty()) {
+    Event* event = Event::FromJsonTree(text);
+    if (event == nullptr || event->eventName.empty()) {
+      CORVANE_LOG_WARNING("Dropping a damaged stored open event (" << text.size() << " bytes)");
+      Event::Release(event);
+    } else if (IsForgotten()) {
+      Event::Release(event);
+    } else {
+      CORVANE_LOG_INFO("Delivering the open event of a run that ended during its hold");
+      queue_->AddEvent(event);
+    }
+  }
+  pendingStore_->Clear();
 }
 
 Event* CorvaneSDKManager::BuildOpenEvent(bool firstOpen) {
@@ -539,6 +590,8 @@ void CorvaneSDKManager::SendPendingOpenEvent() {
       open->subEvents.push_back(e);
     }
     SendEvent(open);
+    // In the queue now (or dropped by the send path): nothing left to deliver next time.
+    if (pendingStore_) pendingStore_->Clear();
     return;
   }
   // No open event: each held event goes by itself; what cannot go yet stays held.
@@ -558,9 +611,16 @@ size_t CorvaneSDKManager::HeldEventCount() const {
 // ---------------------------------------------------------------------------------------
 // Send path
 
-void CorvaneSDKManager::SendEvent(Event* event) {
+void CorvaneSDKManager::SendEvent(Event* event, int64_t loggedAtMs) {
   if (event == nullptr) return;
   const bool early = (event->flags & kEventFlagEarly) != 0;
+  // Auto start on: the host believes the SDK runs once Initialize returned, so what it logs
+  // before the automatic start waits for it, in order and with its own time.
+  if (!abandoned_ && autoStartPending_.load() &&
+      (event->flags & (kEventFlagEarly | kEventFlagClosing)) == 0 && !IsStarted()) {
+    CacheEvent(event, loggedAtMs != 0 ? loggedAtMs : GetClock().WallMs());
+    return;
+  }
   // Early events (the COPPA sharing event) may come during initialization, once the queue
   // has been started.
   if (abandoned_ || (!initialized_ && !(early && initializing_ && queue_))) {
@@ -582,6 +642,7 @@ void CorvaneSDKManager::SendEvent(Event* event) {
   if ((event->flags & kEventFlagCacheable) != 0 && (pending || !started)) {
     if (heldEvents_.size() < kMaxHeldEvents) {
       heldEvents_.push_back(event);
+      if (pending) PersistPendingOpen();
       return;
     }
   } else {
@@ -590,6 +651,11 @@ void CorvaneSDKManager::SendEvent(Event* event) {
       forgotten_ = true;
     } else if (!started && !early) {
       Event::Release(event);
+      if (const uint64_t dropped = notStartedDrops_.Add()) {
+        CORVANE_LOG_WARNING("Dropped " << dropped
+                                       << " event(s): tracking has not started; call "
+                                          "CorvaneSDKManager_Start first");
+      }
       return;
     }
   }
@@ -601,6 +667,7 @@ void CorvaneSDKManager::SendEvent(Event* event) {
     custom = customUserId_;
   }
   event->Stamp(session, config, custom);
+  if (loggedAtMs != 0) event->timeInMs = loggedAtMs;
   queue_->AddEvent(event);
 }
 

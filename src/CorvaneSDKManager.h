@@ -27,7 +27,9 @@
 #include "Json.h"
 #include "PropertiesGetter.h"
 #include "QueueManager.h"
+#include "SdkThreads.h"
 #include "Sender.h"
+#include "ThrottledCount.h"
 
 namespace CorvaneSDK {
 
@@ -35,6 +37,7 @@ class CorvaneSDKModule;
 class ConfigSender;
 class Event;
 class EventSender;
+class PendingOpenStore;
 class Properties;
 class SaveFolder;
 class RemoteConfigSender;
@@ -86,10 +89,15 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   void Teardown();
   bool IsStarted() const;
   bool IsForgotten() const;
+  // False in a child of fork(): the manager was copied, its threads were not.
+  bool OwnedByThisProcess() const { return ForkGeneration() == forkGeneration_; }
+  // With auto start, events logged before the automatic start are held for it.
+  bool HoldsEventsBeforeStart() const { return autoStartPending_.load() && !abandoned_.load(); }
 
   // ---- events ----
-  // The send path; takes ownership of `event` whatever happens to it.
-  void SendEvent(Event* event);
+  // The send path; takes ownership of `event` whatever happens to it. A non-zero
+  // `loggedAtMs` (Unix ms) keeps the time of an event that waited for the start.
+  void SendEvent(Event* event, int64_t loggedAtMs = 0);
   int64_t BootStartMs() const { return bootStartMs_.load(); }
   void MarkBootStart() { bootStartMs_ = GetClock().MonotonicMs(); }
 
@@ -193,6 +201,8 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   void UpdateCoppa();
   void SessionCheck();
   void SendPendingOpenEvent();
+  void PersistPendingOpen();
+  void DeliverLeftOverOpen();
   Event* BuildOpenEvent(bool firstOpen);
   bool RecomputeSendingEnabled();  // true when it changed
   void SendDeepLinkEvent(bool runCallbacks, const std::string& url, int64_t timeMs);
@@ -240,12 +250,16 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   bool openPending_ = false;
   int64_t openDeadlineMs_ = 0;
   std::vector<Event*> heldEvents_;
+  std::unique_ptr<PendingOpenStore> pendingStore_;  // null when enable save is off
 
   std::atomic<bool> initializing_{false};
   std::atomic<bool> initialized_{false};
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<int64_t> bootStartMs_{0};
+  std::atomic<bool> autoStartPending_{false};
+  ThrottledCount notStartedDrops_;
+  const unsigned forkGeneration_ = ForkGeneration();
   CompletionCallback completion_ = nullptr;
   int completionValue_ = 0;
   Interrupt cancel_;  // ends the initialization waits at Destroy

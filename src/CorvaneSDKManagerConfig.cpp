@@ -489,13 +489,20 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
     }
   }
   std::shared_ptr<CorvaneSDKManager> keep = self;
-  try {
-    std::thread([keep, callback, value]() { keep->RemoteConfigFetch(callback, value); }).detach();
+  auto fetch = [keep, callback, value]() {
+    if (RunGuarded("remote config", [&] { keep->RemoteConfigFetch(callback, value); })) return;
+    // Stopped by an exception: later fetches and Destroy must not wait for this one.
+    std::lock_guard<std::mutex> lock(keep->fetchStateMutex_);
+    keep->answering_ = false;
+    keep->nextFetchStarted_ = false;
+    keep->fetching_ = false;
+    keep->fetchDone_.notify_all();
+  };
+  if (SdkThreads::Start("remote config", fetch)) {
     return true;
-  } catch (...) {
-    CORVANE_LOG_ERROR("Cannot start the remote config thread; answering from the stored "
-                      "configuration");
   }
+  CORVANE_LOG_ERROR("Cannot start the remote config thread; answering from the stored "
+                    "configuration");
   // The caller still gets its one answer. This request keeps "fetching" during the callback,
   // so a fetch asked for from inside it is dropped rather than recursing here.
   std::string answer;

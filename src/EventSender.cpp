@@ -3,6 +3,7 @@
 #include "EventSender.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "Event.h"
@@ -17,6 +18,12 @@ namespace {
 // 408 and 429 say "try later", like a 5xx; every other 4xx would fail again unchanged.
 bool IsFinalRejection(long code) {
   return code >= 400 && code <= 499 && code != 408 && code != 429;
+}
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::string WithoutLineBreaks(const std::string& text) {
@@ -56,6 +63,10 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   }
   CURL* h = handle_.get();
   if (h == nullptr) return;
+  multi_ = curl_multi_init();
+  if (multi_ == nullptr) {
+    CORVANE_LOG_WARNING("Cannot create a libcurl multi handle; a stop waits for the transfer");
+  }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
@@ -65,7 +76,9 @@ EventSender::EventSender(const std::string& url, int maxRetries, int initialRetr
   }
 }
 
-EventSender::~EventSender() = default;
+EventSender::~EventSender() {
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+}
 
 void EventSender::ApplyTransport(const TransportSettings& settings) {
   CorvaneSDK::ApplyTransport(handle_.get(), settings);
@@ -78,6 +91,14 @@ void EventSender::SetStop(int value) {
   } else {
     stopInterrupt_.Clear();
   }
+}
+
+void EventSender::Cancel() {
+  cancelDeadlineMs_.store(SteadyMs() + kCancelGraceMs);
+  cancelled_.store(true);
+  SetStop(1);
+  // Wakes a running transfer's poll (or the next one), which then sees the flag.
+  if (multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
 void EventSender::SetTimeoutMs(long timeoutMs) {
@@ -96,6 +117,10 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
   attempts_.store(0);
   lastHttpCode_.store(0);
   CURL* h = handle_.get();
+  if (cancelled_.load()) {
+    status_.store(kSenderFailed);
+    return;
+  }
   if (h == nullptr || headers_.get() == nullptr) {
     CORVANE_LOG_ERROR("SendEvents: no transfer handle; the batch stays queued");
     status_.store(kSenderFailed);
@@ -117,7 +142,7 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
     // The size is given, not taken from a terminating zero: the body is never cut short.
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body_.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
-    const CURLcode rc = curl_easy_perform(h);
+    const CURLcode rc = Perform(h);
     attempts_.store(power + 1);
     if (rc == CURLE_OK) {
       long code = 0;
@@ -135,6 +160,10 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
       }
     } else {
       lastHttpCode_.store(0);
+      if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        CORVANE_LOG_DEBUG("SendEvents: upload cancelled; the batch stays queued");
+        break;
+      }
       CORVANE_LOG_VERBOSE("SendEvents: transfer failed: " << curl_easy_strerror(rc));
     }
     if (int64_t{maxRetries_} < int64_t{power} + 1 || stop_.load() != 0) break;
@@ -142,6 +171,45 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
     if (stop_.load() != 0) break;
   }
   status_.store(kSenderFailed);
+}
+
+CURLcode EventSender::Perform(CURL* h) {
+  if (multi_ == nullptr || curl_multi_add_handle(multi_, h) != CURLM_OK) {
+    return curl_easy_perform(h);
+  }
+  CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+  for (;;) {
+    int running = 0;
+    const CURLMcode mc = curl_multi_perform(multi_, &running);
+    if (mc != CURLM_OK) {
+      CORVANE_LOG_VERBOSE("SendEvents: " << curl_multi_strerror(mc));
+      result = CURLE_SEND_ERROR;
+      break;
+    }
+    bool done = false;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
+        result = msg->data.result;
+        done = true;
+      }
+    }
+    if (done) break;
+    if (running == 0) {
+      result = CURLE_SEND_ERROR;
+      break;
+    }
+    // Bounded by libcurl's own timers (the 5 s transfer timeout among them).
+    int waitMs = 1000;
+    if (cancelled_.load()) {
+      const int64_t left = cancelDeadlineMs_.load() - SteadyMs();
+      if (left <= 0) break;
+      waitMs = static_cast<int>(std::min<int64_t>(left, waitMs));
+    }
+    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
+  }
+  curl_multi_remove_handle(multi_, h);
+  return result;
 }
 
 }  // namespace CorvaneSDK

@@ -47,6 +47,11 @@ class EventSender : public Sender {
 
   // Non-zero stops retrying and ends a back-off wait at once; zero allows retries again.
   void SetStop(int value) override;
+  // For good (the owner is going away): also ends a running transfer, whatever the server
+  // does, after a grace of kCancelGraceMs in which an answer on its way may still arrive
+  // (sparing the server a repeat); an ended transfer counts as failed and stays queued.
+  void Cancel();
+  static constexpr int64_t kCancelGraceMs = 100;
 
   // Uploads the batch synchronously, through all its retries; ends with status 2 or 3.
   // `eventTexts` are the compact JSON texts of the events, in queue order.
@@ -69,7 +74,12 @@ class EventSender : public Sender {
   static int64_t RetryWaitMs(int power, int initialIntervalMs);
 
  private:
+  // One transfer through the multi interface, so that Cancel can end it at once whatever
+  // the server does (an easy transfer notices an abort only about once a second).
+  CURLcode Perform(CURL* h);
+
   CurlHandle handle_;
+  CURLM* multi_ = nullptr;  // created once; curl_multi_wakeup is safe from any thread
   CurlHeaders headers_;
   const PropertiesGetter& properties_;
   const std::string url_;
@@ -79,6 +89,8 @@ class EventSender : public Sender {
 
   std::atomic<int> status_{kSenderIdle};
   std::atomic<int> stop_{0};
+  std::atomic<bool> cancelled_{false};
+  std::atomic<int64_t> cancelDeadlineMs_{0};  // real steady-clock ms: the transfer is real too
   std::atomic<int> lastHttpCode_{0};
   std::atomic<int> attempts_{0};
   Interrupt stopInterrupt_;

@@ -3,6 +3,7 @@
 // the events cached by LogEventCache before the manager could take them.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -20,7 +21,18 @@ class CallbackScope {
 };
 bool InCallback();
 
+// Events waiting for the manager's start, with the Unix ms time they were logged at.
+struct CachedEvent {
+  Event* event;
+  int64_t loggedAtMs;
+};
+// Appends to the cache, which keeps the newest 5000 (the oldest dropped with a Warning).
+void CacheEvent(Event* event, int64_t loggedAtMs);
 // Removes and returns the cached events, oldest first.
-std::vector<Event*> TakeCachedEvents();
+std::vector<CachedEvent> TakeCachedEvents();
+
+// The library is being unloaded (or the process exits) without Destroy: destroys the
+// manager as Destroy would and joins every SDK thread, bounded.
+void ShutdownForUnload();
 
 }  // namespace CorvaneSDK

@@ -12,6 +12,7 @@
 #include "FileIO.h"
 #include "Logger.h"
 #include "QueueFile.h"
+#include "SdkThreads.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -402,6 +403,13 @@ void QueueManager::PostCommand(int command) {
 }
 
 void QueueManager::WorkerLoop() {
+  if (RunGuarded("queue command", [this] { WorkerCommands(); })) return;
+  // It threw: the next command starts a new worker.
+  std::lock_guard<std::mutex> lock(commandMutex_);
+  workerRunning_ = false;
+}
+
+void QueueManager::WorkerCommands() {
   for (;;) {
     int command = -1;
     {
@@ -464,7 +472,14 @@ void QueueManager::SendingLoop() {
       std::lock_guard<std::mutex> lock(queueMutex_);
       if (fileRetry_ && GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
     }
-    more = UploadOnce(more);
+    // A failure inside one cycle (memory exhausted, a throwing callback) costs that cycle
+    // only: the batch stays queued and the next cycle tries again.
+    if (!RunGuarded("sending", [&] { more = UploadOnce(more); })) {
+      more = false;
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      batchSize_ = 0;
+      if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
+    }
     if (!sendingActive_ || shuttingDown_) break;
     wake_.Clear();
     // Re-checked after clearing: a stop that set the wake-up just before is not lost.
@@ -609,6 +624,8 @@ void QueueManager::Destroy() {
     if (shuttingDown_.exchange(true)) return;
     commands_.clear();
   }
+  // An upload in flight is abandoned at once; its batch stays in the file for the next run.
+  if (sender_ != nullptr) sender_->Cancel();
   wake_.Set();
   if (worker_.joinable()) worker_.join();
   StopSending();

@@ -98,6 +98,7 @@ class QueueManager {
 
   void PostCommand(int command);
   void WorkerLoop();
+  void WorkerCommands();
   void StartSending();
   void StopSending();
   void SendingLoop();

@@ -4,12 +4,15 @@
 
 // Usage: corvane_crash_child --dir D --host URL --prefix P --count N
 //                            [--scale F] [--burst B --pause MS] [--slow-io-us US]
+//                            [--deeplinks K]
 // Other stdout lines: "R" when the manager has started, "D" when logging is done.
 // SDK log lines go to stderr. Time runs F times faster inside the SDK (default 20), so the
 // 5 s open-event hold and the back-off waits of a real run take a twentieth of the time;
 // libcurl's own 5 s transfer timeout is unaffected. --slow-io-us makes every file read and
 // write wait first (a slow disk), which widens the windows between the writes of one
-// queue change, such as an expansion's copy and its header write.
+// queue change, such as an expansion's copy and its header write. --deeplinks opens K deep
+// links "game://held/<i>" right after the start, printing "U <i>" after each; they are held
+// under the open event.
 #include <signal.h>
 #include <unistd.h>
 
@@ -96,6 +99,7 @@ int main(int argc, char** argv) {
   const int burst = std::atoi(Arg(argc, argv, "--burst", "0"));
   const int pauseMs = std::atoi(Arg(argc, argv, "--pause", "0"));
   const int slowIoUs = std::atoi(Arg(argc, argv, "--slow-io-us", "0"));
+  const int deepLinks = std::atoi(Arg(argc, argv, "--deeplinks", "0"));
   if (dir.empty() || host.empty()) {
     std::fprintf(stderr, "usage: %s --dir D --host URL --prefix P --count N\n", argv[0]);
     return 2;
@@ -136,6 +140,10 @@ int main(int argc, char** argv) {
   Say("R");
 
   CorvaneSDKManagerRef manager = CorvaneSDKManager_GetInstance();
+  for (int i = 0; i < deepLinks; ++i) {
+    CorvaneSDKManager_OpenURL(("game://held/" + std::to_string(i)).c_str());
+    Say("U " + std::to_string(i));
+  }
   for (int i = 0; i < count; ++i) {
     const std::string label = prefix + std::to_string(i);
     CorvaneSDKEvent event = CorvaneSDKEvent_Get("crash_label");

@@ -620,3 +620,55 @@ TEST_F(CrashTest, EveryPrintedLabelArrivesOnceAfterKillsAtRandomMoments) {
 }
 
 }  // namespace
+
+// A run killed while its open event waits out the 5 s hold (time at real speed, so the kill
+// lands inside it) loses nothing: the next start delivers that open event with the deep
+// links held under it, once, before its own.
+TEST(PendingOpenCrash, OpenEventOfAKilledRunIsDeliveredOnceAtTheNextStart) {
+  TempDir dir;
+  TestHttpServer server;
+  ASSERT_TRUE(server.Start());
+  const std::string save = dir.File("save");
+  auto args = [&](const char* scale, const char* deepLinks) {
+    return std::vector<std::string>{"--dir", save, "--host", server.Url("/v4/event"), "--count", "0",
+                                     "--scale", scale, "--deeplinks", deepLinks};
+  };
+  {
+    Child first;
+    ASSERT_TRUE(first.Spawn(args("1", "3"), dir.File("first.log")));
+    ASSERT_TRUE(first.WaitDone(20000)) << "the first run did not log its deep links";
+    first.Kill();
+  }
+  ASSERT_EQ(server.Count("/v4/event"), 0u) << "the hold had ended before the kill";
+
+  auto named = [&](const std::string& name) {
+    std::vector<Json> out;
+    for (const auto& r : server.Requests("/v4/event")) {
+      Json body;
+      if (!ParseJson(r.body, body) || !body.contains("subMessages")) continue;
+      for (const Json& e : body["subMessages"]) {
+        if (e.value("eventName", std::string()) == name) out.push_back(e);
+      }
+    }
+    return out;
+  };
+  Child second;
+  ASSERT_TRUE(second.Spawn(args("20", "0"), dir.File("second.log")));
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while ((named("qvsdk_first_open").empty() || named("qvsdk_open").empty()) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(second.Finish(20000));
+  const auto firstOpens = named("qvsdk_first_open");
+  ASSERT_EQ(firstOpens.size(), 1u);
+  EXPECT_EQ(named("qvsdk_open").size(), 1u);
+  ASSERT_TRUE(firstOpens[0].contains("subEvents"));
+  const Json& held = firstOpens[0]["subEvents"];
+  ASSERT_EQ(held.size(), 3u);
+  for (size_t i = 0; i < held.size(); ++i) {
+    EXPECT_EQ(held[i].value("eventName", std::string()), "qvsdk_deep_link");
+    EXPECT_NE(held[i].dump().find("game://held/" + std::to_string(i)), std::string::npos);
+  }
+  struct stat st;
+  EXPECT_NE(::stat((save + "/.pending_open").c_str(), &st), 0) << "left behind after a clean end";
+}
