@@ -1,6 +1,8 @@
 // POSIX side of the file I/O layer: open/pread/pwrite on file descriptors, unlink, and
 // write-temp-then-rename for atomic replacement. UTF-8 paths are passed to the OS as bytes.
 #include <errno.h>
+
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -209,6 +211,12 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
     ::close(dir);
   }
   return true;
+}
+
+std::string LastFileErrorText() {
+  if (detail::LastFileOpInjected()) return "injected fault";
+  const int error = errno;
+  return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
 }
 
 char NativeSeparator() {

@@ -14,7 +14,14 @@ void Properties::Open() {
   changed_ = false;
   values_ = Json::object();
   std::string text;
-  if (!ReadWholeFile(path_, text, kMaxFileBytes) || text.empty()) return;
+  if (!ReadWholeFile(path_, text, kMaxFileBytes)) {
+    if (FileExists(path_)) {
+      CORVANE_LOG_WARNING("Cannot read properties file " << path_ << ": " << LastFileErrorText()
+                                                         << "; starting with empty properties");
+    }
+    return;
+  }
+  if (text.empty()) return;
   Json parsed;
   if (!ParseJson(text, parsed) || !parsed.is_object()) {
     CORVANE_LOG_WARNING("Ignoring unreadable properties file " << path_);
@@ -67,7 +74,7 @@ bool Properties::Save() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!changed_) return true;
   if (!WriteFileAtomically(path_, DumpJson(values_) + "\n")) {
-    CORVANE_LOG_ERROR("Cannot write properties file " << path_);
+    CORVANE_LOG_ERROR("Cannot write properties file " << path_ << ": " << LastFileErrorText());
     return false;
   }
   changed_ = false;

@@ -62,7 +62,8 @@ bool QueueFile::Writable() const {
 
 bool QueueFile::Fail(const char* what) {
   if (!failed_) {
-    CORVANE_LOG_ERROR("Queue file " << what << " failed; the queue file is no longer written");
+    CORVANE_LOG_ERROR("Queue file " << what << " failed (" << path_ << ": " << LastFileErrorText()
+                                    << "); the queue file is no longer written");
   }
   failed_ = true;
   return false;
@@ -82,7 +83,7 @@ bool QueueFile::Init() {
   bool created = false;
   file_ = RandomAccessFile::Open(path_, true, &created);
   if (file_ == nullptr) {
-    CORVANE_LOG_ERROR("Failed to open queue file");
+    CORVANE_LOG_ERROR("Failed to open queue file " << path_ << ": " << LastFileErrorText());
     CORVANE_LOG_DEBUG("Open failed due to file stream issue");
     return false;
   }
@@ -90,12 +91,13 @@ bool QueueFile::Init() {
   // image: it holds no events, so it is initialised like a new one.
   if (!created && file_->Size() == 0) created = true;
   if (created && !WriteFreshImage()) {
-    CORVANE_LOG_ERROR("Failed to write the new queue file");
+    CORVANE_LOG_ERROR("Failed to write the new queue file " << path_ << ": " << LastFileErrorText());
     file_.reset();
     return false;
   }
   if (!ReadHeader()) {
-    CORVANE_LOG_ERROR("Failed to read the queue file header");
+    CORVANE_LOG_ERROR("Failed to read the queue file header of " << path_ << ": "
+                                                                 << LastFileErrorText());
     file_.reset();
     fileLength_ = 0;
     return false;

@@ -55,6 +55,7 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
 QueueManager::~QueueManager() { Destroy(); }
 
 void QueueManager::Initialize() {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   if (initialized_) return;
   initialized_ = true;
@@ -79,7 +80,7 @@ void QueueManager::Initialize() {
     file_->Close();
     file_.reset();
     RemoveFile(filePath_);
-    CORVANE_LOG_ERROR("Cannot init queue file");
+    CORVANE_LOG_ERROR("Cannot init queue file " << filePath_ << "; continuing in memory only");
     // What was read stays queued; it will not survive this run without a file.
     return;
   }
@@ -101,6 +102,7 @@ bool QueueManager::AddEvent(Event* event) {
                                         << " bytes exceed the upload limit of " << kMaxBatchBytes);
     return false;
   }
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   if (file_) {
     const uint32_t length = static_cast<uint32_t>(text.size());
@@ -128,7 +130,7 @@ void QueueManager::RemoveOldestLocked(size_t n) {
 }
 
 void QueueManager::DropFileLocked(const char* why) {
-  CORVANE_LOG_ERROR("Queue file " << why << "; continuing in memory only");
+  CORVANE_LOG_ERROR("Queue file " << filePath_ << " " << why << "; continuing in memory only");
   file_->Close();
   file_.reset();
   // The file no longer matches the queue; the next start begins clean.
@@ -250,7 +252,8 @@ bool QueueManager::UploadOnce(bool more) {
     std::lock_guard<std::mutex> lock(queueMutex_);
     const size_t count = queue_.size();
     const bool due = count >= static_cast<size_t>(std::max(1, settings_.flushQueueSize)) ||
-                     (count > 0 && now >= nextSendTime_) || (more && count > 0);
+                     (count > 0 && now >= nextSendTime_) || (more && count > 0) || sendNow_;
+    if (count == 0) sendNow_ = false;
     if (!due || count == 0) return false;
     size_t total = 0;
     const size_t limit = static_cast<size_t>(std::max(1, batchLimit_.load()));
@@ -300,6 +303,7 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   const int code = sender_ != nullptr ? sender_->LastHttpCode() : 0;
   bool empty;
   {
+    Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<std::mutex> lock(queueMutex_);
     size_t drop = queue_.size() > kMaxQueuedEvents ? queue_.size() - kMaxQueuedEvents : 0;
     if (status == kSenderSucceeded) {
@@ -331,6 +335,11 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
     // Sleep through the wait, interruptible by Pause and Destroy.
     GetClock().Sleep(kAuthRetryDelayMs, &wake_);
   }
+}
+
+void QueueManager::SendNow() {
+  sendNow_ = true;
+  wake_.Set();
 }
 
 void QueueManager::Destroy() {
