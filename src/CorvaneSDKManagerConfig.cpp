@@ -516,6 +516,8 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
 // The fetch thread. Every path ends in exactly one callback (unless Destroy came first).
 void CorvaneSDKManager::RemoteConfigFetch(RemoteConfigCallback callback, int value) {
   std::string answer;
+  // Lines of the fetch reach a host log callback once the remote config lock is released.
+  Logger::DeferScope deferRemote;
   try {
     std::lock_guard<std::mutex> remoteLock(remoteMutex_);
     RemoteConfigSender sender(*this, transport_);

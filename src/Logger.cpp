@@ -48,9 +48,10 @@ thread_local int t_callbackDepth = 0;  // > 0 while this thread runs the host ca
 
 // Lines held back while this thread holds an SDK lock (bounded: a long locked section
 // cannot grow it without end).
-constexpr size_t kMaxDeferredLines = 256;
+constexpr size_t kMaxDeferredLines = 4096;
 thread_local int t_deferDepth = 0;
 thread_local std::vector<std::pair<int, std::string>> t_deferred;
+thread_local size_t t_deferredDropped = 0;
 
 // False when no callback is installed (the line then goes to the channel).
 bool Deliver(int level, const std::string& line) {
@@ -121,6 +122,14 @@ DeferScope::~DeferScope() {
   if (--t_deferDepth > 0 || t_deferred.empty()) return;
   std::vector<std::pair<int, std::string>> lines;
   lines.swap(t_deferred);
+  if (t_deferredDropped > 0) {
+    const std::string note = FormatLine(kLogWarning,
+                                        std::to_string(t_deferredDropped) +
+                                            " log lines dropped: too many in one locked section",
+                                        "DeferScope", __FILE__, __LINE__, GetClock().WallMs() * 10000);
+    lines.emplace_back(kLogWarning, note);
+    t_deferredDropped = 0;
+  }
   for (const auto& entry : lines) {
     try {
       if (!Deliver(entry.first, entry.second)) {
@@ -202,7 +211,11 @@ void Log(int level, const std::string& message, const char* function, const char
                                   function, file, line, GetClock().WallMs() * 10000);
     if (g_hasCallback.load()) {
       if (t_deferDepth > 0) {
-        if (t_deferred.size() < kMaxDeferredLines) t_deferred.emplace_back(level, std::move(text));
+        if (t_deferred.size() < kMaxDeferredLines) {
+          t_deferred.emplace_back(level, std::move(text));
+        } else {
+          ++t_deferredDropped;
+        }
         return;
       }
       if (Deliver(level, text)) return;

@@ -10,6 +10,7 @@ Properties::Properties(std::string folder, std::string fileName)
     : path_(JoinPath(folder, fileName)) {}
 
 void Properties::Open() {
+  Logger::DeferScope defer;  // no host log callback under the properties lock
   std::lock_guard<std::mutex> lock(mutex_);
   changed_ = false;
   values_ = Json::object();
@@ -71,6 +72,7 @@ void Properties::Remove(const std::string& key) {
 }
 
 bool Properties::Save() {
+  Logger::DeferScope defer;  // no host log callback under the properties lock
   std::lock_guard<std::mutex> lock(mutex_);
   if (!changed_) return true;
   if (!WriteFileAtomically(path_, DumpJson(values_) + "\n")) {

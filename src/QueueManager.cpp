@@ -351,6 +351,7 @@ void QueueManager::Destroy() {
   wake_.Set();
   if (worker_.joinable()) worker_.join();
   StopSending();
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   queue_.clear();
   if (file_) {
