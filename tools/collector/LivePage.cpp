@@ -49,7 +49,7 @@ const char* LivePageHtml() {
   .empty { color:var(--muted); padding:8px 4px; }
   .req-ok { color:#2f855a; } .req-bad { color:#c53030; font-weight:600; } .req-info { color:#2b6cb0; }
   tr.info td.value { color:var(--muted); }
-  .bar { position:absolute; bottom:1px; border-radius:1px 1px 0 0; opacity:.9; }
+  .bar { position:absolute; opacity:.9; }
   .tools { display:flex; gap:10px; align-items:center; margin:0 0 10px; flex-wrap:wrap; }
   .tools input { font:inherit; padding:4px 8px; border:1px solid var(--line); border-radius:6px; min-width:260px; }
   .tools .hint { color:var(--muted); font-size:12px; }
@@ -183,15 +183,23 @@ function renderSessions(list) {
       const max = Math.max(1, ...counts.map(c => c.n));
       counts.forEach((c, i) => {
         if (!c.n) return;
-        const bar = el("div", "bar");
-        bar.style.left = (i * 100 / counts.length) + "%";
-        bar.style.width = "calc(" + (100 / counts.length) + "% - 1px)";
-        bar.style.height = Math.max(2, Math.round(30 * c.n / max)) + "px";
-        bar.style.background = colorOf(c.top);
-        const parts = Object.entries(c.bin).filter(([n]) => matches(n)).sort((a, b) => b[1] - a[1])
-          .slice(0, 6).map(([n, k]) => short(n) + " ×" + k);
-        bar.title = "+" + duration(i * s.binMs) + ": " + c.n + " events (" + parts.join(", ") + ")";
-        strip.append(bar);
+        // One stacked bar per slice: a segment per event name, as high as its share.
+        const parts = Object.entries(c.bin).filter(([n]) => matches(n)).sort((a, b) => b[1] - a[1]);
+        const height = Math.max(2, Math.round(30 * c.n / max));
+        let bottom = 1;
+        for (const [name, k] of parts) {
+          const seg = el("div", "bar");
+          const h = Math.max(1, Math.round(height * k / c.n));
+          seg.style.left = (i * 100 / counts.length) + "%";
+          seg.style.width = "calc(" + (100 / counts.length) + "% - 1px)";
+          seg.style.bottom = bottom + "px";
+          seg.style.height = h + "px";
+          seg.style.background = colorOf(name);
+          seg.title = "+" + duration(i * s.binMs) + ": " + c.n + " events (" +
+            parts.slice(0, 6).map(([n, k2]) => short(n) + " ×" + k2).join(", ") + ")";
+          strip.append(seg);
+          bottom += h;
+        }
       });
     } else {
       // Events close in time go to the next of three lanes, so that none hides another.
