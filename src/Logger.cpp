@@ -32,7 +32,7 @@ namespace {
 std::atomic<int> g_threshold{kLogWarning};
 std::atomic<LogChannel*> g_channel{nullptr};
 
-// The host callback. Calls run under g_callbackMutex, the logger's own lock, so replacing
+// The host callback. Calls run under its mutex, the logger's own lock, so replacing
 // the callback waits for a running call to end.
 struct CallbackState {
   std::mutex mutex;
