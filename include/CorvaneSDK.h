@@ -6,8 +6,9 @@
  *   process-wide recursive lock; a callback may call back into the interface on its thread.
  * - Manager handle: pass what CorvaneSDKManager_GetInstance returns. A null, stale (after
  *   Destroy) or unknown handle is never dereferenced: the call logs "Corvane SDK Manager
- *   doesn't exist" at Error and returns its neutral result. Before initialization has
- *   finished the call logs "Corvane SDK Manager isn't initialized" and returns the same.
+ *   doesn't exist" at Error, with the function's name and what to call first, and returns
+ *   its neutral result. Before initialization has finished the call logs "Corvane SDK
+ *   Manager isn't initialized" the same way and returns the same.
  * - Neutral results: null for texts, -1 for the store type, 0 for other ints, nothing for
  *   void. No exception ever leaves a function; failures are logged.
  * - Texts are NUL-terminated UTF-8. A null text counts as "" unless a function says the
@@ -49,6 +50,9 @@ typedef void (*CorvaneSDKLifecycleCallback)(int id);
 typedef void (*CorvaneSDKTextCallback)(const char* text, int id);
 typedef void (*CorvaneSDKSendEventCallback)(const char* eventName, const char* eventJson, int id);
 typedef void (*CorvaneSDKRemoteConfigCallback)(const char* configJson, int value);
+/* level: 0 Error, 1 Warning, 2 Info, 3 Debug, 4 Verbose. line: the finished log line without
+ * a line end, valid only during the call. userData: as given to CorvaneSDKManager_SetLogCallback. */
+typedef void (*CorvaneSDKLogCallback)(int level, const char* line, void* userData);
 
 /* Event flags (CorvaneSDKEvent_SetFlag, CorvaneSDKManager_Log2 and the *2 variants). */
 #define CORVANE_EVENT_FLAG_CLOSING 2   /* enqueued, then the manager accepts no more events */
@@ -169,6 +173,11 @@ CORVANE_API void InitializationData_SetSendProxyCertificateAuthority(Initializat
 CORVANE_API void InitializationData_SetSendCertificateAuthority(InitializationData* data, const char* path);
 /* Peer verification of the endpoints (default on). Off wins over a CA file. */
 CORVANE_API void InitializationData_SetSendSSLVerify(InitializationData* data, int on);
+/* Collect identifiers that single out the machine (default on): the MAC address, the local
+ * IP address and the machine-derived device id (Windows MachineGuid, Linux machine-id) in
+ * the open event. Off leaves all three out of the device context and every event. COPPA on
+ * (InitializationData_SetEnableCoppa) implies off. */
+CORVANE_API void InitializationData_SetCollectDeviceIdentifiers(InitializationData* data, int on);
 /* The app ships through Steam with this app id (0 counts as not a Steam build). */
 CORVANE_API void InitializationData_SetSteamBuild(InitializationData* data, int steamAppId);
 CORVANE_API void InitializationData_UnsetSteamBuild(InitializationData* data);
@@ -226,6 +235,24 @@ CORVANE_API void CorvaneSDKManager_SetOffline(CorvaneSDKManagerRef manager, int 
  * Silently ignored without an initialized manager. */
 CORVANE_API void CorvaneSDKManager_OnPause(CorvaneSDKManagerRef manager);
 CORVANE_API void CorvaneSDKManager_OnResume(CorvaneSDKManagerRef manager);
+/* Uploads what is queued now, for example before the game exits: ends the hold of a pending
+ * open event (it and the events held with it enter the queue at once), skips the flush size
+ * and send delay, and waits until the queue is empty or timeoutMs has passed (0 or negative:
+ * no wait). Returns 1 when the queue is empty, else 0; what is left stays on disk for the
+ * next run. Any thread; it waits without holding the interface lock, so callbacks keep
+ * working. Returns 0 at once, with a Warning, when nothing can be uploaded: manager not
+ * started, offline, empty config id, or called from inside an SDK callback. An upload that
+ * is waiting to retry finishes its wait (at most the back-off of its retry). */
+CORVANE_API int CorvaneSDKManager_Flush(CorvaneSDKManagerRef manager, int timeoutMs);
+/* Routes every log line to callback instead of standard output; null restores standard
+ * output. Process-wide, like the log level, and usable before Initialize (the level is
+ * then 1, Warning, until a manager is built with its own). The callback may run on any SDK
+ * thread, one call at a time; it is never called while the SDK holds one of its own locks
+ * (lines logged under one are handed over right after it is released). Lines the callback
+ * logs itself go to standard output. When this function returns, the previous callback is
+ * no longer running (except when called from inside that callback), so its userData may be
+ * freed. */
+CORVANE_API void CorvaneSDKManager_SetLogCallback(CorvaneSDKLogCallback callback, void* userData);
 
 /* Getters: fresh copies (free them), null on a failed check. */
 CORVANE_API char* CorvaneSDKManager_GetAppId(CorvaneSDKManagerRef manager);

@@ -18,8 +18,10 @@ namespace CorvaneSDK {
 namespace CApi {
 
 // The live manager when `handle` is it and it is initialized, else null (logged when
-// `report`). The returned reference keeps the manager alive for the call.
-std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool report = true);
+// `report`, naming `caller` and what to call instead). The returned reference keeps the
+// manager alive for the call.
+std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool report = true,
+                                         const char* caller = nullptr);
 // The live manager whatever its state (no logging), or null.
 std::shared_ptr<CorvaneSDKManager> Current();
 // Whether `manager` is still the published instance (checked again under the lock).
@@ -63,9 +65,9 @@ void GuardedVoid(const char* function, F&& body) {
 template <typename R, typename F>
 R WithManager(const char* function, CorvaneSDKManagerRef handle, R neutral, F&& body) {
   return Guarded<R>(function, neutral, [&]() -> R {
-    std::shared_ptr<CorvaneSDKManager> manager = Check(handle);
+    std::shared_ptr<CorvaneSDKManager> manager = Check(handle, true, function);
     if (!manager) return neutral;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (!IsLive(manager)) return neutral;
     return body(*manager);
   });

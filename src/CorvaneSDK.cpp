@@ -120,14 +120,22 @@ bool IsLive(const std::shared_ptr<CorvaneSDKManager>& manager) {
   return manager && G().instance.load() == manager.get();
 }
 
-std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool report) {
+std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool report,
+                                         const char* caller) {
   // A stale or foreign handle is compared, never dereferenced.
   std::shared_ptr<CorvaneSDKManager> manager =
       LiveManager(reinterpret_cast<const void*>(handle));
+  const std::string in = caller != nullptr ? std::string(" (") + caller + ")" : std::string();
   if (!manager) {
     if (report) {
       std::ostringstream message;
-      message << "Corvane SDK Manager doesn't exist\n";
+      if (G().instance.load() == nullptr) {
+        message << "Corvane SDK Manager doesn't exist" << in
+                << ": call CorvaneSDKManager_Initialize first";
+      } else {
+        message << "Corvane SDK Manager doesn't exist" << in
+                << ": the handle is stale or foreign; pass CorvaneSDKManager_GetInstance()";
+      }
       Logger::Log(kLogError, message.str(), "AssertCorvaneSDKManager", __FILE__, __LINE__);
     }
     return nullptr;
@@ -135,7 +143,8 @@ std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool repor
   if (manager->IsInitialized()) return manager;
   if (report) {
     std::ostringstream message;
-    message << "Corvane SDK Manager isn't initialized\n";
+    message << "Corvane SDK Manager isn't initialized" << in
+            << ": wait for the completion callback of CorvaneSDKManager_Initialize2";
     Logger::Log(kLogError, message.str(), "AssertCorvaneSDKManager", __FILE__, __LINE__);
   }
   return nullptr;
@@ -154,6 +163,7 @@ using CorvaneSDK::CorvaneSDKManager;
 using CorvaneSDK::CorvaneSDKModuleFactory;
 using CorvaneSDK::Event;
 using CorvaneSDK::G;
+using CorvaneSDK::InterfaceLock;
 using CorvaneSDK::InterfaceMutex;
 using CorvaneSDK::Publish;
 using CorvaneSDK::ThirdPartyId;
@@ -245,6 +255,7 @@ CORVANE_TEXT_SETTER(SetSendProxy, sendProxy)
 CORVANE_TEXT_SETTER(SetSendProxyCertificateAuthority, sendProxyCertificateAuthority)
 CORVANE_TEXT_SETTER(SetSendCertificateAuthority, sendCertificateAuthority)
 CORVANE_BOOL_SETTER(SetSendSSLVerify, sendSslVerify)
+CORVANE_BOOL_SETTER(SetCollectDeviceIdentifiers, collectDeviceIdentifiers)
 
 void InitializationData_AddURIScheme(InitializationData* data, const char* scheme) {
   GuardedVoid(__func__, [&]() {
@@ -336,8 +347,9 @@ CorvaneSDKManagerRef CorvaneSDKManager_GetInstance(void) {
 static void InitializeWith(InitializationData* data, CorvaneSDKCompletionCallback callback, int value) {
   GuardedVoid("CorvaneSDKManager_Initialize", [&]() {
     if (data == nullptr) return;
+    CorvaneSDK::Logger::DeferScope defer;  // no host log callback under the lifecycle lock
     std::lock_guard<std::mutex> lifecycle(G().lifecycleMutex);
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
       manager = std::make_shared<CorvaneSDKManager>(*Data(data), G().pendingCallbacks,
@@ -373,10 +385,11 @@ void CorvaneSDKManager_Destroy(void) {
       CORVANE_LOG(CorvaneSDK::kLogError, "CorvaneSDKManager_Destroy called from inside an SDK callback; ignored");
       return;
     }
+    CorvaneSDK::Logger::DeferScope defer;  // no host log callback under the lifecycle lock
     std::lock_guard<std::mutex> lifecycle(G().lifecycleMutex);
     std::shared_ptr<CorvaneSDKManager> manager;
     {
-      std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+      InterfaceLock lock;
       manager = CApi::Current();
       if (manager) manager->Stop();
       Publish(nullptr);
@@ -410,10 +423,28 @@ static void PauseOrResume(CorvaneSDKManagerRef handle, bool pause) {
   GuardedVoid(pause ? "CorvaneSDKManager_OnPause" : "CorvaneSDKManager_OnResume", [&]() {
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Check(handle, false);
     if (!manager) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (!CApi::IsLive(manager)) return;
     pause ? manager->OnPause() : manager->OnResume();
   });
+}
+
+int CorvaneSDKManager_Flush(CorvaneSDKManagerRef manager, int timeoutMs) {
+  return Guarded<int>(__func__, 0, [&]() -> int {
+    std::shared_ptr<CorvaneSDKManager> live = CApi::Check(manager, true, "CorvaneSDKManager_Flush");
+    if (!live) return 0;
+    {
+      CorvaneSDK::InterfaceLock lock;
+      if (!CApi::IsLive(live)) return 0;
+      live->EndOpenEventHold();
+    }
+    // The wait runs without the interface lock: the upload thread may need it.
+    return live->WaitForEmptyQueue(timeoutMs) ? 1 : 0;
+  });
+}
+
+void CorvaneSDKManager_SetLogCallback(CorvaneSDKLogCallback callback, void* userData) {
+  GuardedVoid(__func__, [&]() { CorvaneSDK::Logger::SetCallback(callback, userData); });
 }
 
 void CorvaneSDKManager_OnPause(CorvaneSDKManagerRef manager) { PauseOrResume(manager, true); }
@@ -451,7 +482,7 @@ int CorvaneSDKManager_GetStoreType(CorvaneSDKManagerRef manager) {
 
 char* CorvaneSDKManager_GetVersion(void) {
   return Guarded<char*>(__func__, nullptr, []() {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     return CopyOut(kSdkVersion);
   });
 }
@@ -481,13 +512,14 @@ void CorvaneSDKManager_LogEvent(CorvaneSDKManagerRef manager, CorvaneSDKEvent ev
 void CorvaneSDKManager_LogEventCache(CorvaneSDKEvent event) {
   GuardedVoid(__func__, [&]() {
     if (event == nullptr) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     // Until the manager has started, the event waits (it would be dropped otherwise).
     if (manager && manager->IsInitialized() && manager->IsStarted()) {
       manager->SendEvent(Ev(event));
       return;
     }
+    CorvaneSDK::Logger::DeferScope deferCache;
     CorvaneSDK::CacheEvent(Ev(event), CorvaneSDK::GetClock().WallMs());
   });
 }
@@ -501,7 +533,7 @@ template <typename Map, typename Callback>
 static void EditCallbacks(const char* function, Map CallbackMaps::*member, int id, Callback callback,
                           bool add) {
   GuardedVoid(function, [&]() {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     auto edit = [&](CallbackMaps& maps) {
       if (add) {
@@ -541,7 +573,7 @@ CORVANE_CALLBACK_PAIR(SendEvent, sendEvent, CorvaneSDKSendEventCallback)
 void CorvaneSDKManager_RegisterModuleFactory(const char* name, void* factory) {
   GuardedVoid(__func__, [&]() {
     if (name == nullptr || factory == nullptr) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     G().factories.emplace(name, static_cast<CorvaneSDKModuleFactory*>(factory));
   });
 }
@@ -549,7 +581,7 @@ void CorvaneSDKManager_RegisterModuleFactory(const char* name, void* factory) {
 void CorvaneSDKManager_UnregisterModuleFactory(const char* name, int deleteFactory) {
   GuardedVoid(__func__, [&]() {
     if (name == nullptr) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     auto it = G().factories.find(name);
     if (it == G().factories.end()) return;
     CorvaneSDKModuleFactory* factory = it->second;
@@ -571,7 +603,7 @@ void* CorvaneSDKManager_GetModule(CorvaneSDKManagerRef manager, const char* name
 void CorvaneSDKManager_OpenURL(const char* url) {
   GuardedVoid(__func__, [&]() {
     if (url == nullptr) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
       G().pendingUrl = url;
@@ -583,7 +615,7 @@ void CorvaneSDKManager_OpenURL(const char* url) {
 
 char* CorvaneSDKManager_GetDeepLinkUrl(void) {
   return Guarded<char*>(__func__, nullptr, [&]() {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     return CopyOut(manager ? manager->GetDeepLinkUrl() : G().pendingUrl);
   });
@@ -592,7 +624,7 @@ char* CorvaneSDKManager_GetDeepLinkUrl(void) {
 void CorvaneSDKManager_SetPushToken(const char* token) {
   GuardedVoid(__func__, [&]() {
     if (token == nullptr) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
       G().pendingToken = token;
@@ -604,7 +636,7 @@ void CorvaneSDKManager_SetPushToken(const char* token) {
 
 char* CorvaneSDKManager_GetPushToken(void) {
   return Guarded<char*>(__func__, nullptr, [&]() {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     return CopyOut(manager ? manager->GetPushToken() : G().pendingToken);
   });
@@ -619,9 +651,9 @@ void CorvaneSDKManager_FetchRemoteConfig(CorvaneSDKManagerRef manager, CorvaneSD
 
 void CorvaneSDKManager_FetchRemoteConfig2(CorvaneSDKManagerRef manager, CorvaneSDKRemoteConfigCallback callback, int value) {
   GuardedVoid(__func__, [&]() {
-    std::shared_ptr<CorvaneSDKManager> live = CApi::Check(manager);
+    std::shared_ptr<CorvaneSDKManager> live = CApi::Check(manager, true, __func__);
     if (!live) return;
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (!CApi::IsLive(live)) return;
     live->FetchRemoteConfig(live, callback, value);
   });

@@ -202,8 +202,7 @@ extern "C" {
 void CorvaneSDKManager_LogBootStart(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
     m.MarkBootStart();
-    Event* event = Event::Acquire("qvsdk_boot_start");
-    m.SendEvent(event);
+    Send(m, "qvsdk_boot_start", Json::object());  // no payload keys: {} rather than null
   });
 }
 

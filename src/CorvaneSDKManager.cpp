@@ -76,6 +76,8 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   autoStartPending_ = data.autoStart;
   enableSave_ = data.enableSave;
   enableCoppa_ = data.enableCoppa;
+  // A child-directed app never sends identifiers that single out the machine.
+  collectDeviceIdentifiers_ = data.collectDeviceIdentifiers && !data.enableCoppa;
   disableOnlineSdkConfig_ = data.disableOnlineSdkConfig;
   registerUriScheme_ = data.registerUriScheme;
   steamAppId_ = data.steamAppId;
@@ -154,6 +156,7 @@ CorvaneSDKManager::~CorvaneSDKManager() {
     }
   }
   modules_.clear();
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   Event::Release(openEvent_);
   openEvent_ = nullptr;
@@ -186,7 +189,7 @@ void CorvaneSDKManager::BeginInitialize(const std::shared_ptr<CorvaneSDKManager>
 void CorvaneSDKManager::PostConfiguration(const std::shared_ptr<CorvaneSDKManager>& self,
                                           const std::string& response) {
   {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (abandoned_) return;
     ApplySdkConfigResponse(response);
   }
@@ -200,7 +203,7 @@ void CorvaneSDKManager::PostConfiguration(const std::shared_ptr<CorvaneSDKManage
 
 void CorvaneSDKManager::PostInitialize(const std::shared_ptr<CorvaneSDKManager>& self) {
   {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (abandoned_) return;
     Utils::AppInfo info = Utils::GetAppInfo();
     {
@@ -271,7 +274,7 @@ void CorvaneSDKManager::Finish() {
   std::string url, token;
   int64_t urlTime = 0;
   {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (abandoned_) return;
     initializing_ = false;
     initialized_ = true;
@@ -300,7 +303,7 @@ void CorvaneSDKManager::Finish() {
   }
   CallbackMaps callbacks;
   {
-    std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+    InterfaceLock lock;
     if (abandoned_) return;
     if (!url.empty()) SendDeepLinkEvent(false, url, urlTime);
     if (!token.empty()) SendPushTokenEvent(false, token);
@@ -309,7 +312,7 @@ void CorvaneSDKManager::Finish() {
   // Callbacks of the finish step run on this thread without the interface lock.
   if (!url.empty()) RunTextCallbacks(callbacks.deepLink, url);
   if (!token.empty()) RunTextCallbacks(callbacks.pushToken, token);
-  std::lock_guard<std::recursive_mutex> lock(InterfaceMutex());
+  InterfaceLock lock;
   if (abandoned_) return;
   bool autoStart;
   {
@@ -365,6 +368,7 @@ void CorvaneSDKManager::Start() {
 void CorvaneSDKManager::Stop() {
   if (!initialized_) return;
   {
+    Logger::DeferScope deferOpen;
     std::lock_guard<std::recursive_mutex> lock(openMutex_);
     openPending_ = false;
     SendPendingOpenEvent();
@@ -477,6 +481,7 @@ void CorvaneSDKManager::SessionCheck() {
   }
   RefreshContext();
   if (forgotten) return;
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   // A still-pending open event (unsent while sending was off) goes out with its held
   // events before the new session's one replaces it.
@@ -598,12 +603,69 @@ void CorvaneSDKManager::SendPendingOpenEvent() {
   for (Event* e : held) SendEvent(e);
 }
 
+void CorvaneSDKManager::EndOpenEventHold() {
+  if (!initialized_) return;
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  if (!openPending_ || openEvent_ == nullptr) return;
+  openPending_ = false;
+  SendPendingOpenEvent();
+}
+
+bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
+  if (!queue_) return true;
+  const size_t queued = queue_->Count();
+  if (queued == 0) return true;
+  bool started, enabled;
+  std::string configId;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    started = started_;
+    enabled = sendingEnabled_;
+    configId = configId_;
+  }
+  const char* why = nullptr;
+  if (!started) {
+    why = "the manager is not started (call CorvaneSDKManager_Start)";
+  } else if (!enabled) {
+    why = "sending is off (offline, or paused with send in background off)";
+  } else if (configId.empty()) {
+    why = "the config id is empty (call CorvaneSDKManager_SetConfigId)";
+  } else if (InCallback()) {
+    // The upload thread itself may be the caller; it cannot wait for itself.
+    why = "it was called from inside an SDK callback";
+  }
+  if (why != nullptr) {
+    CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
+    return false;
+  }
+  const int64_t start = GetClock().MonotonicMs();
+  const int64_t deadline = start + std::max(0, timeoutMs);
+  queue_->SendNow();
+  for (;;) {
+    const size_t left = queue_->Count();
+    if (left == 0) {
+      CORVANE_LOG_DEBUG("Flush: queue empty after " << GetClock().MonotonicMs() - start << " ms");
+      return true;
+    }
+    const int64_t now = GetClock().MonotonicMs();
+    if (now >= deadline || abandoned_) {
+      CORVANE_LOG_WARNING("Flush: " << left << " events still queued after " << now - start
+                                    << " ms; they are kept for a later upload or the next run");
+      return false;
+    }
+    GetClock().Sleep(std::min<int64_t>(10, deadline - now), nullptr);
+  }
+}
+
 bool CorvaneSDKManager::HasPendingOpenEvent() const {
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   return openEvent_ != nullptr;
 }
 
 size_t CorvaneSDKManager::HeldEventCount() const {
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   return heldEvents_.size();
 }
@@ -627,6 +689,7 @@ void CorvaneSDKManager::SendEvent(Event* event, int64_t loggedAtMs) {
     Event::Release(event);
     return;
   }
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> open(openMutex_);
   bool started, forgotten;
   {
@@ -677,6 +740,7 @@ void CorvaneSDKManager::SendEvent(Event* event, int64_t loggedAtMs) {
 bool CorvaneSDKManager::CanSend() {
   if (!initialized_ || abandoned_) return false;
   if (stopRequested_.load()) {
+    Logger::DeferScope defer;
     std::unique_lock<std::recursive_mutex> lock(InterfaceMutex(), std::try_to_lock);
     if (lock.owns_lock()) {
       stopRequested_ = false;
@@ -687,6 +751,7 @@ bool CorvaneSDKManager::CanSend() {
     std::lock_guard<std::mutex> lock(stateMutex_);
     if (!started_ || configId_.empty()) return false;
   }
+  Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> open(openMutex_);
   if (!openPending_) return true;
   if (GetClock().MonotonicMs() < openDeadlineMs_) return false;
@@ -723,6 +788,7 @@ void CorvaneSDKManager::OnQueueEmpty() {
   }
   // Never block the sending thread on the interface lock: Destroy holds it while it waits
   // for this thread. Stop now if the lock is free, else on a later cycle.
+  Logger::DeferScope defer;
   std::unique_lock<std::recursive_mutex> lock(InterfaceMutex(), std::try_to_lock);
   if (lock.owns_lock()) {
     Stop();

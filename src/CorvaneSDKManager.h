@@ -85,6 +85,12 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
   void OnPause();
   void OnResume();
   void SetOffline(bool offline);
+  // Ends the open event's hold at once, so it and its held events enter the queue now.
+  // Interface lock held.
+  void EndOpenEventHold();
+  // Uploads what is queued until the queue is empty or `timeoutMs` has passed; true when
+  // empty. Called with no SDK lock held: the upload thread may need the interface lock.
+  bool WaitForEmptyQueue(int timeoutMs);
   // Called by Destroy after the manager left the interface: stops every thread it owns.
   void Teardown();
   bool IsStarted() const;
@@ -218,7 +224,8 @@ class CorvaneSDKManager final : public QueueManagerMonitor, public PropertiesGet
       platform_;
   int storeType_ = -1;
   bool enableSave_ = true, disableOnlineSdkConfig_ = false, enableCoppa_ = false,
-       customConfigId_ = false, sendInBackground_ = true, registerUriScheme_ = true;
+       customConfigId_ = false, sendInBackground_ = true, registerUriScheme_ = true,
+       collectDeviceIdentifiers_ = true;
   bool steamBuild_ = false;
   int steamAppId_ = 0;
   TransportSettings transport_;

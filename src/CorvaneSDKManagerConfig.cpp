@@ -33,15 +33,17 @@ void CorvaneSDKManager::SetupContext() {
   c.osVersion = Utils::GetOsVersion();
   c.osBuild = Utils::GetOsBuild();
   c.abi = Utils::GetAbi();
-  Utils::NetworkAddress address = Utils::GetNetworkAddress();
-  c.ipAddress = address.ip;
-  c.macAddress = address.mac;
+  if (collectDeviceIdentifiers_) {
+    Utils::NetworkAddress address = Utils::GetNetworkAddress();
+    c.ipAddress = address.ip;
+    c.macAddress = address.mac;
+  }
   c.locale = Utils::GetLocale();
   c.language = Utils::GetLanguage();
   c.country = Utils::GetCountry();
   c.timeZone = Utils::GetTimeZone();
   Utils::GetDisplaySize(c.displayWidth, c.displayHeight);
-  c.deviceId = Utils::GetDeviceId();
+  if (collectDeviceIdentifiers_) c.deviceId = Utils::GetDeviceId();
   CORVANE_LOG_DEBUG("Device Manufacturer: " << c.deviceManufacturer);
   CORVANE_LOG_DEBUG("Device Type: " << c.deviceType);
   CORVANE_LOG_DEBUG("Device Model: " << c.deviceModel);
@@ -68,6 +70,7 @@ void CorvaneSDKManager::SetupContext() {
 }
 
 void CorvaneSDKManager::RefreshContext() {
+  if (!collectDeviceIdentifiers_) return;
   Utils::NetworkAddress address = Utils::GetNetworkAddress();
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -526,6 +529,8 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
 // The fetch thread. Every path ends in exactly one callback (unless Destroy came first).
 void CorvaneSDKManager::RemoteConfigFetch(RemoteConfigCallback callback, int value) {
   std::string answer;
+  // Lines of the fetch reach a host log callback once the remote config lock is released.
+  Logger::DeferScope deferRemote;
   try {
     std::lock_guard<std::mutex> remoteLock(remoteMutex_);
     RemoteConfigSender sender(*this, transport_);

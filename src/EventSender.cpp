@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <sstream>
 
 #include "Event.h"
 #include "Logger.h"
@@ -137,8 +138,15 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
   curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
   curl_easy_setopt(h, CURLOPT_URL, url_.c_str());
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  char errors[CURL_ERROR_SIZE];
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errors);
+  struct ClearErrorBuffer {
+    CURL* handle;
+    ~ClearErrorBuffer() { curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr); }
+  } clearErrors{h};
 
   for (int power = 0;; ++power) {
+    errors[0] = '\0';
     // The size is given, not taken from a terminating zero: the body is never cut short.
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body_.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
@@ -150,6 +158,12 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
       lastHttpCode_.store(static_cast<int>(code));
       if (code >= 200 && code <= 299) {
         CORVANE_LOG_DEBUG("Sent event successful");
+        if (failureStreak_ > 0) {
+          CORVANE_LOG_WARNING("Event upload to " << UrlWithoutCredentials(url_)
+                                                 << " delivered again after " << failureStreak_
+                                                 << (failureStreak_ == 1 ? " failure" : " failures"));
+          failureStreak_ = 0;
+        }
         status_.store(kSenderSucceeded);
         return;
       }
@@ -166,8 +180,27 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
       }
       CORVANE_LOG_VERBOSE("SendEvents: transfer failed: " << curl_easy_strerror(rc));
     }
-    if (int64_t{maxRetries_} < int64_t{power} + 1 || stop_.load() != 0) break;
-    if (!GetClock().Sleep(RetryWaitMs(power, initialRetryIntervalMs_), &stopInterrupt_)) break;
+    const bool retry = int64_t{maxRetries_} >= int64_t{power} + 1 && stop_.load() == 0;
+    const int64_t waitMs = RetryWaitMs(power, initialRetryIntervalMs_);
+    if (stop_.load() == 0 || rc != CURLE_ABORTED_BY_CALLBACK) {
+      ++failureStreak_;
+      const std::string cause = DescribeFailure(h, rc, lastHttpCode_.load(), errors);
+      std::ostringstream next;
+      if (retry) {
+        next << "next attempt in " << waitMs << " ms";
+      } else {
+        next << "the events stay queued and are sent again after the send delay";
+      }
+      if (failureStreak_ == 1) {
+        CORVANE_LOG_WARNING("Event upload to " << UrlWithoutCredentials(url_) << " failed: "
+                                               << cause << "; " << next.str());
+      } else {
+        CORVANE_LOG_DEBUG("Event upload failed again (" << failureStreak_ << " in a row): "
+                                                       << cause << "; " << next.str());
+      }
+    }
+    if (!retry) break;
+    if (!GetClock().Sleep(waitMs, &stopInterrupt_)) break;
     if (stop_.load() != 0) break;
   }
   status_.store(kSenderFailed);

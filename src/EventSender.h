@@ -93,6 +93,9 @@ class EventSender : public Sender {
   std::atomic<int64_t> cancelDeadlineMs_{0};  // real steady-clock ms: the transfer is real too
   std::atomic<int> lastHttpCode_{0};
   std::atomic<int> attempts_{0};
+  // Failed attempts since the last delivery: the first one of a streak logs a Warning with
+  // its cause, the delivery that ends it logs one more. Sending thread only.
+  int64_t failureStreak_ = 0;
   Interrupt stopInterrupt_;
 };
 

@@ -25,7 +25,14 @@ void SetFileFaultInjector(std::function<bool(FileOp, const std::string& path)> s
 
 namespace detail {
 
+namespace {
+thread_local bool t_injected = false;
+}  // namespace
+
+bool LastFileOpInjected() { return t_injected; }
+
 bool ShouldFailFileOp(FileOp op, const std::string& path) {
+  t_injected = false;
   if (!g_hasInjector.load(std::memory_order_acquire)) return false;
   std::shared_ptr<const Injector> injector;
   {
@@ -33,7 +40,8 @@ bool ShouldFailFileOp(FileOp op, const std::string& path) {
     injector = g_injector;
   }
   // Called outside the lock so that the injector may itself install another one.
-  return injector != nullptr && (*injector)(op, path);
+  t_injected = injector != nullptr && (*injector)(op, path);
+  return t_injected;
 }
 
 }  // namespace detail

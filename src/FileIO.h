@@ -29,7 +29,13 @@ void SetFileFaultInjector(std::function<bool(FileOp, const std::string& path)> s
 namespace detail {
 // True when the installed injector wants `op` on `path` to fail.
 bool ShouldFailFileOp(FileOp op, const std::string& path);
+// Whether the last operation of this thread was failed by the injector.
+bool LastFileOpInjected();
 }  // namespace detail
+
+// The OS's text for the error of the last failed operation of this layer on this thread
+// (errno, or GetLastError on Windows), for log lines; read it right after the failure.
+std::string LastFileErrorText();
 
 // A file opened for reading and writing at explicit offsets, without a user-space buffer:
 // every successful WriteAt has reached the OS when it returns (POSIX pwrite, Windows

@@ -2,6 +2,8 @@
 // write-temp-then-rename for atomic replacement. UTF-8 paths are passed to the OS as bytes.
 #include <dirent.h>
 #include <errno.h>
+
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -258,6 +260,12 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
     ::close(dir);
   }
   return true;
+}
+
+std::string LastFileErrorText() {
+  if (detail::LastFileOpInjected()) return "injected fault";
+  const int error = errno;
+  return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
 }
 
 char NativeSeparator() {

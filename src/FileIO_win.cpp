@@ -279,6 +279,16 @@ bool WriteFileAtomically(const std::string& utf8Path, const std::string& bytes) 
   return true;
 }
 
+std::string LastFileErrorText() {
+  if (detail::LastFileOpInjected()) return "injected fault";
+  const DWORD error = GetLastError();
+  char text[512] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof(text), nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) text[--n] = '\0';
+  return std::string(n > 0 ? text : "unknown error") + " (error " + std::to_string(error) + ")";
+}
+
 char NativeSeparator() {
   return '\\';
 }

@@ -69,6 +69,8 @@ class InitializationData {
   bool offline = false;
   bool sendInBackground = true;
   bool enableCoppa = false;
+  // Off (or COPPA on): no MAC address, local IP or machine-derived device id is collected.
+  bool collectDeviceIdentifiers = true;
   bool disableOnlineSdkConfig = false;
   bool customConfigId = false;
   bool registerUriScheme = true;

@@ -7,6 +7,9 @@
 #include <ctime>
 #include <iostream>
 #include <mutex>
+#include <utility>
+#include <memory>
+#include <vector>
 
 #include "Clock.h"
 
@@ -29,6 +32,48 @@ namespace Logger {
 namespace {
 std::atomic<int> g_threshold{kLogWarning};
 std::atomic<LogChannel*> g_channel{nullptr};
+
+// The host callback. Calls run under its mutex, the logger's own lock, so replacing
+// the callback waits for a running call to end.
+struct CallbackState {
+  std::mutex mutex;
+  Callback callback = nullptr;
+  void* userData = nullptr;
+};
+CallbackState& Callbacks() {
+  static CallbackState* state = new CallbackState();  // leaked like the console channel
+  return *state;
+}
+std::atomic<bool> g_hasCallback{false};
+thread_local int t_callbackDepth = 0;  // > 0 while this thread runs the host callback
+
+// Lines held back while this thread holds an SDK lock (bounded: a long locked section
+// cannot grow it without end).
+constexpr size_t kMaxDeferredLines = 4096;
+thread_local int t_deferDepth = 0;
+// A plain pointer, not a vector: a thread_local with a destructor pins the library in memory
+// (glibc keeps it loaded while such a thread lives), so dlclose would never unload it.
+// Allocated by the first deferred line of a section, freed when the section ends.
+thread_local std::vector<std::pair<int, std::string>>* t_deferred = nullptr;
+thread_local size_t t_deferredDropped = 0;
+
+// False when no callback is installed (the line then goes to the channel).
+bool Deliver(int level, const std::string& line) {
+  CallbackState& state = Callbacks();
+  std::unique_lock<std::mutex> lock(state.mutex, std::defer_lock);
+  // A callback that logs itself gets its own lines on the channel instead of recursing.
+  if (t_callbackDepth > 0) return false;
+  lock.lock();
+  if (state.callback == nullptr) return false;
+  ++t_callbackDepth;
+  try {
+    state.callback(level, line.c_str(), state.userData);
+  } catch (...) {
+    // A throwing host callback must not unwind through the SDK.
+  }
+  --t_callbackDepth;
+  return true;
+}
 
 std::string BaseName(const char* file) {
   if (file == nullptr) return std::string();
@@ -59,6 +104,48 @@ void SetLevel(int level) { g_threshold.store(level, std::memory_order_relaxed); 
 int GetLevel() { return g_threshold.load(std::memory_order_relaxed); }
 
 void SetChannel(LogChannel* channel) { g_channel.store(channel); }
+
+void SetCallback(Callback callback, void* userData) {
+  CallbackState& state = Callbacks();
+  if (t_callbackDepth > 0) {
+    // From inside the callback: its lock is held by this very thread.
+    state.callback = callback;
+    state.userData = userData;
+    g_hasCallback.store(callback != nullptr);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.callback = callback;
+  state.userData = userData;
+  g_hasCallback.store(callback != nullptr);
+}
+
+DeferScope::DeferScope() { ++t_deferDepth; }
+
+DeferScope::~DeferScope() {
+  if (--t_deferDepth > 0 || t_deferred == nullptr) return;
+  std::unique_ptr<std::vector<std::pair<int, std::string>>> owned(t_deferred);
+  t_deferred = nullptr;
+  std::vector<std::pair<int, std::string>>& lines = *owned;
+  if (t_deferredDropped > 0) {
+    const std::string note = FormatLine(kLogWarning,
+                                        std::to_string(t_deferredDropped) +
+                                            " log lines dropped: too many in one locked section",
+                                        "DeferScope", __FILE__, __LINE__, GetClock().WallMs() * 10000);
+    lines.emplace_back(kLogWarning, note);
+    t_deferredDropped = 0;
+  }
+  for (const auto& entry : lines) {
+    try {
+      if (!Deliver(entry.first, entry.second)) {
+        LogChannel* channel = g_channel.load();
+        if (channel == nullptr) channel = &ConsoleLogChannel::Instance();
+        channel->WriteLine(entry.second);
+      }
+    } catch (...) {
+    }
+  }
+}
 
 std::string LevelName(int level) {
   switch (level) {
@@ -122,8 +209,24 @@ void Log(int level, const std::string& message, const char* function, const char
   if (channel == nullptr) channel = &ConsoleLogChannel::Instance();
   if (GetLevel() < level) return;
   try {
-    channel->WriteLine(
-        FormatLine(level, message, function, file, line, GetClock().WallMs() * 10000));
+    // A message that ends with a line break would print a blank line after it.
+    size_t end = message.size();
+    while (end > 0 && (message[end - 1] == '\n' || message[end - 1] == '\r')) --end;
+    std::string text = FormatLine(level, end == message.size() ? message : message.substr(0, end),
+                                  function, file, line, GetClock().WallMs() * 10000);
+    if (g_hasCallback.load()) {
+      if (t_deferDepth > 0) {
+        if (t_deferred == nullptr) t_deferred = new std::vector<std::pair<int, std::string>>();
+        if (t_deferred->size() < kMaxDeferredLines) {
+          t_deferred->emplace_back(level, std::move(text));
+        } else {
+          ++t_deferredDropped;
+        }
+        return;
+      }
+      if (Deliver(level, text)) return;
+    }
+    channel->WriteLine(text);
   } catch (...) {
     // Logging must never take the host down.
   }

@@ -54,6 +54,24 @@ std::string LevelName(int level);
 // The caller keeps ownership and must restore before destroying its channel.
 void SetChannel(LogChannel* channel);
 
+// The host's receiver of finished lines: the level and the formatted line (no line end).
+using Callback = void (*)(int level, const char* line, void* userData);
+// Routes lines to `callback` instead of the channel; null restores the channel. Returns
+// only when no call of the previous callback is still running, so the host may free its
+// user data afterwards (unless it calls this from inside its own callback).
+void SetCallback(Callback callback, void* userData);
+
+// Marks a section where the current thread holds one of the SDK's locks. Lines logged inside
+// reach the host's callback only when the outermost section ends, so the host never runs
+// under an SDK lock. Declare it before the lock guard, so the lock is released first.
+class DeferScope {
+ public:
+  DeferScope();
+  ~DeferScope();
+  DeferScope(const DeferScope&) = delete;
+  DeferScope& operator=(const DeferScope&) = delete;
+};
+
 namespace detail {
 int LoadThreshold();
 }  // namespace detail

@@ -27,6 +27,9 @@ bool Properties::ReadLocked(Json& out) {
       RenameNoReplace(path_, aside);
     } else if (size < 0 && FileExists(path_)) {
       CORVANE_LOG_WARNING("Ignoring " << path_ << ": not a regular file");
+    } else if (size >= 0) {
+      CORVANE_LOG_WARNING("Cannot read properties file " << path_ << ": " << LastFileErrorText()
+                                                         << "; starting with empty properties");
     }
     return false;
   }
@@ -41,6 +44,7 @@ bool Properties::ReadLocked(Json& out) {
 }
 
 void Properties::Open() {
+  Logger::DeferScope defer;  // no host log callback under the properties lock
   std::lock_guard<std::mutex> lock(mutex_);
   changedKeys_.clear();
   values_ = Json::object();
@@ -89,6 +93,7 @@ void Properties::Remove(const std::string& key) {
 }
 
 bool Properties::SetStringIfAbsent(const std::string& key, const std::string& value) {
+  Logger::DeferScope defer;  // no host log callback under the properties lock
   std::lock_guard<std::mutex> lock(mutex_);
   std::unique_ptr<FileLock> fileLock = FileLock::Acquire(path_ + ".lock", kLockWaitMs);
   Json current;
@@ -107,6 +112,7 @@ bool Properties::SetStringIfAbsent(const std::string& key, const std::string& va
 }
 
 bool Properties::Save() {
+  Logger::DeferScope defer;  // no host log callback under the properties lock
   std::lock_guard<std::mutex> lock(mutex_);
   if (changedKeys_.empty()) return true;
   // Without the lock (another instance stuck in its save) the merge still runs; only a
@@ -127,7 +133,7 @@ bool Properties::SaveLocked() {
     }
   }
   if (!WriteFileAtomically(path_, DumpJson(merged) + "\n")) {
-    CORVANE_LOG_ERROR("Cannot write properties file " << path_);
+    CORVANE_LOG_ERROR("Cannot write properties file " << path_ << ": " << LastFileErrorText());
     return false;
   }
   values_ = std::move(merged);

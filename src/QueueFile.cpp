@@ -62,7 +62,7 @@ bool QueueFile::Writable() const {
 
 bool QueueFile::Fail(const char* what) {
   if (!failed_) CORVANE_LOG_DEBUG("Queue file " << what << " failed");
-  lastFailure_ = what;
+  lastFailure_ = path_ + ": " + LastFileErrorText();
   failed_ = true;
   return false;
 }
@@ -84,7 +84,7 @@ bool QueueFile::Init() {
   file_ = RandomAccessFile::Open(path_, true, &created);
   if (file_ == nullptr) {
     openFailed_ = true;
-    CORVANE_LOG_ERROR("Failed to open queue file");
+    CORVANE_LOG_ERROR("Failed to open queue file " << path_ << ": " << LastFileErrorText());
     CORVANE_LOG_DEBUG("Open failed due to file stream issue");
     return false;
   }
@@ -94,12 +94,13 @@ bool QueueFile::Init() {
   if (created && !WriteFreshImage()) {
     // Nothing was there to read: for the owner this is a file it cannot open.
     openFailed_ = true;
-    CORVANE_LOG_ERROR("Failed to write the new queue file");
+    CORVANE_LOG_ERROR("Failed to write the new queue file " << path_ << ": " << LastFileErrorText());
     file_.reset();
     return false;
   }
   if (!ReadHeader()) {
-    CORVANE_LOG_ERROR("Failed to read the queue file header");
+    CORVANE_LOG_ERROR("Failed to read the queue file header of " << path_ << ": "
+                                                                 << LastFileErrorText());
     file_.reset();
     fileLength_ = 0;
     return false;

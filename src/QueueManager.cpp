@@ -61,6 +61,7 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
 QueueManager::~QueueManager() { Destroy(); }
 
 void QueueManager::Initialize() {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   if (initialized_) return;
   initialized_ = true;
@@ -95,7 +96,7 @@ bool QueueManager::OpenFileLocked(bool atStart) {
     if (!file_->Init()) {
       if (file_->OpenFailed()) {
         file_.reset();
-        if (atStart) CORVANE_LOG_ERROR("Cannot init queue file");
+        if (atStart) CORVANE_LOG_ERROR("Cannot init queue file " << filePath_ << "; continuing in memory only");
         return false;
       }
       damaged = true;
@@ -279,6 +280,7 @@ bool QueueManager::AddEvent(Event* event) {
                                         << " bytes exceed the upload limit of " << kMaxBatchBytes);
     return false;
   }
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   const size_t count = queue_.size() + 1;
   CORVANE_LOG_VERBOSE("Enqueued " << text << "event. " << count << " elements in the queue.");
@@ -319,6 +321,7 @@ void QueueManager::EnforceBoundsLocked() {
 }
 
 bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   if (shuttingDown_) return false;
   for (const std::string& text : texts) {
@@ -469,6 +472,7 @@ void QueueManager::SendingLoop() {
   while (sendingActive_ && !shuttingDown_) {
     {
       // No upload is in flight here, so the file may be reopened and caught up.
+      Logger::DeferScope defer;  // no host log callback under the queue lock
       std::lock_guard<std::mutex> lock(queueMutex_);
       if (fileRetry_ && GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
     }
@@ -476,6 +480,7 @@ void QueueManager::SendingLoop() {
     // only: the batch stays queued and the next cycle tries again.
     if (!RunGuarded("sending", [&] { more = UploadOnce(more); })) {
       more = false;
+      Logger::DeferScope defer;  // no host log callback under the queue lock
       std::lock_guard<std::mutex> lock(queueMutex_);
       batchSize_ = 0;
       if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
@@ -497,10 +502,12 @@ bool QueueManager::UploadOnce(bool more) {
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
   {
+    Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<std::mutex> lock(queueMutex_);
     const size_t count = queue_.size();
     const bool due = count >= static_cast<size_t>(std::max(1, settings_.flushQueueSize)) ||
-                     (count > 0 && now >= nextSendTime_) || (more && count > 0);
+                     (count > 0 && now >= nextSendTime_) || (more && count > 0) || sendNow_;
+    if (count == 0) sendNow_ = false;
     if (!due || count == 0) return false;
     size_t total = 0;
     const size_t limit = static_cast<size_t>(std::max(1, batchLimit_.load()));
@@ -528,6 +535,7 @@ bool QueueManager::UploadOnce(bool more) {
     Event::Release(event);
     if (updated == texts[d.first]) continue;
     texts[d.first] = updated;
+    Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<std::mutex> lock(queueMutex_);
     for (Entry& entry : queue_) {
       if (entry.sequence == d.second) {
@@ -544,6 +552,7 @@ bool QueueManager::UploadOnce(bool more) {
     status = sender_->Status();
   }
   Settle(status, texts.size(), texts, fullLimit);
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   return !queue_.empty();
 }
@@ -555,6 +564,7 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   size_t kept = 0;
   bool empty;
   {
+    Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<std::mutex> lock(queueMutex_);
     // What is left of the batch: the bounds may have dropped some of it meanwhile.
     const size_t inQueue = batchSize_;
@@ -618,6 +628,11 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   }
 }
 
+void QueueManager::SendNow() {
+  sendNow_ = true;
+  wake_.Set();
+}
+
 void QueueManager::Destroy() {
   {
     std::lock_guard<std::mutex> lock(commandMutex_);
@@ -629,6 +644,7 @@ void QueueManager::Destroy() {
   wake_.Set();
   if (worker_.joinable()) worker_.join();
   StopSending();
+  Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   // One more try to leave the file holding exactly what is still undelivered.
   if (fileRetry_) RetryFileLocked();

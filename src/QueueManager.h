@@ -78,6 +78,9 @@ class QueueManager {
   bool ImportEvents(const std::vector<std::string>& texts);
   void Resume();
   void Pause();
+  // Uploads what is queued without waiting for the flush size or the send delay, until the
+  // queue has been empty once. Any thread.
+  void SendNow();
   // Stops sending and joins both threads; events stay in the file for the next run.
   void Destroy();
 
@@ -155,6 +158,7 @@ class QueueManager {
 
   std::atomic<bool> shuttingDown_{false};
   std::atomic<bool> sendingActive_{false};
+  std::atomic<bool> sendNow_{false};
   std::atomic<int> batchLimit_{50};
   int64_t nextSendTime_ = 0;  // monotonic ms; sending thread only
   Interrupt wake_;            // ends the sending thread's sleep at once

@@ -233,6 +233,49 @@ size_t ResponseBuffer::Write(char* data, size_t size, size_t count, void* self) 
   return n;
 }
 
+std::string UrlWithoutCredentials(const std::string& url) {
+  std::string out = url;
+  CURLU* parsed = curl_url();
+  if (parsed != nullptr &&
+      curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    curl_url_set(parsed, CURLUPART_USER, nullptr, 0);
+    curl_url_set(parsed, CURLUPART_PASSWORD, nullptr, 0);
+    char* text = nullptr;
+    if (curl_url_get(parsed, CURLUPART_URL, &text, 0) == CURLUE_OK && text != nullptr) out = text;
+    curl_free(text);
+  } else {
+    // Unparsable: cut anything that looks like "user:password@" after the scheme.
+    const size_t start = url.find("://");
+    const size_t begin = start == std::string::npos ? 0 : start + 3;
+    const size_t at = url.find('@', begin);
+    const size_t slash = url.find('/', begin);
+    if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
+      out = url.substr(0, begin) + url.substr(at + 1);
+    }
+  }
+  curl_url_cleanup(parsed);
+  return out;
+}
+
+std::string DescribeFailure(CURL* handle, CURLcode rc, long httpCode, const char* errorBuffer) {
+  std::string out;
+  if (rc != CURLE_OK) {
+    // libcurl's detailed text ("Failed to connect to host port 443 after 3 ms: ...") when it
+    // wrote one, else the text of the code.
+    if (errorBuffer != nullptr && errorBuffer[0] != '\0') return errorBuffer;
+    return curl_easy_strerror(rc);
+  }
+  out = "HTTP " + std::to_string(httpCode);
+  if (httpCode >= 300 && httpCode <= 399) {
+    char* location = nullptr;
+    if (handle != nullptr) curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
+    out += location != nullptr ? std::string(" redirect to ") + UrlWithoutCredentials(location)
+                               : std::string(" redirect without a Location");
+    out += " (redirects are not followed: configure the new address)";
+  }
+  return out;
+}
+
 bool IsHttpUrl(const std::string& url) {
   CURLU* parsed = curl_url();
   if (parsed == nullptr) return false;
@@ -269,40 +312,74 @@ FetchOutcome PerformWithRetries(CURL* handle, ResponseBuffer& response, Interrup
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &AbortWhenInterrupted);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &cancel);
+  char errors[CURL_ERROR_SIZE];
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errors);
+  char* effective = nullptr;
+  std::string url;
   for (int attempt = 1;; ++attempt) {
     if (cancel.IsSet()) {
       CORVANE_LOG_DEBUG(what << ": cancelled");
       break;
     }
     response.Clear();
+    errors[0] = '\0';
     const CURLcode rc = curl_easy_perform(handle);
     outcome.attempts = attempt;
     outcome.httpCode = 0;
+    if (url.empty() && curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+        effective != nullptr) {
+      url = UrlWithoutCredentials(effective);
+    }
+    long code = 0;
     if (rc == CURLE_OK) {
-      long code = 0;
       curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
       outcome.httpCode = static_cast<int>(code);
       if (code >= 200 && code <= 299) {
         outcome.ok = true;
-        return outcome;
-      }
-      if (code >= 400 && code <= 499 && code != 429) {
-        CORVANE_LOG_DEBUG(what << " failed with http code: " << code);
         break;
       }
-      CORVANE_LOG_DEBUG(what << ": attempt " << attempt << " answered with http code " << code);
+      if (code >= 400 && code <= 499 && code != 429) {
+        CORVANE_LOG_INFO(what << " to " << url << " failed with http code: " << code);
+        break;
+      }
     } else if (response.Overflowed()) {
       CORVANE_LOG_WARNING(what << ": response longer than " << kMaxResponseBytes
                                << " bytes refused");
-    } else {
-      CORVANE_LOG_DEBUG(what << ": attempt " << attempt << " failed: " << curl_easy_strerror(rc));
     }
-    if (attempt >= kFetchAttempts) break;
+    if (rc != CURLE_OK && cancel.IsSet()) {
+      CORVANE_LOG_DEBUG(what << ": cancelled");
+      break;
+    }
+    const std::string cause =
+        response.Overflowed() ? std::string("response too long") : DescribeFailure(handle, rc, code, errors);
+    const bool last = attempt >= kFetchAttempts;
+    if (attempt == 1) {
+      // Once per request: the retries that follow fail the same way, as a rule.
+      if (last) {
+        CORVANE_LOG_WARNING(what << " to " << url << " failed: " << cause);
+      } else {
+        CORVANE_LOG_WARNING(what << " to " << url << " failed: " << cause << "; next attempt in "
+                                 << kFetchRetryIntervalMs << " ms (" << kFetchAttempts
+                                 << " attempts at most)");
+      }
+    } else {
+      CORVANE_LOG_DEBUG(what << ": attempt " << attempt << " failed: " << cause);
+    }
+    if (last) {
+      if (attempt > 1) {
+        CORVANE_LOG_WARNING(what << " to " << url << " gave up after " << attempt
+                                 << " attempts; last cause: " << cause);
+      }
+      break;
+    }
     if (!GetClock().Sleep(kFetchRetryIntervalMs, &cancel)) {
       CORVANE_LOG_DEBUG(what << ": cancelled");
       break;
     }
   }
+  // The buffer is this frame's: the handle must not keep pointing at it.
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
+  if (outcome.ok) return outcome;
   response.Clear();  // a failed request hands nothing on, not even an error page
   return outcome;
 }

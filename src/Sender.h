@@ -113,6 +113,14 @@ class ResponseBuffer {
   bool overflowed_ = false;
 };
 
+// `url` with any user name and password removed, fit for a log line.
+std::string UrlWithoutCredentials(const std::string& url);
+
+// Why a transfer did not succeed, for a log line: libcurl's error text with its detail
+// (`errorBuffer`, may be empty) after a transport error, else the HTTP code, with the
+// Location of a redirect, which is never followed.
+std::string DescribeFailure(CURL* handle, CURLcode rc, long httpCode, const char* errorBuffer);
+
 // True when `url` parses as an absolute http or https URL.
 bool IsHttpUrl(const std::string& url);
 

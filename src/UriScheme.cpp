@@ -112,7 +112,8 @@ void RegisterLinux(const std::vector<std::string>& schemes, const std::string& e
   }
   const std::string path = JoinPath(folder, UriDesktopEntryName(schemes));
   if (!WriteFileAtomically(path, entry)) {
-    CORVANE_LOG_ERROR("Could not write the URI scheme desktop entry " << path);
+    CORVANE_LOG_ERROR("Could not write the URI scheme desktop entry " << path << ": "
+                                                                      << LastFileErrorText());
     return;
   }
   CORVANE_LOG_DEBUG("URI schemes registered in " << path);

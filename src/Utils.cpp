@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 #include "Logger.h"
@@ -62,8 +63,9 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-bool CreateFolderRecursive(const std::string& path) {
+bool CreateFolderRecursive(const std::string& path, int* lastError) {
   int error = detail::MakeOneFolder(path);
+  *lastError = error;
   if (error == 0) return true;
   if (error != ENOENT) return false;
   size_t cut = path.find_last_of('/');
@@ -71,8 +73,9 @@ bool CreateFolderRecursive(const std::string& path) {
   if (cut == std::string::npos || cut == 0) return false;
   // Strictly shorter each time, so the recursion ends.
   const std::string parent = path.substr(0, cut);
-  if (!CreateFolderRecursive(parent) && !detail::IsFolder(parent)) return false;
-  return detail::MakeOneFolder(path) == 0;
+  if (!CreateFolderRecursive(parent, lastError) && !detail::IsFolder(parent)) return false;
+  *lastError = detail::MakeOneFolder(path);
+  return *lastError == 0;
 }
 
 }  // namespace
@@ -103,7 +106,11 @@ AppInfo GetAppInfo() {
 bool CreateFolder(const std::string& path) {
   if (path.empty()) return false;
   try {
-    return CreateFolderRecursive(path) || detail::IsFolder(path);
+    int error = 0;
+    if (CreateFolderRecursive(path, &error) || detail::IsFolder(path)) return true;
+    CORVANE_LOG_ERROR("Cannot create folder " << path << ": " << std::strerror(error) << " (errno "
+                                              << error << ")");
+    return false;
   } catch (...) {
     return false;
   }

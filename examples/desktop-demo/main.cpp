@@ -207,7 +207,15 @@ int main(int argc, char** argv) {
 
   // Done when both sessions' open events and the last event have gone out, and the collector
   // holds as many events for this user as the SDK reported sending.
-  std::printf("[demo] waiting for delivery (a session's open event is held up to 5 s)\n");
+  // A game about to exit: send what is queued now rather than leaving it for the next run
+  // (this also ends the open event's 5 s hold).
+  const auto flushStart = std::chrono::steady_clock::now();
+  const int empty = CorvaneSDKManager_Flush(sdk, 10000);
+  std::printf("[demo] flush: queue %s after %lld ms\n", empty ? "empty" : "not empty",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - flushStart)
+                                         .count()));
+  std::printf("[demo] waiting for the collector to hold every event\n");
   long long stored = -1;
   bool delivered = false;
   for (int i = 0; i < 300 && !delivered; ++i) {

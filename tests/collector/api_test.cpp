@@ -253,3 +253,102 @@ TEST_F(ApiTest, StopReleasesRequestsHeldByNeverAnswer) {
   std::string error;
   EXPECT_FALSE(collector_->storage().GetStats("", stats, error));  // closed, not crashed
 }
+
+// The page carries the state of the moment it was served, so it shows the sessions before
+// its first poll; event text cannot end the script element that holds it.
+TEST_F(ApiTest, LivePageStartsFromTheCurrentState) {
+  StartCollector();
+  Fill();
+  const std::string hostile = "</script><script>alert(1)</script>";
+  ASSERT_EQ(PutEvents(DumpJson(BatchObject(
+                          {EventObject("chat_message", "s4", Json{{"name", hostile}}, 20000)},
+                          "u3")))
+                ->status,
+            204);
+  auto page = Client()->Get("/");
+  ASSERT_TRUE(page);
+  const std::string open = "<script id=\"initial\" type=\"application/json\">";
+  const size_t begin = page->body.find(open);
+  ASSERT_NE(begin, std::string::npos);
+  const size_t end = page->body.find("</script>", begin);
+  ASSERT_NE(end, std::string::npos);
+  const Json state = Json::parse(page->body.substr(begin + open.size(), end - begin - open.size()));
+  EXPECT_EQ(state["stats"]["events"], 6);
+  ASSERT_EQ(state["sessions"].size(), 4u);
+  EXPECT_EQ(state["selected"], "s4");  // the newest session, as the page selects it
+  ASSERT_EQ(state["events"].size(), 1u);
+  EXPECT_EQ(state["events"][0]["value"]["name"], hostile);
+  EXPECT_EQ(page->body.find("<script>alert"), std::string::npos);
+  EXPECT_FALSE(state["requests"].empty());
+}
+
+TEST_F(ApiTest, LivePageOfAnEmptyCollectorSaysSoWithoutWaiting) {
+  StartCollector();
+  auto page = Client()->Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find("\"sessions\":[]"), std::string::npos);
+  EXPECT_NE(page->body.find("\"events\":0"), std::string::npos);
+}
+
+// Without --sdk-config for the app the SDK keeps its own configuration: a 404 then is
+// expected, shown as information and not counted as refused.
+TEST_F(ApiTest, ConfigNotFoundForAnUnconfiguredAppIsInformational) {
+  StartCollector();
+  int status = 0;
+  GetJson("/v1/public/config?app_id=other&platform=linux", &status);
+  EXPECT_EQ(status, 404);
+  Json stats = GetJson("/api/stats");
+  EXPECT_EQ(stats["rejected"], 0);
+  EXPECT_EQ(stats["requests"], 1);
+  Json requests = GetJson("/api/requests")["requests"];
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["status"], 404);
+  EXPECT_EQ(requests[0]["informational"], true);
+  // A refused upload still counts.
+  ASSERT_EQ(PutEvents("nope")->status, 400);
+  EXPECT_EQ(GetJson("/api/stats")["rejected"], 1);
+  EXPECT_EQ(GetJson("/api/requests")["requests"][0]["informational"], false);
+}
+
+// A long session comes as counts per name over slices of its span, so the page can draw
+// all of it; a short one keeps its events, each at its own time.
+TEST_F(ApiTest, LongSessionsComeAsBinnedCounts) {
+  StartCollector();
+  std::vector<Json> events;
+  for (int i = 0; i < 2000; ++i) {
+    events.push_back(EventObject(i % 4 == 0 ? "qvsdk_ad_load" : "qvsdk_level_attempt", "long",
+                                 Json{{"i", i}}, 100000 + i * 10));
+  }
+  for (size_t at = 0; at < events.size(); at += 50) {
+    std::vector<Json> batch(events.begin() + static_cast<std::ptrdiff_t>(at),
+                            events.begin() + static_cast<std::ptrdiff_t>(at + 50));
+    ASSERT_EQ(PutEvents(DumpJson(BatchObject(batch)))->status, 204);
+  }
+  ASSERT_EQ(PutEvents(DumpJson(BatchObject({EventObject("qvsdk_open", "short", nullptr, 5000),
+                                            EventObject("qvsdk_boot_end", "short", nullptr, 1000)})))
+                ->status,
+            204);
+  Json sessions = GetJson("/api/sessions?events=1")["sessions"];
+  ASSERT_EQ(sessions.size(), 2u);
+  const Json& long_ = sessions[0]["id"] == "long" ? sessions[0] : sessions[1];
+  const Json& short_ = sessions[0]["id"] == "long" ? sessions[1] : sessions[0];
+  EXPECT_FALSE(long_.contains("timeline"));
+  ASSERT_EQ(long_["bins"].size(), 100u);
+  int64_t total = 0, ads = 0;
+  for (const auto& bin : long_["bins"]) {
+    for (const auto& entry : bin.items()) total += entry.value().get<int64_t>();
+    ads += bin.value("qvsdk_ad_load", 0);
+  }
+  EXPECT_EQ(total, 2000);
+  EXPECT_EQ(ads, 500);
+  EXPECT_EQ(long_["firstMs"], 100000);
+  // The short session spans from its first event; the open event keeps its own time.
+  EXPECT_EQ(short_["firstMs"], 1000);
+  EXPECT_EQ(short_["lastMs"], 5000);
+  ASSERT_EQ(short_["timeline"].size(), 2u);
+  for (const auto& e : short_["timeline"]) {
+    if (e["name"] == "qvsdk_open") {
+      EXPECT_EQ(e["timeMs"], 5000);
+    }
+  }
+}

@@ -142,7 +142,11 @@ TEST_F(ManagerTest, CheckMessagesAndNeutralResults) {
   LogCapture capture(kLogError);
   EXPECT_EQ(CorvaneSDKManager_GetAppId(nullptr), nullptr);
   EXPECT_TRUE(capture.Contains("Error|"));
-  EXPECT_TRUE(capture.Contains("[AssertCorvaneSDKManager]|Corvane SDK Manager doesn't exist"));
+  // Each line names the call and what to do; none ends in a line break (a blank line).
+  EXPECT_TRUE(capture.Contains("[AssertCorvaneSDKManager]|Corvane SDK Manager doesn't exist "
+                               "(CorvaneSDKManager_GetAppId): call CorvaneSDKManager_Initialize "
+                               "first"));
+  for (const auto& line : capture.Lines()) EXPECT_NE(line.back(), '\n');
   EXPECT_EQ(CorvaneSDKManager_GetStoreType(nullptr), -1);
   // A garbage handle is compared, never dereferenced.
   EXPECT_EQ(CorvaneSDKManager_GetUserId(reinterpret_cast<CorvaneSDKManagerRef>(0x1234)), nullptr);
@@ -163,7 +167,8 @@ TEST_F(ManagerTest, UninitializedManagerSaysSo) {
   ASSERT_NE(m, nullptr);
   LogCapture capture(kLogError);
   CorvaneSDKManager_Start(m);
-  EXPECT_TRUE(capture.Contains("Corvane SDK Manager isn't initialized"));
+  EXPECT_TRUE(capture.Contains("Corvane SDK Manager isn't initialized (CorvaneSDKManager_Start): "
+                               "wait for the completion callback"));
   // Destroy during initialization neither hangs nor frees the manager under its worker.
   const auto before = std::chrono::steady_clock::now();
   CorvaneSDKManager_Destroy();

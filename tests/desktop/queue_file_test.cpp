@@ -815,6 +815,10 @@ TEST_F(QueueFileInit, OpenFailureLogsBothLines) {
   for (const auto& line : logs.Lines()) {
     if (line.find("Error|") != std::string::npos &&
         line.find("Failed to open queue file") != std::string::npos) {
+      // The path and the operating system's reason, so the developer can act on it.
+      EXPECT_NE(line.find(JoinPath(JoinPath(dir_.path(), "missing"), ".event_queue")),
+                std::string::npos) << line;
+      EXPECT_NE(line.find("No such file or directory"), std::string::npos) << line;
       error = true;
     }
     if (line.find("Debug|") != std::string::npos &&
@@ -833,7 +837,7 @@ TEST_F(QueueFileInit, InjectedOpenFailure) {
   InjectorScope scope([](FileOp op, const std::string&) { return op == FileOp::Open; });
   QueueFile q(path_);
   EXPECT_FALSE(q.Init());
-  EXPECT_TRUE(logs.Contains("Failed to open queue file"));
+  EXPECT_TRUE(logs.Contains("Failed to open queue file " + path_ + ": injected fault"));
   EXPECT_TRUE(logs.Contains("Open failed due to file stream issue"));
 }
 

@@ -31,7 +31,7 @@ TEST_F(TypedEvents, EveryExportSendsItsNameAndPayload) {
   ASSERT_NE(m, nullptr);
 
   const std::vector<Case> cases = {
-      {[](auto m) { CorvaneSDKManager_LogBootStart(m); }, "qvsdk_boot_start", "null"},
+      {[](auto m) { CorvaneSDKManager_LogBootStart(m); }, "qvsdk_boot_start", "{}"},
       {[](auto m) { CorvaneSDKManager_LogLevelStart(m, 4, "ice"); }, "qvsdk_level_attempt", R"({"label":"ice","level":4})"},
       {[](auto m) { CorvaneSDKManager_LogLevelEnd(m, 4, nullptr, 1); }, "qvsdk_level_complete", R"({"level":4})"},
       {[](auto m) { CorvaneSDKManager_LogLevelEnd(m, 5, "x", 0); }, "qvsdk_level_fail", R"({"label":"x","level":5})"},

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <algorithm>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -32,7 +34,14 @@ constexpr size_t kMaxRecords = 200;   // request records kept for /api/requests
 constexpr size_t kMaxDocuments = 64;  // remote config versions kept for their GET
 constexpr size_t kMaxConfigFileBytes = 4u * 1024u * 1024u;
 constexpr int kMaxApiLimit = 10000;
-constexpr int kSessionTimelineEvents = 500;  // events per session in /api/sessions?events=1
+// Events per session read for /api/sessions?events=1. Up to kTimelineMarks they are sent one
+// by one; a longer session is sent as kTimelineBins counts per name over its span.
+constexpr int kSessionTimelineEvents = 20000;
+constexpr size_t kTimelineMarks = 300;
+constexpr int kTimelineBins = 100;
+constexpr int kPageSessions = 20;
+constexpr int kPageRequests = 15;
+constexpr int kPageEvents = 2000;
 
 using httplib::Request;
 using httplib::Response;
@@ -162,7 +171,8 @@ struct Collector::Impl {
     if (options.log) options.log(line);
   }
 
-  void Record(const Request& req, int status, const std::string& appId, const std::string& note) {
+  void Record(const Request& req, int status, const std::string& appId, const std::string& note,
+              bool informational = false) {
     RequestRecord r;
     r.timeMs = WallNowMs();
     r.method = req.method;
@@ -172,10 +182,11 @@ struct Collector::Impl {
     r.status = status;
     r.appId = appId;
     r.note = note.substr(0, 512);
+    r.informational = informational;
     {
       std::lock_guard<std::mutex> lock(mutex);
       r.seq = ++recordSeq;
-      if (status >= 400) ++rejected;
+      if (status >= 400 && !informational) ++rejected;
       records.push_front(r);
       if (records.size() > kMaxRecords) records.pop_back();
     }
@@ -389,7 +400,8 @@ struct Collector::Impl {
       const std::string error = "no SDK configuration for app \"" + appId.substr(0, 64) +
                                 "\" (start the collector with --sdk-config APP=FILE)";
       SetError(res, 404, error);
-      Record(req, 404, appId, error);
+      // The SDK keeps its stored or built-in configuration: nothing went wrong.
+      Record(req, 404, appId, error, true);
       return;
     }
     Json config;
@@ -523,23 +535,131 @@ struct Collector::Impl {
   // ----- JSON API and live page
 
   void HandlePage(const Request&, Response& res) {
+    // The page starts from the state of this moment, not from an empty shell that waits for
+    // its first poll.
+    Json state = Json::object();
+    std::string error;
+    Json stats, sessions;
+    if (BuildStats("", stats, error)) state["stats"] = std::move(stats);
+    if (BuildSessions(kPageSessions, true, sessions, error)) {
+      if (!sessions.empty()) {
+        const std::string first = sessions[0].value("id", "");
+        EventQuery query;
+        query.bySession = true;
+        query.session = first;
+        query.limit = kPageEvents;
+        std::vector<StoredEvent> events;
+        if (store.GetEvents(query, events, error)) {
+          Json list = Json::array();
+          for (const StoredEvent& e : events) list.push_back(EventJson(e));
+          state["selected"] = first;
+          state["events"] = std::move(list);
+        }
+      }
+      state["sessions"] = std::move(sessions);
+    }
+    state["requests"] = BuildRequests(kPageRequests);
+    // Inside a script element no "<" may end it early; JSON reads the escape as the same "<".
+    std::string json = DumpJson(state);
+    std::string safe;
+    safe.reserve(json.size() + 16);
+    for (char c : json) {
+      if (c == '<') {
+        safe += "\\u003c";
+      } else {
+        safe += c;
+      }
+    }
+    std::string page = LivePageHtml();
+    const std::string marker = "{\"initial\":null}";
+    const size_t at = page.find(marker);
+    if (at != std::string::npos) page.replace(at, marker.size(), safe);
     res.status = 200;
     res.set_header("Cache-Control", "no-store");
-    res.set_content(LivePageHtml(), "text/html; charset=utf-8");
+    res.set_content(page, "text/html; charset=utf-8");
+  }
+
+  bool BuildStats(const std::string& user, Json& out, std::string& error) {
+    Stats stats;
+    if (!store.GetStats(user, stats, error)) return false;
+    out = StatsJson(stats);
+    std::lock_guard<std::mutex> lock(mutex);
+    out["requests"] = recordSeq;
+    out["rejected"] = rejected;
+    return true;
+  }
+
+  bool BuildSessions(int limit, bool withEvents, Json& out, std::string& error) {
+    std::vector<SessionSummary> sessions;
+    if (!store.GetSessions(limit, sessions, error)) return false;
+    out = Json::array();
+    for (const SessionSummary& s : sessions) {
+      Json item = SessionJson(s);
+      if (withEvents) {
+        EventQuery query;
+        query.bySession = true;
+        query.session = s.id;
+        query.limit = kSessionTimelineEvents;
+        std::vector<StoredEvent> events;
+        if (!store.GetEvents(query, events, error)) return false;
+        if (events.size() <= kTimelineMarks) {
+          Json timeline = Json::array();
+          for (const StoredEvent& e : events) {
+            timeline.push_back(Json{{"seq", e.seq},
+                                    {"eId", e.eId},
+                                    {"parentEId", e.parentEId},
+                                    {"name", e.name},
+                                    {"timeMs", e.timeMs}});
+          }
+          item["timeline"] = std::move(timeline);
+        } else {
+          // Counts per name in equal slices of the span: a long session stays readable.
+          const int64_t span = std::max<int64_t>(1, s.lastMs - s.firstMs);
+          std::vector<std::map<std::string, int64_t>> bins(kTimelineBins);
+          for (const StoredEvent& e : events) {
+            int64_t index = (e.timeMs - s.firstMs) * kTimelineBins / (span + 1);
+            index = std::min<int64_t>(std::max<int64_t>(index, 0), kTimelineBins - 1);
+            ++bins[static_cast<size_t>(index)][e.name];
+          }
+          Json list = Json::array();
+          for (const auto& bin : bins) {
+            Json counts = Json::object();
+            for (const auto& entry : bin) counts[entry.first] = entry.second;
+            list.push_back(std::move(counts));
+          }
+          item["bins"] = std::move(list);
+          item["binMs"] = (span + kTimelineBins) / kTimelineBins;
+        }
+      }
+      out.push_back(std::move(item));
+    }
+    return true;
+  }
+
+  Json BuildRequests(int64_t limit) {
+    Json list = Json::array();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 0; i < records.size() && static_cast<int64_t>(i) < limit; ++i) {
+      const RequestRecord& r = records[i];
+      list.push_back(Json{{"seq", r.seq},
+                          {"timeMs", r.timeMs},
+                          {"method", r.method},
+                          {"path", r.path},
+                          {"query", r.query},
+                          {"status", r.status},
+                          {"appId", r.appId},
+                          {"note", r.note},
+                          {"informational", r.informational}});
+    }
+    return list;
   }
 
   void HandleStats(const Request& req, Response& res) {
-    Stats stats;
+    Json body;
     std::string error;
-    if (!store.GetStats(req.get_param_value("user"), stats, error)) {
+    if (!BuildStats(req.get_param_value("user"), body, error)) {
       SetError(res, 500, "storage: " + error);
       return;
-    }
-    Json body = StatsJson(stats);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      body["requests"] = recordSeq;
-      body["rejected"] = rejected;
     }
     SetJson(res, body);
   }
@@ -550,37 +670,11 @@ struct Collector::Impl {
       SetError(res, 400, "limit: expected a non-negative integer");
       return;
     }
-    std::vector<SessionSummary> sessions;
+    Json list;
     std::string error;
-    if (!store.GetSessions(static_cast<int>(limit), sessions, error)) {
+    if (!BuildSessions(static_cast<int>(limit), req.get_param_value("events") == "1", list, error)) {
       SetError(res, 500, "storage: " + error);
       return;
-    }
-    const bool withEvents = req.get_param_value("events") == "1";
-    Json list = Json::array();
-    for (const SessionSummary& s : sessions) {
-      Json item = SessionJson(s);
-      if (withEvents) {
-        EventQuery query;
-        query.bySession = true;
-        query.session = s.id;
-        query.limit = kSessionTimelineEvents;
-        std::vector<StoredEvent> events;
-        if (!store.GetEvents(query, events, error)) {
-          SetError(res, 500, "storage: " + error);
-          return;
-        }
-        Json timeline = Json::array();
-        for (const StoredEvent& e : events) {
-          timeline.push_back(Json{{"seq", e.seq},
-                                  {"eId", e.eId},
-                                  {"parentEId", e.parentEId},
-                                  {"name", e.name},
-                                  {"timeMs", e.timeMs}});
-        }
-        item["timeline"] = std::move(timeline);
-      }
-      list.push_back(std::move(item));
     }
     SetJson(res, Json{{"sessions", std::move(list)}});
   }
@@ -617,23 +711,9 @@ struct Collector::Impl {
       SetError(res, 400, "limit: expected a non-negative integer");
       return;
     }
-    Json list = Json::array();
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      for (size_t i = 0; i < records.size() && static_cast<int64_t>(i) < limit; ++i) {
-        const RequestRecord& r = records[i];
-        list.push_back(Json{{"seq", r.seq},
-                            {"timeMs", r.timeMs},
-                            {"method", r.method},
-                            {"path", r.path},
-                            {"query", r.query},
-                            {"status", r.status},
-                            {"appId", r.appId},
-                            {"note", r.note}});
-      }
-    }
-    SetJson(res, Json{{"requests", std::move(list)}});
+    SetJson(res, Json{{"requests", BuildRequests(limit)}});
   }
+
 
   static Json FaultsJson(const Faults& f) {
     return Json{{"status", f.status},

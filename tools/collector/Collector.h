@@ -57,6 +57,9 @@ struct RequestRecord {
   int status = 0;
   std::string appId;
   std::string note;  // what was done, or why the request was refused
+  // An expected answer that is not a failure of the SDK (a config 404 for an app that has no
+  // SDK configuration here): shown as information, not counted as refused.
+  bool informational = false;
 };
 
 // Thread contract: Start and Stop from one owning thread; SetFaults, GetFaults, port,

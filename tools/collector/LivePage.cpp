@@ -47,7 +47,15 @@ const char* LivePageHtml() {
   tr.sub td.name { font-weight:400; padding-left:26px; }
   td.value { font-family: ui-monospace, Menlo, Consolas, monospace; font-size:12px; color:#37405a; word-break:break-all; }
   .empty { color:var(--muted); padding:8px 4px; }
-  .req-ok { color:#2f855a; } .req-bad { color:#c53030; font-weight:600; }
+  .req-ok { color:#2f855a; } .req-bad { color:#c53030; font-weight:600; } .req-info { color:#2b6cb0; }
+  tr.info td.value { color:var(--muted); }
+  .bar { position:absolute; opacity:.9; }
+  .tools { display:flex; gap:10px; align-items:center; margin:0 0 10px; flex-wrap:wrap; }
+  .tools input { font:inherit; padding:4px 8px; border:1px solid var(--line); border-radius:6px; min-width:260px; }
+  .tools .hint { color:var(--muted); font-size:12px; }
+  .pager { display:flex; gap:8px; align-items:center; margin-top:8px; font-size:12px; color:var(--muted); }
+  .pager button { font:inherit; padding:2px 10px; border:1px solid var(--line); border-radius:6px; background:var(--card); cursor:pointer; }
+  .pager button:disabled { opacity:.4; cursor:default; }
 </style>
 </head>
 <body>
@@ -58,28 +66,35 @@ const char* LivePageHtml() {
   <span class="chip">users <b id="c-users">0</b></span>
   <span class="chip">uploads <b id="c-batches">0</b></span>
   <span class="chip" id="chip-dup">duplicates <b id="c-dup">0</b></span>
-  <span class="chip" id="chip-rej">refused requests <b id="c-rej">0</b></span>
+  <span class="chip" id="chip-rej" title="SDK requests answered with an error; an SDK config 404 for an app without a configuration here is informational and not counted">refused requests <b id="c-rej">0</b></span>
   <span id="status">connecting…</span>
 </header>
 <main>
   <section>
     <h2>Sessions (newest first)</h2>
-    <div id="sessions"><div class="empty">No events yet. Point the SDK's host and config URL at this collector.</div></div>
+    <div class="tools"><input id="filter" type="search" placeholder="filter by event name (e.g. level, ad_)" aria-label="filter by event name">
+      <span class="hint" id="filter-hint"></span></div>
+    <div id="sessions"></div>
     <div class="legend" id="legend"></div>
   </section>
   <section>
     <h2 id="detail-title">Events</h2>
-    <div id="detail"><div class="empty">Select a session.</div></div>
+    <div id="detail"></div>
   </section>
   <section>
     <h2>Latest SDK requests</h2>
-    <div id="requests"><div class="empty">None yet.</div></div>
+    <div id="requests"></div>
   </section>
 </main>
+<script id="initial" type="application/json">{"initial":null}</script>
 <script>
 "use strict";
 const REFRESH_MS = 2000;
+const PAGE_ROWS = 200;
 let selected = null;
+let filter = "";
+let page = 0;
+let last = { sessions: null, events: null, requests: null };
 const colors = {};
 const fixed = { open: "#38a169", first_open: "#2f855a", deep_link: "#d53f8c", push_token: "#b83280",
                 level_attempt: "#63b3ed", level_complete: "#2b6cb0", level_fail: "#e53e3e" };
@@ -127,42 +142,93 @@ function renderStats(s) {
   document.getElementById("chip-rej").classList.toggle("bad", s.rejected > 0);
 }
 
+function matches(name) { return !filter || String(name).toLowerCase().includes(filter); }
+
 function renderSessions(list) {
   const box = document.getElementById("sessions");
   const legend = document.getElementById("legend");
-  if (!list.length) return;
+  if (!list.length) {
+    box.replaceChildren(el("div", "empty", "No events yet. Point the SDK's host and config URL at this collector."));
+    legend.replaceChildren();
+    return;
+  }
   if (selected === null || !list.some(s => s.id === selected)) selected = list[0].id;
   box.replaceChildren();
   const seen = new Set();
+  let shown = 0, total = 0;
   for (const s of list) {
     const row = el("div", "session" + (s.id === selected ? " selected" : ""));
-    row.addEventListener("click", () => { selected = s.id; refresh(); });
+    row.addEventListener("click", () => { selected = s.id; page = 0; refresh(); });
     const label = el("div", "label");
     label.append(el("div", "id", s.id ? s.id.slice(0, 8) : "(no session)"));
+    // The span runs from the session's first event; each event sits at its own time.
     label.append(el("div", "meta", clock(s.firstMs) + " · " + duration(s.lastMs - s.firstMs) + " · " + s.events + " events"));
     label.append(el("div", "meta", "user " + String(s.userId).slice(0, 8) + " · " + s.platform + " " + s.appVersion));
     const strip = el("div", "strip");
     const span = Math.max(1, s.lastMs - s.firstMs);
-    // Events close in time go to the next of three lanes, so that none hides another.
-    const laneEnd = [-1, -1, -1];
-    for (const e of (s.timeline || []).slice().sort((a, b) => a.timeMs - b.timeMs || a.seq - b.seq)) {
-      const m = el("div", "mark" + (e.parentEId ? " sub" : ""));
-      const x = 2 + 96 * (e.timeMs - s.firstMs) / span;
-      let lane = laneEnd.findIndex(end => end < x - 1.2);
-      if (lane < 0) lane = laneEnd.indexOf(Math.min(...laneEnd));
-      laneEnd[lane] = x;
-      m.style.left = x + "%";
-      m.style.top = (3 + lane * 10) + "px";
-      m.style.background = colorOf(e.name);
-      m.title = short(e.name) + "  +" + duration(e.timeMs - s.firstMs);
-      strip.append(m);
-      seen.add(e.name);
+    if (s.bins) {
+      // A long session: one bar per slice of its span, as high as its (filtered) events.
+      const counts = s.bins.map(bin => {
+        let n = 0, top = null, topN = 0;
+        for (const [name, c] of Object.entries(bin)) {
+          seen.add(name);
+          total += c;
+          if (!matches(name)) continue;
+          n += c;
+          if (c > topN) { top = name; topN = c; }
+        }
+        shown += n;
+        return { n, top, bin };
+      });
+      const max = Math.max(1, ...counts.map(c => c.n));
+      counts.forEach((c, i) => {
+        if (!c.n) return;
+        // One stacked bar per slice: a segment per event name, as high as its share.
+        const parts = Object.entries(c.bin).filter(([n]) => matches(n)).sort((a, b) => b[1] - a[1]);
+        const height = Math.max(2, Math.round(30 * c.n / max));
+        let bottom = 1;
+        for (const [name, k] of parts) {
+          const seg = el("div", "bar");
+          const h = Math.max(1, Math.round(height * k / c.n));
+          seg.style.left = (i * 100 / counts.length) + "%";
+          seg.style.width = "calc(" + (100 / counts.length) + "% - 1px)";
+          seg.style.bottom = bottom + "px";
+          seg.style.height = h + "px";
+          seg.style.background = colorOf(name);
+          seg.title = "+" + duration(i * s.binMs) + ": " + c.n + " events (" +
+            parts.slice(0, 6).map(([n, k2]) => short(n) + " ×" + k2).join(", ") + ")";
+          strip.append(seg);
+          bottom += h;
+        }
+      });
+    } else {
+      // Events close in time go to the next of three lanes, so that none hides another.
+      const laneEnd = [-1, -1, -1];
+      for (const e of (s.timeline || []).slice().sort((a, b) => a.timeMs - b.timeMs || a.seq - b.seq)) {
+        seen.add(e.name);
+        total += 1;
+        if (!matches(e.name)) continue;
+        shown += 1;
+        const m = el("div", "mark" + (e.parentEId ? " sub" : ""));
+        const x = 2 + 96 * (e.timeMs - s.firstMs) / span;
+        let lane = laneEnd.findIndex(end => end < x - 1.2);
+        if (lane < 0) lane = laneEnd.indexOf(Math.min(...laneEnd));
+        laneEnd[lane] = x;
+        m.style.left = x + "%";
+        m.style.top = (3 + lane * 10) + "px";
+        m.style.background = colorOf(e.name);
+        m.title = short(e.name) + "  +" + duration(e.timeMs - s.firstMs);
+        strip.append(m);
+      }
     }
     row.append(label, strip);
     box.append(row);
   }
+  document.getElementById("filter-hint").textContent =
+    filter ? shown + " of " + total + " events in these sessions match" : "";
   legend.replaceChildren();
   for (const name of [...seen].sort()) {
+    if (!matches(name)) continue;
     const item = el("span", null, short(name));
     item.style.setProperty("--c", colorOf(name));
     legend.append(item);
@@ -172,19 +238,30 @@ function renderSessions(list) {
 function renderDetail(events) {
   const box = document.getElementById("detail");
   const title = document.getElementById("detail-title");
+  const chosen = events.filter(e => matches(e.name));
   title.replaceChildren(document.createTextNode("Events of session "),
                         el("code", null, selected ? selected : "(none)"),
-                        document.createTextNode(" (" + events.length + ")"));
-  if (!events.length) { box.replaceChildren(el("div", "empty", "No events.")); return; }
+                        document.createTextNode(" (" + (filter ? chosen.length + " of " : "") + events.length + ")"));
+  if (!events.length) { box.replaceChildren(el("div", "empty", selected === null ? "Select a session." : "No events.")); return; }
   const ordered = events.slice().sort((a, b) => a.timeMs - b.timeMs || a.seq - b.seq);
   const start = ordered[0].timeMs;
   const byParent = {};
   for (const e of ordered) if (e.parentEId) (byParent[e.parentEId] = byParent[e.parentEId] || []).push(e);
+  // Rows in display order (parents followed by their sub-events), then filtered and paged.
+  const rows = [];
+  for (const e of ordered) {
+    if (e.parentEId) continue;
+    rows.push([e, false]);
+    for (const child of byParent[e.eId] || []) rows.push([child, true]);
+  }
+  const kept = rows.filter(([e]) => matches(e.name));
+  const pages = Math.max(1, Math.ceil(kept.length / PAGE_ROWS));
+  page = Math.min(page, pages - 1);
   const table = el("table");
   const head = el("tr");
   for (const h of ["offset", "time", "event", "value", "config", "custom user"]) head.append(el("th", null, h));
   table.append(head);
-  const addRow = (e, sub) => {
+  for (const [e, sub] of kept.slice(page * PAGE_ROWS, (page + 1) * PAGE_ROWS)) {
     const tr = el("tr", sub ? "sub" : "");
     tr.append(el("td", "num", "+" + duration(e.timeMs - start)));
     tr.append(el("td", "num", clock(e.timeMs)));
@@ -199,32 +276,41 @@ function renderDetail(events) {
     tr.append(el("td", "num", e.cfgId));
     tr.append(el("td", "num", e.customUid));
     table.append(tr);
-  };
-  for (const e of ordered) {
-    if (e.parentEId) continue;
-    addRow(e, false);
-    for (const child of byParent[e.eId] || []) addRow(child, true);
   }
-  box.replaceChildren(table);
+  const pager = el("div", "pager");
+  const prev = el("button", null, "‹ earlier");
+  const next = el("button", null, "later ›");
+  prev.disabled = page === 0;
+  next.disabled = page >= pages - 1;
+  prev.addEventListener("click", () => { page -= 1; renderDetail(events); });
+  next.addEventListener("click", () => { page += 1; renderDetail(events); });
+  pager.append(prev, el("span", null, "page " + (page + 1) + " of " + pages + " · " + kept.length + " rows"), next);
+  box.replaceChildren(table, pager);
 }
 
 function renderRequests(list) {
   const box = document.getElementById("requests");
-  if (!list.length) return;
+  if (!list.length) { box.replaceChildren(el("div", "empty", "None yet.")); return; }
   const table = el("table");
   const head = el("tr");
   for (const h of ["time", "request", "status", "app", "note"]) head.append(el("th", null, h));
   table.append(head);
   for (const r of list) {
-    const tr = el("tr");
+    const tr = el("tr", r.informational ? "info" : "");
     tr.append(el("td", "num", clock(r.timeMs)));
     tr.append(el("td", "name", r.method + " " + r.path));
-    tr.append(el("td", r.status >= 400 ? "req-bad" : "req-ok", String(r.status)));
+    const cls = r.informational ? "req-info" : r.status >= 400 ? "req-bad" : "req-ok";
+    tr.append(el("td", cls, String(r.status) + (r.informational ? " (info)" : "")));
     tr.append(el("td", "num", r.appId));
     tr.append(el("td", "value", r.note));
     table.append(tr);
   }
   box.replaceChildren(table);
+}
+
+function renderAll() {
+  if (last.sessions) renderSessions(last.sessions);
+  if (last.events) renderDetail(last.events);
 }
 
 async function refresh() {
@@ -233,11 +319,15 @@ async function refresh() {
     const [stats, sessions, requests] = await Promise.all([
       getJson("/api/stats"), getJson("/api/sessions?limit=20&events=1"), getJson("/api/requests?limit=15")]);
     renderStats(stats);
-    renderSessions(sessions.sessions);
+    last.sessions = sessions.sessions;
+    renderSessions(last.sessions);
     renderRequests(requests.requests);
     if (selected !== null) {
       const detail = await getJson("/api/events?limit=2000&session=" + encodeURIComponent(selected));
-      renderDetail(detail.events);
+      last.events = detail.events;
+      renderDetail(last.events);
+    } else {
+      renderDetail([]);
     }
     status.textContent = "updated " + new Date().toLocaleTimeString([], { hour12: false });
     status.classList.remove("down");
@@ -246,6 +336,26 @@ async function refresh() {
     status.classList.add("down");
   }
 }
+
+// The state the server put into the page: shown at once, before the first poll.
+(function renderInitial() {
+  let state = null;
+  try { state = JSON.parse(document.getElementById("initial").textContent); } catch (err) { state = null; }
+  if (!state || state.initial === null) return;
+  if (state.stats) renderStats(state.stats);
+  if (state.selected) selected = state.selected;
+  last.sessions = state.sessions || [];
+  renderSessions(last.sessions);
+  last.events = state.events || [];
+  renderDetail(last.events);
+  renderRequests(state.requests || []);
+  document.getElementById("status").textContent = "loaded " + new Date().toLocaleTimeString([], { hour12: false });
+})();
+document.getElementById("filter").addEventListener("input", ev => {
+  filter = ev.target.value.trim().toLowerCase();
+  page = 0;
+  renderAll();
+});
 refresh();
 setInterval(refresh, REFRESH_MS);
 </script>
