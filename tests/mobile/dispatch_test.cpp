@@ -15,7 +15,7 @@ namespace CorvaneSDK {
 namespace Mobile {
 namespace {
 
-using Test::waitUntil;
+using Testing::waitUntil;
 
 TEST(MobileSerialQueue, RunsTasksOneAtATimeInOrderFromManyThreads) {
   SerialQueue queue("com.corvane.test");

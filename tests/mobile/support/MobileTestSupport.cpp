@@ -7,7 +7,7 @@
 
 namespace CorvaneSDK {
 namespace Mobile {
-namespace Test {
+namespace Testing {
 
 void CapturingLogSink::writeLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -82,6 +82,6 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-}  // namespace Test
+}  // namespace Testing
 }  // namespace Mobile
 }  // namespace CorvaneSDK

@@ -15,7 +15,7 @@
 
 namespace CorvaneSDK {
 namespace Mobile {
-namespace Test {
+namespace Testing {
 
 class CapturingLogSink : public LogSink {
  public:
@@ -65,6 +65,6 @@ class TestPorts {
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-}  // namespace Test
+}  // namespace Testing
 }  // namespace Mobile
 }  // namespace CorvaneSDK
