@@ -18,23 +18,24 @@ namespace {
 
 // The number as a double; none for anything but a JSON number (a boolean is not one).
 std::optional<double> numberOf(const Value& v) {
-  if (v.is_number_integer()) return static_cast<double>(v.get<int64_t>());
   if (v.is_number_unsigned()) return static_cast<double>(v.get<uint64_t>());
+  if (v.is_number_integer()) return static_cast<double>(v.get<int64_t>());
   if (v.is_number_float()) return v.get<double>();
   return std::nullopt;
 }
 
 // Integer part of a number within [lo, hi]; none for NaN or a value outside.
 std::optional<int64_t> wholeIn(const Value& v, double lo, double hi) {
-  if (v.is_number_integer()) {
-    const int64_t i = v.get<int64_t>();
-    if (static_cast<double>(i) < lo || static_cast<double>(i) > hi) return std::nullopt;
-    return i;
-  }
+  // Unsigned first: nlohmann counts an unsigned value as an integer too.
   if (v.is_number_unsigned()) {
     const uint64_t u = v.get<uint64_t>();
     if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) || static_cast<double>(u) > hi) return std::nullopt;
     return static_cast<int64_t>(u);
+  }
+  if (v.is_number_integer()) {
+    const int64_t i = v.get<int64_t>();
+    if (static_cast<double>(i) < lo || static_cast<double>(i) > hi) return std::nullopt;
+    return i;
   }
   auto d = numberOf(v);
   if (!d || !std::isfinite(*d)) return std::nullopt;
@@ -59,16 +60,16 @@ T clampTruncate(double d, T fallback) {
 template <typename T>
 T integerGetter(const Value* v, T fallback) {
   if (v == nullptr || !v->is_number()) return fallback;
+  if (v->is_number_unsigned()) {
+    const uint64_t u = v->get<uint64_t>();
+    if (u > static_cast<uint64_t>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return static_cast<T>(u);
+  }
   if (v->is_number_integer()) {
     const int64_t i = v->get<int64_t>();
     if (i < static_cast<int64_t>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
     if (i > static_cast<int64_t>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
     return static_cast<T>(i);
-  }
-  if (v->is_number_unsigned()) {
-    const uint64_t u = v->get<uint64_t>();
-    if (u > static_cast<uint64_t>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-    return static_cast<T>(u);
   }
   return clampTruncate<T>(v->get<double>(), fallback);
 }
