@@ -137,12 +137,15 @@ SerialQueue::~SerialQueue() {
 void SerialQueue::setMarker(const DispatchQueue* marker) { core_->marker = marker; }
 
 void SerialQueue::async(Task task) {
+  // A task may hold the last reference to this queue and free it as soon as it runs: only
+  // the core (shared with the thread) is touched after the push.
+  auto core = core_;
   {
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    if (core_->stopping) return;
-    core_->ready.push_back(std::move(task));
+    std::lock_guard<std::mutex> lock(core->mutex);
+    if (core->stopping) return;
+    core->ready.push_back(std::move(task));
   }
-  core_->wake.notify_one();
+  core->wake.notify_one();
 }
 
 void SerialQueue::sync(Task task) {
@@ -152,10 +155,11 @@ void SerialQueue::sync(Task task) {
   }
   auto state = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
   auto done = std::make_shared<bool>(false);
+  auto core = core_;
   {
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    if (core_->stopping) return;
-    core_->ready.push_back([task = std::move(task), state, done] {
+    std::lock_guard<std::mutex> lock(core->mutex);
+    if (core->stopping) return;
+    core->ready.push_back([task = std::move(task), state, done] {
       struct Signal {
         std::shared_ptr<std::pair<std::mutex, std::condition_variable>> state;
         std::shared_ptr<bool> done;
@@ -168,19 +172,19 @@ void SerialQueue::sync(Task task) {
       if (task) task();
     });
   }
-  core_->wake.notify_one();
+  core->wake.notify_one();
   std::unique_lock<std::mutex> lock(state->first);
   state->second.wait(lock, [&] { return *done; });
 }
 
 void SerialQueue::after(int64_t delayMs, Task task) {
+  auto core = core_;
   {
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    if (core_->stopping) return;
-    core_->delayed.emplace(core_->clock->monotonicMs() + std::max<int64_t>(delayMs, 0),
-                           std::move(task));
+    std::lock_guard<std::mutex> lock(core->mutex);
+    if (core->stopping) return;
+    core->delayed.emplace(core->clock->monotonicMs() + std::max<int64_t>(delayMs, 0), std::move(task));
   }
-  core_->wake.notify_one();
+  core->wake.notify_one();
 }
 
 void ThreadMainQueue::async(Task task) { queue_.async(std::move(task)); }
