@@ -38,9 +38,11 @@ inline const std::string& installFuzzPorts(const char* name) {
     ports->device = device;
     Platform::install(ports);
     CorvaneSDKLog::setDebug(true);  // every log line is built, then dropped
+    // Never freed: the exit handler runs after the static below is destroyed.
+    static const std::string* folder = new std::string(dir.string());
     std::atexit([] {
       std::error_code e;
-      std::filesystem::remove_all(root, e);
+      std::filesystem::remove_all(*folder, e);
     });
     return dir.string();
   }();
