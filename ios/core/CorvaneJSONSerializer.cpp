@@ -11,38 +11,6 @@ namespace Mobile {
 namespace {
 const char kHex[] = "0123456789abcdef";
 
-// Length of the valid UTF-8 sequence at `i`, or 0.
-size_t utf8Length(const std::string& s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n;
-  uint32_t cp;
-  if (c < 0x80) return 1;
-  if ((c & 0xE0) == 0xC0) {
-    n = 2;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    n = 3;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    n = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const auto d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (d & 0x3F);
-  }
-  // Overlong forms, surrogates and values beyond Unicode are invalid.
-  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF)) {
-    return 0;
-  }
-  return n;
-}
-
 std::string base64(const std::string& bytes) {
   static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -72,7 +40,7 @@ void CorvaneJSONSerializer::writeString(const std::string& text, std::string& ou
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      const size_t n = utf8Length(text, i);
+      const size_t n = utf8SequenceLength(text, i);
       if (n == 0) {
         out += "\xEF\xBF\xBD";
         ++i;

@@ -259,9 +259,6 @@ int ManualQueue::runPending() {
     runMarked(task);
     task = nullptr;
     ++ran;
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++finished_;
-    done_.notify_all();
   }
   return ran;
 }

@@ -133,7 +133,6 @@ class ManualQueue : public MainQueue {
   std::deque<Task> ready_;
   std::multimap<int64_t, Task> delayed_;
   bool running_ = false;
-  uint64_t finished_ = 0;
 };
 
 // The factory the core asks for queues. Thread-safe.

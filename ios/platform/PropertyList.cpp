@@ -179,12 +179,13 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
     case PLIST_KEY: {
       uint64_t len = 0;
       const char* s = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &len) : nullptr;
+      // The platform's strings are always Unicode: invalid bytes are replaced on the way in.
       if (s) {
-        out = std::string(s, static_cast<size_t>(len));
+        out = validUtf8(std::string(s, static_cast<size_t>(len)));
       } else {
         char* key = nullptr;
         plist_get_key_val(node, &key);
-        out = key ? std::string(key) : std::string();
+        out = validUtf8(key ? std::string(key) : std::string());
         std::free(key);
       }
       return true;
@@ -232,7 +233,7 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
         }
         Value item;
         const bool ok = toValue(val, item, depth + 1, error);
-        if (ok) out[key ? std::string(key) : std::string()] = std::move(item);
+        if (ok) out[validUtf8(key ? std::string(key) : std::string())] = std::move(item);
         std::free(key);
         if (!ok) {
           std::free(it);
@@ -261,7 +262,7 @@ plist_t fromValue(const Value& value, int depth, std::string* error) {
       return plist_new_real(d);
     }
     case Value::value_t::string:
-      return plist_new_string(value.get_ref<const std::string&>().c_str());
+      return plist_new_string(validUtf8(value.get_ref<const std::string&>()).c_str());
     case Value::value_t::binary: {
       if (isDate(value)) {
         const double rel = dateSeconds(value) - kEpochOffset;
@@ -295,7 +296,7 @@ plist_t fromValue(const Value& value, int depth, std::string* error) {
           plist_free(dict);
           return nullptr;
         }
-        plist_dict_set_item(dict, it.key().c_str(), child);
+        plist_dict_set_item(dict, validUtf8(it.key()).c_str(), child);
       }
       return dict;
     }

@@ -109,6 +109,58 @@ bool parseJson(const std::string& text, Value& out, std::string* error) {
   return parseJson(text.data(), text.size(), out, error);
 }
 
+size_t utf8SequenceLength(const std::string& s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  uint32_t cp;
+  if (c < 0x80) return 1;
+  if ((c & 0xE0) == 0xC0) {
+    n = 2;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const auto d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+      (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return 0;
+  }
+  return n;
+}
+
+std::string validUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t n = utf8SequenceLength(text, i);
+    if (n == 0) break;
+    i += n;
+  }
+  if (i == text.size()) return text;  // the common case: nothing to replace
+  std::string out = text.substr(0, i);
+  while (i < text.size()) {
+    const size_t n = utf8SequenceLength(text, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 std::string dumpJson(const Value& value) {
   try {
     return value.dump(-1, ' ', false, Value::error_handler_t::replace);

@@ -38,6 +38,12 @@ bool parseJson(const char* data, size_t size, Value& out, std::string* error = n
                int maxDepth = kMaxValueDepth);
 bool parseJson(const std::string& text, Value& out, std::string* error = nullptr);
 
+// `text` with every invalid UTF-8 sequence (overlong, surrogate, beyond U+10FFFF, cut short)
+// replaced by U+FFFD, byte by byte.
+std::string validUtf8(const std::string& text);
+// Length of the valid UTF-8 sequence starting at `i`, 0 when there is none.
+size_t utf8SequenceLength(const std::string& text, size_t i);
+
 // Compact text with invalid UTF-8 replaced; never throws (the value should be depth-checked).
 std::string dumpJson(const Value& value);
 

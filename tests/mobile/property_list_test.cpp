@@ -72,6 +72,21 @@ TEST(MobilePropertyList, EveryKindRoundTripsThroughXmlAndBinary) {
   }
 }
 
+TEST(MobilePropertyList, InvalidUtf8IsReplacedBothWays) {
+  // libplist keeps such bytes, and its binary writer makes a list it cannot read back.
+  Value v = Value::object();
+  v[std::string("k\x97")] = std::string("v\xff");
+  auto bin = PropertyList::writeBinary(v);
+  ASSERT_TRUE(bin);
+  auto back = PropertyList::read(*bin);
+  ASSERT_TRUE(back);
+  EXPECT_EQ((*back)["k\xEF\xBF\xBD"], "v\xEF\xBF\xBD");
+  std::string xml = "<plist><dict><key>a\x97</key><string>b\xc3</string></dict></plist>";
+  auto fromXml = PropertyList::read(xml);
+  ASSERT_TRUE(fromXml);
+  EXPECT_EQ((*fromXml)["a\xEF\xBF\xBD"], "b\xEF\xBF\xBD");
+}
+
 TEST(MobilePropertyList, NullCannotBeWritten) {
   std::string error;
   EXPECT_FALSE(PropertyList::writeXml(Value::array({1, nullptr}), &error));
