@@ -4,6 +4,8 @@
 // next read, and a file that cannot be read stays as it was.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -35,8 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto first = storage.jsonForKey(key);
   if (first) {
     auto second = storage.jsonForKey(key);
-    Fuzz::require(second.has_value());
-    Fuzz::require(*first == *second);
+    if (!second || !(*first == *second)) {
+      std::fprintf(stderr, "first read %s\nsecond read %s\n", dumpJson(*first).c_str(),
+                   second ? dumpJson(*second).c_str() : "none");
+      std::abort();
+    }
     storage.arrayForKey(key);
     storage.dictionaryForKey(key);
   } else {

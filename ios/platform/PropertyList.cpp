@@ -58,6 +58,21 @@ bool xmlDepthWithin(const std::string& text, int maxDepth) {
   return true;
 }
 
+// "&#0;", "&#x00;" and the like.
+bool xmlHasNulReference(const std::string& text) {
+  size_t i = 0;
+  while ((i = text.find("&#", i)) != std::string::npos) {
+    size_t j = i + 2;
+    const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+    if (hex) ++j;
+    const size_t digits = j;
+    while (j < text.size() && text[j] == '0') ++j;
+    if (j > digits && j < text.size() && text[j] == ';') return true;
+    i += 2;
+  }
+  return false;
+}
+
 uint64_t readBigEndian(const unsigned char* p, size_t n) {
   uint64_t v = 0;
   for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
@@ -77,11 +92,33 @@ bool binaryShapeAcceptable(const std::string& bytes, int maxDepth, std::string* 
   const uint64_t top = readBigEndian(trailer + 16, 8);
   const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
   if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
-      count > size || top >= count || tableOffset >= size ||
+      count > size || top >= count || tableOffset < 8 || tableOffset > size - 32 ||
       count * offsetSize > size - 32 - tableOffset) {
     return fail(error, "binary property list trailer is damaged"), false;
   }
   auto offsetOf = [&](uint64_t index) { return readBigEndian(data + tableOffset + index * offsetSize, offsetSize); };
+  // A string object (ASCII or UTF-16) with a zero byte or code unit; unreadable ones count too.
+  auto keyHoldsNul = [&](uint64_t index) {
+    const uint64_t off = offsetOf(index);
+    if (off >= tableOffset) return true;
+    const unsigned type = data[off] >> 4;
+    if (type != 0x5 && type != 0x6) return false;
+    uint64_t n = data[off] & 0x0f;
+    uint64_t pos = off + 1;
+    if (n == 0x0f) {
+      if (pos >= tableOffset || (data[pos] >> 4) != 0x1) return true;
+      const size_t width = size_t{1} << (data[pos] & 0x0f);
+      if (width > 8 || pos + 1 + width > tableOffset) return true;
+      n = readBigEndian(data + pos + 1, width);
+      pos += 1 + width;
+    }
+    const uint64_t unit = type == 0x6 ? 2 : 1;
+    if (n > size || n * unit > tableOffset - pos) return true;
+    for (uint64_t i = 0; i < n; ++i) {
+      if (unit == 1 ? data[pos + i] == 0 : (data[pos + 2 * i] == 0 && data[pos + 2 * i + 1] == 0)) return true;
+    }
+    return false;
+  };
   // Children of a container object; empty for scalars. False when the object is unreadable.
   auto children = [&](uint64_t index, std::vector<uint64_t>& out) {
     out.clear();
@@ -104,6 +141,8 @@ bool binaryShapeAcceptable(const std::string& bytes, int maxDepth, std::string* 
     for (uint64_t r = 0; r < refs; ++r) {
       const uint64_t ref = readBigEndian(data + pos + r * refSize, refSize);
       if (ref >= count) return false;
+      // libplist asserts (and aborts the host) on a dictionary key holding a NUL.
+      if (type == 0xD && r < n && keyHoldsNul(ref)) return false;
       out.push_back(ref);
     }
     return true;
@@ -199,7 +238,17 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      out = makeDate(static_cast<double>(sec) + static_cast<double>(usec) / 1e6 + kEpochOffset);
+      // A damaged list can carry microseconds beyond one second: fold them in and keep the
+      // date inside the range the writer accepts.
+      int64_t whole = static_cast<int64_t>(sec) + usec / 1000000;
+      int64_t micro = usec % 1000000;
+      if (micro < 0) {
+        micro += 1000000;
+        --whole;
+      }
+      if (whole < std::numeric_limits<int32_t>::min()) whole = std::numeric_limits<int32_t>::min(), micro = 0;
+      if (whole >= std::numeric_limits<int32_t>::max()) whole = std::numeric_limits<int32_t>::max() - 1, micro = 0;
+      out = makeDate(static_cast<double>(whole) + static_cast<double>(micro) / 1e6 + kEpochOffset);
       return true;
     }
     case PLIST_UID: {
@@ -324,6 +373,10 @@ std::optional<Value> read(const std::string& bytes, std::string* error) {
     size_t first = bytes.find_first_not_of(" \t\r\n");
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) first = bytes.find_first_not_of(" \t\r\n", 3);
     if (first == std::string::npos || bytes[first] != '<') return fail(error, "not a property list"), std::nullopt;
+    // XML never holds a NUL; a character reference to one would reach libplist's key assert.
+    if (bytes.find('\0') != std::string::npos || xmlHasNulReference(bytes)) {
+      return fail(error, "property list holds a NUL character"), std::nullopt;
+    }
     if (!xmlDepthWithin(bytes, kMaxValueDepth)) {
       return fail(error, "property list nested deeper than " + std::to_string(kMaxValueDepth) + " levels"), std::nullopt;
     }
