@@ -1,6 +1,7 @@
 // Version text parsing and the two OS-version ports.
 #include "OSVersion.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "Platform.h"
@@ -15,7 +16,7 @@ OSVersion OSVersion::parse(const std::string& text) {
   for (int i = 0; i < 3 && pos <= text.size(); ++i) {
     long value = 0;
     while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-      if (value < 1000000) value = value * 10 + (text[pos] - '0');
+      value = std::min(value * 10 + (text[pos] - '0'), 1000000L);  // no overflow on long digit runs
       ++pos;
     }
     *parts[i] = static_cast<int>(value);
