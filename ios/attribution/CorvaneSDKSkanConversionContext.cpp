@@ -42,7 +42,9 @@ void setSchema(std::shared_ptr<CorvaneSDKSkanConversionSchema> schema) {
 int64_t nowSeconds() {
   auto ports = Platform::current();
   const int64_t ms = ports && ports->clock ? ports->clock->wallMs() : SystemClock().wallMs();
-  return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  int64_t seconds = ms / 1000;
+  if (ms % 1000 < 0) --seconds;  // toward minus infinity, with no overflow at the extremes
+  return seconds;
 }
 
 uint64_t asStoredTime(int64_t seconds) { return seconds > 0 ? static_cast<uint64_t>(seconds) : 0; }

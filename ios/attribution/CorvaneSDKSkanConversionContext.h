@@ -6,6 +6,8 @@
 // Threads: every operation runs on the context's serial queue (work from inside it runs
 // inline); calls from other threads wait for it. The timer ticks on the main queue and hands
 // the tick to the context's queue. The process-wide schema and dirty flag are guarded.
+// A schema evaluates this context only from the context's own queue (as the context does):
+// from elsewhere it would hold the revenue cache's lock while waiting for the queue.
 #pragma once
 
 #include <cstdint>

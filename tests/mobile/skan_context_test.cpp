@@ -385,6 +385,11 @@ TEST_F(MobileSkanContext, FirstMinutesAndClockBehindInstallAreWindowZero) {
   setNow(kInstall - 3600);
   d->updateTime();
   EXPECT_EQ(d->postbackWindowIndex(), 0);
+  ports.clock->setWallMs(std::numeric_limits<int64_t>::min());
+  d->updateTime();
+  EXPECT_EQ(d->postbackWindowIndex(), 0);
+  EXPECT_EQ(d->lastTime(), 0u);
+  EXPECT_EQ(d->getPostInstallTime(), 0u);
 }
 
 TEST_F(MobileSkanContext, StartKeepsTheLargerWindowIndex) {

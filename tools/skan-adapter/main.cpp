@@ -220,8 +220,9 @@ class Runner {
     recorder_->saves = Value::array();
     if (!op.is_object()) throw ScriptError("an op is not an object");
     if (op.contains("t")) {
-      const double t = number(op, "t");
-      clock_->setWallMs(static_cast<int64_t>(std::llround(t * 1000.0)));
+      const double ms = number(op, "t") * 1000.0;
+      if (!(std::fabs(ms) < 9.2e18)) throw ScriptError("\"t\" is out of range");
+      clock_->setWallMs(static_cast<int64_t>(std::llround(ms)));
     }
     Value result = perform(text(op, "op"), op);
     dispatch_->main().runPending();  // saves reach storage on the main queue
