@@ -133,31 +133,31 @@ struct Recorder {
   Value stored = Value::array();
 };
 
-struct ExternalSpec {
+struct ExternalSettings {
   bool present = true;
   bool initialized = true;
   bool useSkan = true;
 };
 
-ExternalSpec readExternal(const Value& v) {
-  ExternalSpec spec;
+ExternalSettings readExternal(const Value& v) {
+  ExternalSettings settings;
   if (v.is_null()) {
-    spec.present = false;
+    settings.present = false;
   } else if (v.is_object()) {
-    spec.present = flag(v, "present", true);
-    spec.initialized = flag(v, "initialized", true);
-    spec.useSkan = flag(v, "use_skan", true);
+    settings.present = flag(v, "present", true);
+    settings.initialized = flag(v, "initialized", true);
+    settings.useSkan = flag(v, "use_skan", true);
   } else {
     throw ScriptError("\"external\" is not an object");
   }
-  return spec;
+  return settings;
 }
 
 // The manager's external, recording every dictionary handed to its save operation.
 class RecordingExternal : public CorvaneSDKSkanConversionManagerExternal {
  public:
-  RecordingExternal(ExternalSpec spec, std::shared_ptr<Recorder> recorder)
-      : CorvaneSDKSkanConversionManagerExternal([spec] { return spec.initialized; }, [spec] { return spec.useSkan; },
+  RecordingExternal(ExternalSettings settings, std::shared_ptr<Recorder> recorder)
+      : CorvaneSDKSkanConversionManagerExternal([settings] { return settings.initialized; }, [settings] { return settings.useSkan; },
                                                 [recorder](const Value& d) { recorder->stored.push_back(d); }),
         recorder_(std::move(recorder)) {}
   void saveSkanConversionContextToDisk(const Value& dictionary) override {
@@ -206,7 +206,7 @@ class Runner {
     pair->osVersion = os_;
     SKAdNetworkPlatform::install(pair);
 
-    external_ = script.contains("external") ? readExternal(script["external"]) : ExternalSpec{};
+    external_ = script.contains("external") ? readExternal(script["external"]) : ExternalSettings{};
   }
 
   ~Runner() {
@@ -463,7 +463,7 @@ class Runner {
   std::shared_ptr<FixedOSVersion> os_;
   std::shared_ptr<RecordingSKAdNetwork> skan_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
-  ExternalSpec external_;
+  ExternalSettings external_;
   std::shared_ptr<CorvaneSDKSkanConversionSchema> schema_;
   CorvaneSDKSkanConversionValues bare_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> context_;
