@@ -10,27 +10,8 @@ jobs=${2:-2}
 triple=x86_64-w64-mingw32
 log() { printf '==> %s\n' "$*" >&2; }
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-
-# Source packages need a deb-src entry; it mirrors the machine's own Debian entry.
-have_src() { apt-cache showsrc curl 2>/dev/null | grep '^Version:' >/dev/null; }
-if ! have_src; then
-  src_list=/etc/apt/sources.list.d/corvane-debian-src.sources
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    log "adding $src_list (deb-src mirror of debian.sources)"
-    sed -e 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-      $sudo tee "$src_list" >/dev/null
-  elif [ -f /etc/apt/sources.list ]; then
-    src_list=/etc/apt/sources.list.d/corvane-debian-src.list
-    log "adding $src_list (deb-src mirror of sources.list)"
-    grep -E '^deb[[:space:]]' /etc/apt/sources.list | grep -v '^deb-src' |
-      sed -e 's/^deb[[:space:]]/deb-src /' | $sudo tee "$src_list" >/dev/null
-  else
-    log "no Debian apt entry to mirror"; exit 1
-  fi
-  $sudo apt-get update -qq
-fi
+source "$(dirname "$0")/debian-source.sh"
+ensure_deb_src curl
 version=$(apt-cache showsrc curl | sed -n 's/^Version: //p' | sort -V | tail -n 1)
 [ -n "$version" ] || { log "no curl source package"; exit 1; }
 prefix="$out/curl-$version"
