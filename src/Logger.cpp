@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Utils.h"
 
 namespace CorvaneSDK {
 
@@ -78,22 +79,11 @@ bool Deliver(int level, const std::string& line) {
 std::string BaseName(const char* file) {
   if (file == nullptr) return std::string();
   std::string path(file);
-  size_t cut = path.find_last_of('\\');
-#ifndef _WIN32
-  // POSIX paths are native with "/"; cut there too.
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && (cut == std::string::npos || slash > cut)) cut = slash;
-#endif
+  // Both separators: cross-built Windows binaries carry "/" paths in __FILE__ too.
+  const size_t cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-bool LocalTime(time_t seconds, std::tm* out) {
-#ifdef _WIN32
-  return localtime_s(out, &seconds) == 0;
-#else
-  return localtime_r(&seconds, out) != nullptr;
-#endif
-}
 }  // namespace
 
 namespace detail {
@@ -166,7 +156,7 @@ std::string FormatLine(int level, const std::string& message, const char* functi
   int64_t millis = ((ticks100ns / 10000) % 1000 + 1000) % 1000;
   std::tm tm{};
   char stamp[64] = "1970-01-01 00:00:00";
-  if (LocalTime(static_cast<time_t>(seconds), &tm)) {
+  if (Utils::LocalTime(static_cast<time_t>(seconds), &tm)) {
     if (std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tm) == 0) stamp[0] = '\0';
   }
   char ms[8];

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "ConfigTestHarness.h"
+#include "Env.h"
 #include "FakeClock.h"
 #include "LogCapture.h"
 #include "Utils.h"
@@ -53,13 +54,13 @@ class ScopedDataHome {
     const char* old = std::getenv("XDG_DATA_HOME");
     had_ = old != nullptr;
     if (had_) old_ = old;
-    setenv("XDG_DATA_HOME", path.c_str(), 1);
+    SetEnv("XDG_DATA_HOME", path.c_str());
   }
   ~ScopedDataHome() {
     if (had_) {
-      setenv("XDG_DATA_HOME", old_.c_str(), 1);
+      SetEnv("XDG_DATA_HOME", old_.c_str());
     } else {
-      unsetenv("XDG_DATA_HOME");
+      UnsetEnv("XDG_DATA_HOME");
     }
   }
 

@@ -1,6 +1,7 @@
 // Sessions, the open event hold, held events, sending switches and privacy flags, end to
 // end through the C interface.
 #include "CorvaneSDKManager.h"
+#include "Env.h"
 #include "FakeClock.h"
 #include "FileIO.h"
 #include "Utils.h"
@@ -247,7 +248,7 @@ TEST_F(ManagerSession, WithoutASavePathBothFilesLiveInTheDefaultFolder) {
   const char* previous = std::getenv("XDG_DATA_HOME");
   const std::string saved = previous != nullptr ? previous : "";
   const std::string xdg = dir_.File("xdg");
-  setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  SetEnv("XDG_DATA_HOME", xdg.c_str());
   ::InitializationData* data = InitializationData_Create("app", "secret");
   InitializationData_SetHost(data, server_.Url("/v4/event").c_str());
   InitializationData_SetDisableOnlineSdkConfig(data, 1);
@@ -258,8 +259,8 @@ TEST_F(ManagerSession, WithoutASavePathBothFilesLiveInTheDefaultFolder) {
   EXPECT_TRUE(CorvaneSDK::FileExists(folder + "/.event_queue"));
   CorvaneSDKManager_Destroy();
   if (previous != nullptr) {
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    SetEnv("XDG_DATA_HOME", saved.c_str());
   } else {
-    unsetenv("XDG_DATA_HOME");
+    UnsetEnv("XDG_DATA_HOME");
   }
 }

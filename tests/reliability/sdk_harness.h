@@ -3,14 +3,12 @@
 // the retry-schedule bound on request times, and the queue file header read from outside.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -187,15 +185,13 @@ struct QueueHeader {
 
 inline QueueHeader ReadQueueHeader(const std::string& path) {
   QueueHeader h;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return h;
+  std::ifstream in(path, std::ios::binary);
   unsigned char b[8];
-  if (::pread(fd, b, sizeof(b), 0) == static_cast<ssize_t>(sizeof(b))) {
+  if (in.read(reinterpret_cast<char*>(b), sizeof(b)) && in.gcount() == sizeof(b)) {
     h.present = true;
     h.fileLength = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
     h.count = (uint32_t{b[4]} << 24) | (uint32_t{b[5]} << 16) | (uint32_t{b[6]} << 8) | b[7];
   }
-  ::close(fd);
   return h;
 }
 
