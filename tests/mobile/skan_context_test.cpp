@@ -93,7 +93,7 @@ class MobileSkanContext : public ::testing::Test {
   }
   std::shared_ptr<Schema> v4() { return Schema::create(parse(kV4)); }
 
-  Mobile::Test::TestPorts ports;
+  Mobile::Testing::TestPorts ports;
   std::shared_ptr<FixedOSVersion> os;
   std::shared_ptr<RecordingSKAdNetwork> skan;
   std::shared_ptr<SavingExternal> external;

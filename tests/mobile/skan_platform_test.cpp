@@ -28,7 +28,7 @@ class MobileSkanPlatform : public ::testing::Test {
   }
   ~MobileSkanPlatform() override { SKAdNetworkPlatform::install(nullptr); }
 
-  Mobile::Test::TestPorts ports;
+  Mobile::Testing::TestPorts ports;
   std::shared_ptr<FixedOSVersion> os;
   std::shared_ptr<RecordingSKAdNetwork> skan;
 };
@@ -136,7 +136,7 @@ TEST_F(MobileSkanPlatform, CompletionErrorOnlyLogs) {
 }
 
 TEST_F(MobileSkanPlatform, LinesOnlyWithDebugOn) {
-  Mobile::Test::TestPorts quiet(Mobile::Test::TestPortsOptions{false, false, false, false});
+  Mobile::Testing::TestPorts quiet(Mobile::Testing::TestPortsOptions{false, false, false, false});
   use("16.1");
   CorvaneSDKSkanPlatform::updatePostbackConversionValue(3);
   EXPECT_EQ(skan->calls().size(), 1u);
@@ -176,7 +176,7 @@ TEST(MobileOSVersion, Parsing) {
   EXPECT_FALSE(OSVersion::parse("15.3.9").isAtLeast(15, 4));
   EXPECT_TRUE(OSVersion::parse("16.0").isAtLeast(15, 4));
   EXPECT_FALSE(OSVersion::parse("16.0.9").isAtLeast(16, 1));
-  Mobile::Test::TestPorts ports;
+  Mobile::Testing::TestPorts ports;
   EXPECT_EQ(DeviceOSVersion().operatingSystemVersion().text(),
             OSVersion::parse(ports.device->systemVersion()).text());
 }
