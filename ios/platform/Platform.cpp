@@ -32,6 +32,8 @@ Ports Platform::portable(const std::string& root) {
   ports.crypto = std::make_shared<OpenSslCrypto>();
   ports.device = std::make_shared<LinuxDevice>();
   ports.log = std::make_shared<StderrLogSink>();
+  ports.application = std::make_shared<SettableApplication>();
+  ports.notificationCenter = std::make_shared<DefaultNotificationCenter>();
   return ports;
 }
 

@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "Application.h"
 #include "Clock.h"
 #include "CryptoPrimitives.h"
 #include "Device.h"
 #include "Dispatch.h"
 #include "FileSystem.h"
+#include "NotificationCenter.h"
 #include "UserDefaults.h"
 
 namespace CorvaneSDK {
@@ -39,6 +41,8 @@ struct Ports {
   std::shared_ptr<CryptoPrimitives> crypto;
   std::shared_ptr<DevicePort> device;
   std::shared_ptr<LogSink> log;
+  std::shared_ptr<ApplicationPort> application;
+  std::shared_ptr<NotificationCenter> notificationCenter;
 };
 
 class Platform {

@@ -55,6 +55,8 @@ TestPorts::TestPorts(TestPortsOptions options) : previousDebug_(CorvaneSDKLog::i
     dispatch = std::make_shared<ManualDispatch>(clock);
   }
   log = std::make_shared<CapturingLogSink>();
+  application = std::make_shared<SettableApplication>();
+  notifications = std::make_shared<DefaultNotificationCenter>();
   auto ports = std::make_shared<Ports>();
   ports->clock = clock;
   ports->dispatch = dispatch;
@@ -63,6 +65,8 @@ TestPorts::TestPorts(TestPortsOptions options) : previousDebug_(CorvaneSDKLog::i
   ports->crypto = crypto;
   ports->device = device;
   ports->log = log;
+  ports->application = application;
+  ports->notificationCenter = notifications;
   previous_ = Platform::current();
   Platform::install(ports);
   CorvaneSDKLog::setDebug(options.debugLog);

@@ -55,6 +55,8 @@ class TestPorts {
   std::shared_ptr<CountingRandomCrypto> counting;  // set with countingRandom
   std::shared_ptr<Dispatch> dispatch;
   std::shared_ptr<CapturingLogSink> log;
+  std::shared_ptr<SettableApplication> application;
+  std::shared_ptr<DefaultNotificationCenter> notifications;
 
  private:
   std::shared_ptr<const Ports> previous_;
