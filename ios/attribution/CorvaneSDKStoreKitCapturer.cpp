@@ -85,7 +85,13 @@ void CorvaneSDKStoreKitCapturer::paymentQueueUpdatedTransactions(const std::vect
       }
       // No product to look up, or no way to look it up: what needs no product goes now.
       std::shared_ptr<ProductsRequest> request;
-      if (!productId.empty()) request = storeKit_->makeProductsRequest({productId});
+      if (!productId.empty() && storeKit_) {
+        try {
+          request = storeKit_->makeProductsRequest({productId});
+        } catch (...) {
+          request = nullptr;
+        }
+      }
       if (!request) {
         CorvaneSDKLog::debug("Cannot look up product '" + productId + "'");
         capture(transaction, nullptr, delivery);

@@ -70,7 +70,12 @@ void CorvaneSDKTrackingAuthorization::requestTrackingAuthorization(Completion co
   if (port && port->classPresent() && port->respondsToSelector(kSelRequestTrackingAuthorization)) {
     // Held strongly until the platform answers, so queued completions are always answered.
     auto self = shared_from_this();
-    port->requestTrackingAuthorization([self](int64_t status) { self->onAnswer(status); });
+    try {
+      port->requestTrackingAuthorization([self](int64_t status) { self->onAnswer(status); });
+    } catch (...) {
+      // A prompt that cannot be shown must not leave the queued completions waiting.
+      onAnswer(0);
+    }
   } else {
     onAnswer(0);
   }
