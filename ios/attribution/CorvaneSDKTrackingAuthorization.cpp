@@ -88,8 +88,20 @@ void CorvaneSDKTrackingAuthorization::onAnswer(int64_t status) {
     int64_t current = port ? port->trackingAuthorizationStatus() : 0;
     if (current == 0 && app && app->applicationState() != ApplicationState::Active) {
       // The user never saw the prompt; the real answer is read once the app is active.
-      std::lock_guard<std::mutex> lock(mutex_);
-      holding_ = true;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = true;
+      }
+      // The app may have become active between the check and the holding.
+      if (app->applicationState() == ApplicationState::Active) {
+        bool stillHeld;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          stillHeld = holding_;
+          holding_ = false;
+        }
+        if (stillHeld) onResponse(getTrackingAuthorizationStatus());
+      }
       return;
     }
   }
