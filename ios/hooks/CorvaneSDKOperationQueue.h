@@ -33,6 +33,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -179,7 +180,8 @@ class CorvaneSDKOperationQueue : public CorvaneSDKMiddleware,
   std::shared_ptr<CorvaneSDKManagerIntegration> integration_;
   std::atomic<bool> initialized_{false};
   std::atomic<bool> initializeCalled_{false};
-  std::vector<PendingCall> messageQueue_;  // serial queue only
+  std::deque<PendingCall> messageQueue_;  // serial queue only
+  bool draining_ = false;                 // serial queue only
   std::atomic<size_t> pendingCount_{0};
   std::mutex userIdMutex_;           // guards cachedUserId_; never held across other calls
   std::string cachedUserId_;
