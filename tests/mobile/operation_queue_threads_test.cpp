@@ -117,6 +117,7 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
     });
   }
   Testing::waitUntil([&] { return startedThreads.load() == kThreads; });
+  queue->integration()->start();  // so that the engine asks the manager before each flush
   queue->initialize();
   for (auto& t : hosts) t.join();
   {
@@ -129,6 +130,7 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
   ASSERT_TRUE(Testing::waitUntil([&] { return queue->getQueueSize() == expected; }))
       << "engine holds " << queue->getQueueSize() << " of " << expected;
   EXPECT_EQ(onSerialQueue.load(), 0);
+  EXPECT_GT(hookRuns.load(), 0);
   EXPECT_EQ(queue->pendingMessageCount(), 0u);
 
   // What was persisted is exactly what the middlewares let through.
