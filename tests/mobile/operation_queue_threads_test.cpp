@@ -80,8 +80,10 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
       next(ctx);
     });
   });
-  auto runner = std::make_shared<CorvaneSDKMiddlewareRunner>(
-      CorvaneSDKMiddlewareList{reentrant, dropper, changer, deferrer, queue});
+  // The app's list names the queue too; it still runs once, last.
+  auto runner = queue->makeRunner({reentrant, queue, dropper, changer, deferrer});
+  ASSERT_EQ(runner->middlewares().size(), 5u);
+  ASSERT_EQ(runner->middlewares().back(), queue);
   weakRunner = runner;
 
   // Engine callbacks and the start notification are host code too; they call back in.
