@@ -291,7 +291,21 @@ void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
 std::deque<CorvaneSDKManagerIntegration::Entry>& CorvaneSDKManagerIntegration::queue() {
   if (loaded_) return queue_;
   loaded_ = true;
-  auto stored = fileStorage_->jsonForKey(kCorvaneSDKQueueStorageKey);
+  std::optional<Value> stored;
+  if (auto data = fileStorage_->dataForKey(kCorvaneSDKQueueStorageKey)) {
+    Value parsed;
+    if (parseJson(*data, parsed)) {
+      stored = std::move(parsed);
+    } else if (parseJson(validUtf8(*data), parsed)) {
+      // A damaged byte inside a string costs that character, not the queue.
+      CorvaneSDKLog::debug(description_ + " The stored queue held invalid UTF-8; it was replaced");
+      stored = std::move(parsed);
+      dirty_ = true;
+    } else {
+      // Garbage is logged and read as absent; an older property list is converted here.
+      stored = fileStorage_->jsonForKey(kCorvaneSDKQueueStorageKey);
+    }
+  }
   if (stored && !stored->is_array()) {
     CorvaneSDKLog::debug(description_ + " The stored queue is not a list; starting with an empty queue");
     dirty_ = true;
