@@ -271,6 +271,7 @@ void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
   }
   // Serialised once, here on the caller's thread: the queue file and every upload body reuse it.
   entry.text = CorvaneJSONSerializer::dataWithRootObject(map);
+  entry.text.shrink_to_fit();  // held until delivered: up to 5000 of them
   auto self = shared_from_this();
   dispatchBackground([self, entry = std::move(entry)]() mutable {
     if (CorvaneSDKLog::isDebug()) {
@@ -327,6 +328,7 @@ void CorvaneSDKManagerIntegration::preprocessQueue(Value& list) {
     Entry entry;
     entry.seq = nextSeq_++;
     entry.text = CorvaneJSONSerializer::dataWithRootObject(element);
+    entry.text.shrink_to_fit();
     queue_.push_back(std::move(entry));
     element = Value();  // the text is all that is kept
   }

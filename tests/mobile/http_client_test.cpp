@@ -181,6 +181,7 @@ class HostileServer {
       std::this_thread::sleep_for(std::chrono::milliseconds(700));
       res.set_content("late", "text/plain");
     });
+    server_.set_keep_alive_max_count(1);  // no idle connection holds stop() up
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     Testing::waitUntil([this] { return server_.is_running(); });

@@ -426,7 +426,7 @@ TEST_F(MobileIntegrationEngine, BackgroundTaskIsOpenedForTheFlushAndClosedAfter)
   ASSERT_TRUE(Testing::waitUntil([&] { return ports.application->openBackgroundTasks().empty(); }));
   EXPECT_EQ(ports.application->backgroundTasksBegun(), 1);
   EXPECT_EQ(ports.application->backgroundTasksEnded(), 1);
-  EXPECT_EQ(manager->finished.load(), 1);
+  EXPECT_TRUE(Testing::waitUntil([&] { return manager->finished.load() == 1; }));
 }
 
 TEST_F(MobileIntegrationEngine, TimerRunsOnTheMainQueueAndPauseRemovesIt) {
