@@ -2,6 +2,7 @@
 #include "CorvaneSDKServerConfig.h"
 
 #include <cctype>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 
@@ -57,10 +58,10 @@ int64_t buildNumberOf(const std::string& text) {
 
 }  // namespace
 
-CorvaneSDKServerConfigStore::CorvaneSDKServerConfigStore(std::shared_ptr<CorvaneSDKUserDefaultsStorage> storage)
+CorvaneSDKUserDefaultsConfigStore::CorvaneSDKUserDefaultsConfigStore(std::shared_ptr<CorvaneSDKUserDefaultsStorage> storage)
     : storage_(std::move(storage)) {}
 
-std::optional<Value> CorvaneSDKServerConfigStore::load(const std::string& key) const {
+std::optional<Value> CorvaneSDKUserDefaultsConfigStore::load(const std::string& key) const {
   if (!storage_) return std::nullopt;
   auto text = storage_->stringForKey(key);
   if (!text) return std::nullopt;
@@ -72,7 +73,7 @@ std::optional<Value> CorvaneSDKServerConfigStore::load(const std::string& key) c
   return out;
 }
 
-void CorvaneSDKServerConfigStore::save(const std::string& key, const Value& value) {
+void CorvaneSDKUserDefaultsConfigStore::save(const std::string& key, const Value& value) {
   if (!storage_) return;
   if (value.is_null()) {
     storage_->removeKey(key);
@@ -380,6 +381,21 @@ uint64_t CorvaneSDKServerConfig::cryptoExchangeRateTimestamp() const {
 std::shared_ptr<CorvaneSDKSkanConversionSchema> CorvaneSDKServerConfig::schema() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return schema_;
+}
+double CorvaneSDKServerConfig::convert(const Value& rates, double amount, const std::string& currency) {
+  if (!rates.is_object() || !std::isfinite(amount)) return 0;
+  auto found = rates.find(currency);
+  if (found == rates.end() || !found->is_number()) return 0;
+  const double rate = found->get<double>();
+  if (!std::isfinite(rate) || std::fabs(rate) < 1e-300) return 0;
+  const double out = amount / rate;
+  return std::isfinite(out) ? out : 0;
+}
+double CorvaneSDKServerConfig::standardRevenue(double amount, const std::string& currency) const {
+  return convert(exchangeRates(), amount, currency);
+}
+double CorvaneSDKServerConfig::standardCryptoRevenue(double amount, const std::string& currency) const {
+  return convert(cryptoExchangeRates(), amount, currency);
 }
 std::optional<Value> CorvaneSDKServerConfig::remoteConfig() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -53,13 +53,22 @@ struct CorvaneSDKConfigRequest {
 using CorvaneSDKConfigAnswer = std::function<void(std::optional<std::string> text, bool retry)>;
 using CorvaneSDKRequestFunction = std::function<void(const CorvaneSDKConfigRequest&, CorvaneSDKConfigAnswer)>;
 
-// Where the values live: JSON texts under the keys above. Thread-safe.
+// Where the values live, by the keys above. Implementations are thread-safe.
 class CorvaneSDKServerConfigStore {
  public:
-  explicit CorvaneSDKServerConfigStore(std::shared_ptr<CorvaneSDKUserDefaultsStorage> storage);
-  std::optional<Value> load(const std::string& key) const;
+  virtual ~CorvaneSDKServerConfigStore() = default;
+  virtual std::optional<Value> load(const std::string& key) const = 0;
   // Null removes the key.
-  void save(const std::string& key, const Value& value);
+  virtual void save(const std::string& key, const Value& value) = 0;
+};
+
+// JSON texts in a user-defaults storage (tools and tests; the manager keeps them where the
+// operation queue keeps its stored values).
+class CorvaneSDKUserDefaultsConfigStore : public CorvaneSDKServerConfigStore {
+ public:
+  explicit CorvaneSDKUserDefaultsConfigStore(std::shared_ptr<CorvaneSDKUserDefaultsStorage> storage);
+  std::optional<Value> load(const std::string& key) const override;
+  void save(const std::string& key, const Value& value) override;
 
  private:
   std::shared_ptr<CorvaneSDKUserDefaultsStorage> storage_;
@@ -113,6 +122,11 @@ class CorvaneSDKServerConfig : public std::enable_shared_from_this<CorvaneSDKSer
   Value cryptoExchangeRates() const;
   uint64_t cryptoExchangeRateTimestamp() const;
   std::shared_ptr<CorvaneSDKSkanConversionSchema> schema() const;
+  // `amount` in the configuration currency: amount / the rate of `currency`; 0 when that rate
+  // is absent, not a number, 0 or not finite (never infinity or NaN).
+  double standardRevenue(double amount, const std::string& currency) const;
+  double standardCryptoRevenue(double amount, const std::string& currency) const;
+  static double convert(const Value& rates, double amount, const std::string& currency);
   std::optional<Value> remoteConfig() const;
   std::string remoteConfigPath() const;
   // Tries made by the last SDK config request (first try included).

@@ -239,7 +239,7 @@ struct MobileServerConfig : ::testing::Test {
     settings.skanSchemaKey = "corvane.sdk.skanConversionSchema";
   }
   std::shared_ptr<CorvaneSDKServerConfig> make() {
-    auto config = CorvaneSDKServerConfig::create(settings, std::make_shared<CorvaneSDKServerConfigStore>(storage),
+    auto config = CorvaneSDKServerConfig::create(settings, std::make_shared<CorvaneSDKUserDefaultsConfigStore>(storage),
                                                  httpRequest(), ports.dispatch->mainQueue());
     config->restore();
     return config;
