@@ -34,6 +34,9 @@ Ports Platform::portable(const std::string& root) {
   ports.log = std::make_shared<StderrLogSink>();
   ports.application = std::make_shared<SettableApplication>();
   ports.notificationCenter = std::make_shared<DefaultNotificationCenter>();
+  ports.reachability = std::make_shared<InterfaceReachability>();
+  ports.telephony = std::make_shared<SettableTelephony>();
+  ports.httpSession = std::make_shared<CurlHTTPSessionFactory>();
   return ports;
 }
 

@@ -14,7 +14,10 @@
 #include "Device.h"
 #include "Dispatch.h"
 #include "FileSystem.h"
+#include "HTTPSession.h"
 #include "NotificationCenter.h"
+#include "Reachability.h"
+#include "Telephony.h"
 #include "UserDefaults.h"
 
 namespace CorvaneSDK {
@@ -43,6 +46,9 @@ struct Ports {
   std::shared_ptr<LogSink> log;
   std::shared_ptr<ApplicationPort> application;
   std::shared_ptr<NotificationCenter> notificationCenter;
+  std::shared_ptr<Reachability> reachability;
+  std::shared_ptr<Telephony> telephony;
+  std::shared_ptr<HTTPSessionFactory> httpSession;
 };
 
 class Platform {

@@ -57,6 +57,14 @@ TestPorts::TestPorts(TestPortsOptions options) : previousDebug_(CorvaneSDKLog::i
   log = std::make_shared<CapturingLogSink>();
   application = std::make_shared<SettableApplication>();
   notifications = std::make_shared<DefaultNotificationCenter>();
+  reachability = std::make_shared<SettableReachability>();
+  telephony = std::make_shared<SettableTelephony>();
+  if (options.manualHttp) {
+    manualHttp = std::make_shared<ManualHTTPSessionFactory>();
+    http = manualHttp;
+  } else {
+    http = std::make_shared<CurlHTTPSessionFactory>();
+  }
   auto ports = std::make_shared<Ports>();
   ports->clock = clock;
   ports->dispatch = dispatch;
@@ -67,6 +75,9 @@ TestPorts::TestPorts(TestPortsOptions options) : previousDebug_(CorvaneSDKLog::i
   ports->log = log;
   ports->application = application;
   ports->notificationCenter = notifications;
+  ports->reachability = reachability;
+  ports->telephony = telephony;
+  ports->httpSession = http;
   previous_ = Platform::current();
   Platform::install(ports);
   CorvaneSDKLog::setDebug(options.debugLog);

@@ -35,6 +35,7 @@ struct TestPortsOptions {
   bool fileUserDefaults = false;     // FileUserDefaultsProvider over the temp root
   bool threadDispatch = false;       // real threads for every queue; else ManualDispatch
   bool debugLog = true;              // the framework's debug switch
+  bool manualHttp = false;           // ManualHTTPSessionFactory; else real libcurl sessions
 };
 
 class TestPorts {
@@ -57,6 +58,10 @@ class TestPorts {
   std::shared_ptr<CapturingLogSink> log;
   std::shared_ptr<SettableApplication> application;
   std::shared_ptr<DefaultNotificationCenter> notifications;
+  std::shared_ptr<SettableReachability> reachability;
+  std::shared_ptr<SettableTelephony> telephony;
+  std::shared_ptr<HTTPSessionFactory> http;
+  std::shared_ptr<ManualHTTPSessionFactory> manualHttp;  // set with manualHttp
 
  private:
   std::shared_ptr<const Ports> previous_;
