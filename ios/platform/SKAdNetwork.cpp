@@ -6,6 +6,7 @@ namespace CorvaneSDK {
 namespace Mobile {
 
 bool skAdNetworkAnswersOn(const OSVersion& version, const std::string& selector) {
+  if (selector == kSelRegisterApp) return version.isAtLeast(11, 3);
   if (selector == kSelUpdateConversionValue) return version.isAtLeast(14, 0);
   if (selector == kSelUpdatePostback) return version.isAtLeast(15, 4);
   if (selector == kSelUpdatePostbackCoarse || selector == kSelUpdatePostbackCoarseLock) {
@@ -78,6 +79,16 @@ void PortableSKAdNetwork::updatePostbackConversionValue(int32_t fine, const std:
   complete(completion, std::nullopt);
 }
 
+void PortableSKAdNetwork::registerAppForAdNetworkAttribution() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++registrations_;
+}
+
+int PortableSKAdNetwork::registrations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return registrations_;
+}
+
 PortableSKAdNetwork::Report PortableSKAdNetwork::lastReport() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return last_;
@@ -140,6 +151,10 @@ void RecordingSKAdNetwork::updatePostbackConversionValue(int32_t fine, const std
 void RecordingSKAdNetwork::updatePostbackConversionValue(int32_t fine, const std::string& coarse,
                                                          bool lockWindow, SKAdNetworkCompletion completion) {
   record(kSelUpdatePostbackCoarseLock, Value::array({fine, coarse, lockWindow}), &completion);
+}
+
+void RecordingSKAdNetwork::registerAppForAdNetworkAttribution() {
+  record(kSelRegisterApp, Value::array(), nullptr);
 }
 
 void RecordingSKAdNetwork::setResponds(std::optional<std::set<std::string>> selectors) {

@@ -27,9 +27,11 @@ constexpr const char* kSelUpdatePostback = "updatePostbackConversionValue:comple
 constexpr const char* kSelUpdatePostbackCoarse = "updatePostbackConversionValue:coarseValue:completionHandler:";
 constexpr const char* kSelUpdatePostbackCoarseLock =
     "updatePostbackConversionValue:coarseValue:lockWindow:completionHandler:";
+constexpr const char* kSelRegisterApp = "registerAppForAdNetworkAttribution";
 
-// Whether the platform's class has `selector` on release `version`: the legacy update from
-// 14.0, the fine-only postback update from 15.4, the coarse forms from 16.1.
+// Whether the platform's class has `selector` on release `version`: the app registration from
+// 11.3, the legacy update from 14.0, the fine-only postback update from 15.4, the coarse forms
+// from 16.1.
 bool skAdNetworkAnswersOn(const OSVersion& version, const std::string& selector);
 
 // An error's localized description, or none on success.
@@ -49,6 +51,8 @@ class SKAdNetworkPort {
                                              SKAdNetworkCompletion completion) = 0;
   virtual void updatePostbackConversionValue(int32_t fine, const std::string& coarse, bool lockWindow,
                                              SKAdNetworkCompletion completion) = 0;
+  // The app's registration for attribution (older releases); nothing unless overridden.
+  virtual void registerAppForAdNetworkAttribution() {}
 
  protected:
   virtual bool lookUpClass() = 0;
@@ -76,7 +80,9 @@ class PortableSKAdNetwork : public SKAdNetworkPort {
                                      SKAdNetworkCompletion completion) override;
   void updatePostbackConversionValue(int32_t fine, const std::string& coarse, bool lockWindow,
                                      SKAdNetworkCompletion completion) override;
+  void registerAppForAdNetworkAttribution() override;
   Report lastReport() const;
+  int registrations() const;
 
  protected:
   bool lookUpClass() override { return true; }
@@ -86,6 +92,7 @@ class PortableSKAdNetwork : public SKAdNetworkPort {
   std::shared_ptr<const OSVersionPort> osVersion_;
   mutable std::mutex mutex_;
   Report last_;
+  int registrations_ = 0;
 };
 
 // The double. The class is present or not as set at construction; it answers the operations of
@@ -106,6 +113,8 @@ class RecordingSKAdNetwork : public SKAdNetworkPort {
                                      SKAdNetworkCompletion completion) override;
   void updatePostbackConversionValue(int32_t fine, const std::string& coarse, bool lockWindow,
                                      SKAdNetworkCompletion completion) override;
+  // Recorded with empty args.
+  void registerAppForAdNetworkAttribution() override;
 
   void setResponds(std::optional<std::set<std::string>> selectors);
   void failWith(std::optional<std::string> error);
