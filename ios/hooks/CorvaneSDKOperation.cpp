@@ -1,6 +1,7 @@
 // Descriptions of the operations for the debug log.
 #include "CorvaneSDKOperation.h"
 
+#include "CorvaneSDKEvent.h"
 #include "CorvaneSDKLog.h"
 
 namespace CorvaneSDK {
@@ -29,7 +30,8 @@ std::string CorvaneSDKOpenURLOperation::description() const {
 }
 
 std::string CorvaneSDKLogEventOperation::description() const {
-  return logOperation ? "<CorvaneSDKLogEventOperation>" : "<CorvaneSDKLogEventOperation: (null)>";
+  return "<CorvaneSDKLogEventOperation: " + (logOperation ? validUtf8(logOperation->eventName) : std::string("(null)")) +
+         ">";
 }
 
 }  // namespace Mobile
