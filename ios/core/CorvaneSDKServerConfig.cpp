@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "CorvaneSDKLog.h"
+#include "CorvaneSDKRevenueConversion.h"
 #include "CorvaneSDKSkanConversionSchema.h"
 #include "CorvaneSDKUserDefaultsStorage.h"
 #include "CorvaneSDKUtils.h"
@@ -383,13 +384,7 @@ std::shared_ptr<CorvaneSDKSkanConversionSchema> CorvaneSDKServerConfig::schema()
   return schema_;
 }
 double CorvaneSDKServerConfig::convert(const Value& rates, double amount, const std::string& currency) {
-  if (!rates.is_object() || !std::isfinite(amount)) return 0;
-  auto found = rates.find(currency);
-  if (found == rates.end() || !found->is_number()) return 0;
-  const double rate = found->get<double>();
-  if (!std::isfinite(rate) || std::fabs(rate) < 1e-300) return 0;
-  const double out = amount / rate;
-  return std::isfinite(out) ? out : 0;
+  return CorvaneSDKRevenueConversion::getStandardRevenue(amount, currency, rates);
 }
 double CorvaneSDKServerConfig::standardRevenue(double amount, const std::string& currency) const {
   return convert(exchangeRates(), amount, currency);

@@ -30,8 +30,6 @@ constexpr int CORVANE_SERVER_CONFIG_RETRY_COUNT = 3;
 constexpr int64_t CORVANE_SERVER_CONFIG_RETRY_DELAY = 5000000000LL;  // ns
 constexpr int CORVANE_REMOTE_CONFIG_RETRY_COUNT = 3;
 constexpr int64_t CORVANE_REMOTE_CONFIG_RETRY_DELAY = 5000000000LL;  // ns
-constexpr int APPLE_ATTRIBUTION_TOKEN_RETRY_COUNT = 1;
-constexpr int64_t APPLE_ATTRIBUTION_TOKEN_RETRY_DELAY = 5000000000LL;  // ns
 
 // Stored keys (user defaults).
 constexpr const char* kSdkConfigKey = "corvane.sdk.sdkConfig";

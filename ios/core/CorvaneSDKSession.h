@@ -25,7 +25,7 @@ constexpr size_t MAX_OPEN_SUB_EVENT_COUNT = 100;
 constexpr int64_t MAX_SESSION_INTERRUPTED_TIME = 30000;   // ms
 constexpr int64_t INITIALIZATION_ACTION_CHECK_INTERVAL = 1000000000LL;  // ns
 constexpr int64_t CURRENT_TIME_OFFSET = 5000;             // ms
-constexpr double EPS = 0.00001;
+// EPS (0.00001) lives with the conversion schema, which uses it.
 
 // `Op` is the log operation; the hold only keeps and hands back pointers to it.
 template <typename Op>
