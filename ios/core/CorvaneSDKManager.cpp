@@ -97,6 +97,15 @@ std::string nonEmptyOr(const std::optional<std::string>& value, const char* fall
   return value && !value->empty() ? *value : std::string(fallback);
 }
 
+// The remote config endpoint lives beside the SDK config one: same scheme, host and port.
+std::string remoteConfigUrlFor(const std::optional<std::string>& configUrl) {
+  if (!configUrl || configUrl->empty()) return kCorvaneSDKDefaultRemoteConfigUrl;
+  const size_t scheme = configUrl->find("://");
+  if (scheme == std::string::npos) return kCorvaneSDKDefaultRemoteConfigUrl;
+  const size_t path = configUrl->find_first_of("/?#", scheme + 3);
+  return configUrl->substr(0, path) + "/rc/fetch";
+}
+
 std::string hexOf(const std::vector<uint8_t>& bytes) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -163,11 +172,14 @@ void CorvaneSDKManager::shutdown() {
       engine->pause();
     }
   }
-  auto center = Platform::current()->notificationCenter;
-  if (center) {
-    for (int token : manager->observerTokens_) center->removeObserver(token);
+  std::vector<int> tokens;
+  {
+    std::lock_guard<std::mutex> lock(manager->mutex_);
+    tokens.swap(manager->observerTokens_);
   }
-  manager->observerTokens_.clear();
+  if (auto center = Platform::current()->notificationCenter) {
+    for (int token : tokens) center->removeObserver(token);
+  }
 }
 
 std::string CorvaneSDKManager::version() { return kCorvaneSDKVersion; }
@@ -272,7 +284,7 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
     std::lock_guard<std::mutex> lock(mutex_);
     host_ = nonEmptyOr(c.host, kCorvaneSDKDefaultHost);
     configUrl_ = nonEmptyOr(c.configUrl, kCorvaneSDKDefaultConfigUrl);
-    remoteConfigUrl_ = kCorvaneSDKDefaultRemoteConfigUrl;
+    remoteConfigUrl_ = remoteConfigUrlFor(c.configUrl);
     appId_ = c.appId;
     credential_ = CorvaneSDKServerConfig::credentialFor(c.appId, c.appSecret);
     const std::pair<const char*, const std::optional<std::string>*> ids[] = {
@@ -347,7 +359,6 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   if (pending.userActivity) userActivity_ = pending.userActivity;
   if (pending.openURL) openURLInternal(*pending.openURL, false);
   if (pending.deviceToken) setDeviceTokenInternal(*pending.deviceToken);
-  setupAttribution();
   if (c.excludedModuleNames) {
     for (const auto& name : *c.excludedModuleNames) {
       CorvaneSDKLog::debug("Excluded module: " + resolveModuleClassName(name));
@@ -372,6 +383,9 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
       [queue](const Value& dictionary) {
         if (auto q = queue.lock()) q->setSkanConversionContext(dictionary);
       }));
+
+  // Last: purchases and prompts may answer from platform threads as soon as these exist.
+  setupAttribution();
 
   const bool forgetMe = operationQueue_->getGdprForgetMe();
   {
@@ -408,8 +422,9 @@ void CorvaneSDKManager::registerNotifications() {
   auto center = Platform::current()->notificationCenter;
   if (!center) return;
   std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
+  std::vector<int> tokens;
   auto observe = [&](const char* name, void (CorvaneSDKManager::*fn)()) {
-    observerTokens_.push_back(center->addObserver(name, [weak, fn](const Notification&) {
+    tokens.push_back(center->addObserver(name, [weak, fn](const Notification&) {
       if (auto self = weak.lock()) ((*self).*fn)();
     }));
   };
@@ -417,9 +432,11 @@ void CorvaneSDKManager::registerNotifications() {
   observe(kApplicationDidEnterBackgroundNotification, &CorvaneSDKManager::applicationDidEnterBackground);
   observe(kApplicationDidBecomeActiveNotification, &CorvaneSDKManager::applicationDidBecomeActive);
   std::weak_ptr<CorvaneSDKOperationQueue> queue = operationQueue_;
-  observerTokens_.push_back(center->addObserver(kApplicationWillTerminateNotification, [queue](const Notification& n) {
+  tokens.push_back(center->addObserver(kApplicationWillTerminateNotification, [queue](const Notification& n) {
     if (auto q = queue.lock()) q->handleAppStateNotification(n.name);
   }));
+  std::lock_guard<std::mutex> lock(mutex_);
+  observerTokens_.insert(observerTokens_.end(), tokens.begin(), tokens.end());
 }
 
 void CorvaneSDKManager::onSdkConfigDone() {

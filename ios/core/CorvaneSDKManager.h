@@ -220,7 +220,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKServerConfig> serverConfig_;
   std::shared_ptr<CorvaneSDKInitializationSequence> sequence_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext_;
-  std::vector<int> observerTokens_;
+  std::vector<int> observerTokens_;  // guarded by mutex_
   std::shared_ptr<CorvaneSDKTrackingAuthorization> tracking_;
   std::shared_ptr<CorvaneSDKAttributionToken> attributionToken_;
   std::shared_ptr<CorvaneSDKStoreKitCapturer> capturer_;

@@ -11,7 +11,9 @@
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
+#include "AttributionPlatform.h"
 #include "CorvaneSDKSkanConversionContext.h"
+#include "CorvaneSDKTrackingAuthorization.h"
 #include "MobileTestSupport.h"
 #include "TestHttpServer.h"
 
@@ -385,6 +387,54 @@ TEST_F(MobileManager, TypedEventsCarryTheCatalogueNamesAndPayloads) {
   }
   EXPECT_TRUE(hasUploaded("qvsdk_level_attempt"));
   EXPECT_TRUE(hasUploaded("qvsdk_ad_impression"));
+}
+
+TEST_F(MobileManager, InitialisationWaitsForItsActionsOneSecondCheckAtATime) {
+  auto tracking = std::make_shared<SettableTrackingManager>(true, 0);
+  tracking->setHoldsPrompts(true);
+  auto attribution = std::make_shared<AttributionPorts>(AttributionPlatform::portable());
+  attribution->trackingManager = tracking;
+  AttributionPlatform::install(attribution);
+  auto c = config();
+  c->addInitializationAction(0);
+  c->addInitializationAction(1, Value{{"authorizationOptions", 7}});  // skipped: no notification port
+  auto m = CorvaneSDKManager::initialize(c);
+  ASSERT_TRUE(pump([&] { return tracking->heldCount() == 1; }));  // the automatic prompt is up
+  main().advance(3000);
+  EXPECT_FALSE(m->isInitialized());
+  EXPECT_EQ(tracking->answerHeld(3), 1);
+  EXPECT_FALSE(m->isInitialized());  // noticed at the next 1 s check
+  ASSERT_TRUE(pump([&] {
+    main().advance(200);
+    return m->isInitialized();
+  }));
+  EXPECT_TRUE(m->hasStarted());
+  endHold(*m);
+  ASSERT_TRUE(pump([&] { return hasUploaded("qvsdk_tracking_authorization_status") || hasUploaded("qvsdk_first_open"); }));
+  for (const auto& e : uploaded()) {
+    if (e["eventName"] == "qvsdk_first_open") {
+      EXPECT_EQ(e["value"]["tracking_status"], "authorized");
+    }
+  }
+  AttributionPlatform::install(nullptr);
+}
+
+TEST_F(MobileManager, RemoteConfigBesideTheSdkConfigEndpoint) {
+  server.SetDefault("/rc/fetch", ScriptedResponse(200, "{\"message\":\"" + server.Url("/doc/7") + "\"}"));
+  server.SetDefault("/doc/7", ScriptedResponse(200, R"({"speed":2})"));
+  auto m = init(config());
+  std::atomic<bool> done{false};
+  std::string text;
+  m->fetchRemoteConfig([&](const std::string& t) {
+    text = t;
+    done = true;
+  });
+  ASSERT_TRUE(pump([&] { return done.load(); }));
+  EXPECT_EQ(text, R"({"speed":2})");
+  Value body;
+  ASSERT_TRUE(parseJson(server.Requests("/rc/fetch").at(0).body, body));
+  EXPECT_EQ(body["qvUid"], m->getUserId());
+  EXPECT_EQ(m->operationQueue()->getRemoteConfigPath().value_or(""), server.Url("/doc/7"));
 }
 
 }  // namespace
