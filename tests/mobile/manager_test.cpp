@@ -292,7 +292,10 @@ TEST_F(MobileManager, RestartKeepsQueueUserIdSdkConfigSchemaAndContext) {
   endHold(*m);
   ASSERT_TRUE(pump([&] { return m->getQueueSize() >= 2; }));
   ASSERT_TRUE(m->serverConfig()->schema());
-  ASSERT_TRUE(pump([&] { return m->operationQueue()->getSkanConversionContext().has_value(); }));
+  ASSERT_TRUE(pump([&] {
+    auto stored = m->operationQueue()->getSkanConversionContext();
+    return stored && stored->value("session_count", 0) == 1;
+  }));
   CorvaneSDKManager::shutdown();
   m.reset();
 
