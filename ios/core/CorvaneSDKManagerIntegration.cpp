@@ -271,6 +271,7 @@ void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
   }
   // Serialised once, here on the caller's thread: the queue file and every upload body reuse it.
   entry.text = CorvaneJSONSerializer::dataWithRootObject(map);
+  entry.text.shrink_to_fit();  // held until delivered: up to 5000 of them
   auto self = shared_from_this();
   dispatchBackground([self, entry = std::move(entry)]() mutable {
     if (CorvaneSDKLog::isDebug()) {
@@ -291,7 +292,21 @@ void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
 std::deque<CorvaneSDKManagerIntegration::Entry>& CorvaneSDKManagerIntegration::queue() {
   if (loaded_) return queue_;
   loaded_ = true;
-  auto stored = fileStorage_->jsonForKey(kCorvaneSDKQueueStorageKey);
+  std::optional<Value> stored;
+  if (auto data = fileStorage_->dataForKey(kCorvaneSDKQueueStorageKey)) {
+    Value parsed;
+    if (parseJson(*data, parsed)) {
+      stored = std::move(parsed);
+    } else if (parseJson(validUtf8(*data), parsed)) {
+      // A damaged byte inside a string costs that character, not the queue.
+      CorvaneSDKLog::debug(description_ + " The stored queue held invalid UTF-8; it was replaced");
+      stored = std::move(parsed);
+      dirty_ = true;
+    } else {
+      // Garbage is logged and read as absent; an older property list is converted here.
+      stored = fileStorage_->jsonForKey(kCorvaneSDKQueueStorageKey);
+    }
+  }
   if (stored && !stored->is_array()) {
     CorvaneSDKLog::debug(description_ + " The stored queue is not a list; starting with an empty queue");
     dirty_ = true;
@@ -313,6 +328,7 @@ void CorvaneSDKManagerIntegration::preprocessQueue(Value& list) {
     Entry entry;
     entry.seq = nextSeq_++;
     entry.text = CorvaneJSONSerializer::dataWithRootObject(element);
+    entry.text.shrink_to_fit();
     queue_.push_back(std::move(entry));
     element = Value();  // the text is all that is kept
   }
