@@ -27,7 +27,7 @@ std::shared_ptr<CorvaneSDKTrackingAuthorization> CorvaneSDKTrackingAuthorization
 }
 
 CorvaneSDKTrackingAuthorization::CorvaneSDKTrackingAuthorization(StatusSink sink, PortSet ports)
-    : sink_(std::move(sink)), ports_(std::move(ports)) {}
+    : sink_(std::move(sink)), ports_(std::move(ports)), state_(std::make_shared<State>()) {}
 
 std::shared_ptr<TrackingManagerPort> CorvaneSDKTrackingAuthorization::trackingManager() {
   if (ports_.trackingManager) return ports_.trackingManager;
@@ -61,17 +61,24 @@ void CorvaneSDKTrackingAuthorization::requestTrackingAuthorization(Completion co
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (completion) waiting_.push_back(std::move(completion));
-    if (requesting_) return;  // answered with the outstanding prompt's result
-    requesting_ = true;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (completion) state_->waiting.push_back(std::move(completion));
+    if (state_->requesting) return;  // answered with the outstanding prompt's result
+    state_->requesting = true;
   }
   auto port = trackingManager();
   if (port && port->classPresent() && port->respondsToSelector(kSelRequestTrackingAuthorization)) {
-    // Held strongly until the platform answers, so queued completions are always answered.
-    auto self = shared_from_this();
+    // The state is held until the platform answers, so queued completions are always answered.
+    std::weak_ptr<CorvaneSDKTrackingAuthorization> weak = weak_from_this();
+    auto state = state_;
     try {
-      port->requestTrackingAuthorization([self](int64_t status) { self->onAnswer(status); });
+      port->requestTrackingAuthorization([weak, state](int64_t status) {
+        if (auto self = weak.lock()) {
+          self->onAnswer(status);
+        } else {
+          answer(*state, status);
+        }
+      });
     } catch (...) {
       // A prompt that cannot be shown must not leave the queued completions waiting.
       onAnswer(0);
@@ -88,8 +95,20 @@ void CorvaneSDKTrackingAuthorization::onAnswer(int64_t status) {
     int64_t current = port ? port->trackingAuthorizationStatus() : 0;
     if (current == 0 && app && app->applicationState() != ApplicationState::Active) {
       // The user never saw the prompt; the real answer is read once the app is active.
-      std::lock_guard<std::mutex> lock(mutex_);
-      holding_ = true;
+      {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->holding = true;
+      }
+      // The app may have become active between the check and the holding.
+      if (app->applicationState() == ApplicationState::Active) {
+        bool stillHeld;
+        {
+          std::lock_guard<std::mutex> lock(state_->mutex);
+          stillHeld = state_->holding;
+          state_->holding = false;
+        }
+        if (stillHeld) onResponse(getTrackingAuthorizationStatus());
+      }
       return;
     }
   }
@@ -99,12 +118,16 @@ void CorvaneSDKTrackingAuthorization::onAnswer(int64_t status) {
 void CorvaneSDKTrackingAuthorization::onResponse(int64_t status) {
   CorvaneSDKLog::debug(kResultLogFormat + std::to_string(static_cast<uint64_t>(status)));
   safely(sink_, status);
+  answer(*state_, status);
+}
+
+void CorvaneSDKTrackingAuthorization::answer(State& state, int64_t status) {
   std::vector<Completion> answered;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    answered.swap(waiting_);
-    requesting_ = false;
-    holding_ = false;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    answered.swap(state.waiting);
+    state.requesting = false;
+    state.holding = false;
   }
   for (auto& completion : answered) safely(completion, status);
 }
@@ -112,16 +135,16 @@ void CorvaneSDKTrackingAuthorization::onResponse(int64_t status) {
 void CorvaneSDKTrackingAuthorization::applicationDidBecomeActive() {
   bool held;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held = holding_;
-    holding_ = false;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    held = state_->holding;
+    state_->holding = false;
   }
   if (held) onResponse(getTrackingAuthorizationStatus());
   if (!osVersion().isAtLeast(14, 0)) return;
   std::vector<Finish> automatic;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    automatic.swap(pendingAuto_);
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    automatic.swap(state_->pendingAuto);
   }
   for (auto& finish : automatic) autoRequest(std::move(finish));
 }
@@ -138,15 +161,15 @@ void CorvaneSDKTrackingAuthorization::runAutomaticPrompt(Finish finish) {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pendingAuto_.push_back(std::move(finish));
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->pendingAuto.push_back(std::move(finish));
   }
   // The app may have become active between the check and the queueing.
   if (app->applicationState() == ApplicationState::Active) {
     std::vector<Finish> automatic;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      automatic.swap(pendingAuto_);
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      automatic.swap(state_->pendingAuto);
     }
     for (auto& f : automatic) autoRequest(std::move(f));
   }
@@ -177,18 +200,18 @@ void CorvaneSDKTrackingAuthorization::autoRequest(Finish finish) {
 }
 
 bool CorvaneSDKTrackingAuthorization::isRequesting() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requesting_;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->requesting;
 }
 
 bool CorvaneSDKTrackingAuthorization::hasPendingCompletion() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return holding_;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->holding;
 }
 
 bool CorvaneSDKTrackingAuthorization::hasPendingAutomaticPrompt() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return !pendingAuto_.empty();
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return !state_->pendingAuto.empty();
 }
 
 }  // namespace Mobile

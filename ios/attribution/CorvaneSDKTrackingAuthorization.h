@@ -18,7 +18,7 @@
 namespace CorvaneSDK {
 namespace Mobile {
 
-// Thread-safe: every field is guarded by `mutex_`; completions, the status sink and the port's
+// Thread-safe: every field of `state_` is guarded by its mutex; completions, the status sink and the port's
 // prompt run outside it. Prompt answers come on platform threads; applicationDidBecomeActive
 // and the initialisation action run on the main thread.
 class CorvaneSDKTrackingAuthorization : public std::enable_shared_from_this<CorvaneSDKTrackingAuthorization> {
@@ -66,13 +66,20 @@ class CorvaneSDKTrackingAuthorization : public std::enable_shared_from_this<Corv
   void onResponse(int64_t status);
   void autoRequest(Finish finish);
 
+  // Apart from the object so that a prompt's handler can hold it without holding the ports
+  // (which may hold the handler): no cycle, and no completion lost if the object goes first.
+  struct State {
+    std::mutex mutex;
+    bool requesting = false;
+    bool holding = false;               // an answer came while the app was not active
+    std::vector<Completion> waiting;    // every completion of the outstanding prompt
+    std::vector<Finish> pendingAuto;    // automatic prompts waiting for the app to be active
+  };
+  static void answer(State& state, int64_t status);
+
   const StatusSink sink_;
   const PortSet ports_;
-  std::mutex mutex_;
-  bool requesting_ = false;
-  bool holding_ = false;               // an answer came while the app was not active
-  std::vector<Completion> waiting_;    // every completion of the outstanding prompt
-  std::vector<Finish> pendingAuto_;    // automatic prompts waiting for the app to be active
+  const std::shared_ptr<State> state_;
 };
 
 }  // namespace Mobile

@@ -97,6 +97,7 @@ class SettableProductsRequest;
 // Requests stay open until the host answers them; answers and transactions reach observers and
 // delegates on the calling thread, outside the port's lock. The receipt is read through the
 // installed file-system port from the device port's bundle record unless set with setReceipt.
+// Make it with std::make_shared: its requests find it through a weak reference.
 class SettableStoreKit : public StoreKitPort, public std::enable_shared_from_this<SettableStoreKit> {
  public:
   explicit SettableStoreKit(bool present = true) : present_(present) {}

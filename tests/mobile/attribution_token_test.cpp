@@ -3,6 +3,9 @@
 // registration by release.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "CorvaneSDKAttributionToken.h"
 #include "MobileTestSupport.h"
 
@@ -159,6 +162,29 @@ TEST_F(MobileAttributionToken, RegistrationByRelease) {
   EXPECT_TRUE(CorvaneSDKAdNetworkRegistration::registerAppForAdNetworkAttribution());
   EXPECT_EQ(portable->registrations(), 1);
   SKAdNetworkPlatform::install(nullptr);
+}
+
+TEST(MobileAttributionTokenThreads, SessionsFromManyThreadsStartOneFetch) {
+  Testing::TestPorts ports({.threadDispatch = true, .debugLog = false});
+  auto ads = std::make_shared<SettableAdServices>();
+  ads->setResult(AttributionTokenResult::success("tok"));
+  std::atomic<int> events{0};
+  auto token = CorvaneSDKAttributionToken::create([&](const std::string&) { ++events; },
+                                                  {ads, nullptr, std::make_shared<FixedOSVersion>("17.0")});
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 50; ++i) token->fetchAppleAttributionToken();
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(Testing::waitUntil([&] { return !token->isFetching(); }));
+  // Fetches may follow one another but never overlap; the same token gives one event.
+  EXPECT_GE(ads->calls(), 1);
+  EXPECT_EQ(events.load(), 1);
 }
 
 }  // namespace

@@ -91,6 +91,17 @@ TEST_F(MobileTrackingAuthorization, RequestsWhileOutstandingAreAnsweredOnceEach)
   EXPECT_EQ(tracking->promptsShown(), 2);
 }
 
+TEST_F(MobileTrackingAuthorization, ReleasedWhileAPromptIsOutstandingStillAnswers) {
+  tracking->setHoldsPrompts(true);
+  std::vector<int64_t> answers;
+  auth->requestTrackingAuthorization([&](int64_t s) { answers.push_back(s); });
+  auth->requestTrackingAuthorization([&](int64_t s) { answers.push_back(s); });
+  auth.reset();  // the platform's handler holds no cycle through the ports
+  tracking->answerHeld(3);
+  EXPECT_EQ(answers, (std::vector<int64_t>{3, 3}));
+  EXPECT_TRUE(logged.empty());  // nobody left to log for
+}
+
 TEST_F(MobileTrackingAuthorization, DeniedWhileInactiveIsHeldUntilActive) {
   ports.application->setApplicationState(ApplicationState::Background);
   tracking->setAnswer(2, false);  // the platform answered without showing the prompt
