@@ -440,6 +440,33 @@ TEST_F(MobileManager, RemoteConfigBesideTheSdkConfigEndpoint) {
   EXPECT_EQ(m->operationQueue()->getRemoteConfigPath().value_or(""), server.Url("/doc/7"));
 }
 
+TEST_F(MobileManager, ClassLevelNamesAndTheCustomUserId) {
+  EXPECT_EQ(CorvaneSDKManager::version(), "0.0.15-ios");
+  EXPECT_EQ(CorvaneSDKManager::resolveModuleClassName("Adjust"), "CorvaneSDKAdjustModule");
+  EXPECT_EQ(CorvaneSDKManager::resolveModuleClassName("Custom"), "Custom");
+  CorvaneSDKManager::addModuleClassNameMap("Custom", "MyCustomModule");
+  EXPECT_EQ(CorvaneSDKManager::getModuleClassNameMap().at("Custom"), "MyCustomModule");
+  EXPECT_FALSE(CorvaneSDKManager::sharedInstance());
+  EXPECT_FALSE(CorvaneSDKManager::initialize(std::shared_ptr<CorvaneSDKConfiguration>()));
+
+  auto c = config();
+  c->customUserId = "player-1";
+  auto m = init(c);
+  m->log("mine");
+  m->setCustomUserId("");
+  m->log("nobody");
+  endHold(*m);
+  ASSERT_TRUE(pump([&] { return hasUploaded("mine") && hasUploaded("nobody"); }));
+  for (const auto& e : uploaded()) {
+    if (e["eventName"] == "mine") {
+      EXPECT_EQ(e["customUid"], "player-1");
+    }
+    if (e["eventName"] == "nobody") {
+      EXPECT_FALSE(e.contains("customUid"));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Mobile
 }  // namespace CorvaneSDK
