@@ -215,7 +215,7 @@ void CorvaneSDKOperationQueue::dispatchContext(const CorvaneSDKContext& context)
     case kCorvaneSDKOperationTypeLog: {
       auto logOp = std::dynamic_pointer_cast<CorvaneSDKLogEventOperation>(op);
       if (!logOp || !logOp->logOperation) return missing("an event");
-      log(logOp->logOperation);
+      callWithSelector("log:", {logOp->logOperation}, logOp->options());
       return;
     }
     case kCorvaneSDKOperationTypeReset: reset(); return;
@@ -229,13 +229,14 @@ void CorvaneSDKOperationQueue::dispatchContext(const CorvaneSDKContext& context)
       auto remote = std::dynamic_pointer_cast<CorvaneSDKRemoteNotificationOperation>(op);
       if (!remote) return missing("a remote notification operation");
       if (context.operationType == kCorvaneSDKOperationTypeReceivedRemoteNotification) {
-        receivedRemoteNotification(remote->userInfo);
+        callWithSelector("receivedRemoteNotification:", {remote->userInfo}, remote->options());
       } else if (context.operationType == kCorvaneSDKOperationTypeFailedToRegisterForRemoteNotifications) {
-        failedToRegisterForRemoteNotificationsWithError(remote->error);
+        callWithSelector("failedToRegisterForRemoteNotificationsWithError:", {remote->error}, remote->options());
       } else if (context.operationType == kCorvaneSDKOperationTypeRegisteredForRemoteNotifications) {
-        registeredForRemoteNotificationsWithDeviceToken(remote->deviceToken);
+        callWithSelector("registeredForRemoteNotificationsWithDeviceToken:", {remote->deviceToken}, remote->options());
       } else {
-        handleActionWithIdentifier(remote->actionIdentifier, remote->userInfo);
+        callWithSelector("handleActionWithIdentifier:forRemoteNotification:", {remote->actionIdentifier, remote->userInfo},
+                         remote->options());
       }
       return;
     }
@@ -248,13 +249,13 @@ void CorvaneSDKOperationQueue::dispatchContext(const CorvaneSDKContext& context)
     case kCorvaneSDKOperationTypeContinueUserActivity: {
       auto activity = std::dynamic_pointer_cast<CorvaneSDKContinueUserActivityOperation>(op);
       if (!activity) return missing("a user activity");
-      continueUserActivity(activity->activity);
+      callWithSelector("continueUserActivity:", {activity->activity}, activity->options());
       return;
     }
     case kCorvaneSDKOperationTypeOpenURL: {
       auto open = std::dynamic_pointer_cast<CorvaneSDKOpenURLOperation>(op);
       if (!open) return missing("a URL");
-      openURL(open->url, open->urlOptions);
+      callWithSelector("openURL:options:", {open->url, open->urlOptions}, open->options());
       return;
     }
     default:
