@@ -17,7 +17,7 @@
 #include "Event.h"
 #include "EventSender.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "Sender.h"
 #include "Version.h"
 
@@ -29,12 +29,9 @@ struct BenchProperties : Test::FixedProperties {
   BenchProperties() {
     appId = "bench-app";
     userId = "8a6c1e52-3f0b-4c7e-9d21-5b7f0e4a9c13";
-    sessionId = "session";
     bundleId = "com.example.bench";
-    appName = "Bench";
     appVersion = "1.0.0";
     buildNumber = "100";
-    storeType = 0;
   }
 };
 

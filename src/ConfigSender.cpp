@@ -3,6 +3,7 @@
 #include "ConfigSender.h"
 
 #include "Logger.h"
+#include "PercentEncoding.h"
 #include "Version.h"
 
 namespace CorvaneSDK {
@@ -40,21 +41,7 @@ std::string ConfigSender::LastUrl() const {
 }
 
 std::string ConfigSender::PercentEncode(const std::string& value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(value.size() * 3);
-  for (unsigned char c : value) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return CorvaneSDK::PercentEncode(value);
 }
 
 bool ConfigSender::BuildUrl(const std::string& base,

@@ -9,7 +9,7 @@
 
 #include "Event.h"
 #include "Logger.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "Version.h"
 
 namespace CorvaneSDK {
@@ -37,7 +37,7 @@ std::string WithoutLineBreaks(const std::string& text) {
 }  // namespace
 
 EventSender::EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-                         const std::string& authorizationBase64, const PropertiesGetter& properties)
+                         const std::string& authorizationBase64, const IdentitySource& properties)
     : properties_(properties),
       url_(url),
       maxRetries_(maxRetries),
@@ -128,7 +128,7 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
     return;
   }
   try {
-    body_ = BuildBatchBody(properties_, eventTexts);
+    body_ = BuildBatchBody(properties_.Snapshot(), eventTexts);
   } catch (const std::exception& e) {
     CORVANE_LOG_ERROR("SendEvents: cannot build the batch body: " << e.what());
     status_.store(kSenderFailed);

@@ -13,7 +13,7 @@
 
 namespace CorvaneSDK {
 
-class PropertiesGetter;
+class IdentitySource;
 
 enum SenderStatus : int {
   kSenderIdle = 0,
@@ -37,7 +37,7 @@ class EventSender : public Sender {
   // `authorizationBase64` is base64("appId:secret"). Negative `maxRetries` and a
   // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning.
   EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-              const std::string& authorizationBase64, const PropertiesGetter& properties);
+              const std::string& authorizationBase64, const IdentitySource& properties);
   ~EventSender() override;
   EventSender(const EventSender&) = delete;
   EventSender& operator=(const EventSender&) = delete;
@@ -81,7 +81,7 @@ class EventSender : public Sender {
   CurlHandle handle_;
   CURLM* multi_ = nullptr;  // created once; curl_multi_wakeup is safe from any thread
   CurlHeaders headers_;
-  const PropertiesGetter& properties_;
+  const IdentitySource& properties_;
   const std::string url_;
   int maxRetries_;
   int initialRetryIntervalMs_;

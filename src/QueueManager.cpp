@@ -9,6 +9,7 @@
 
 #include "Event.h"
 #include "EventSender.h"
+#include "Executor.h"
 #include "FileIO.h"
 #include "Logger.h"
 #include "QueueFile.h"
@@ -388,17 +389,22 @@ std::vector<std::string> QueueManager::Texts() const {
 void QueueManager::Resume() { PostCommand(kCommandResume); }
 void QueueManager::Pause() { PostCommand(kCommandPause); }
 
+void QueueManager::SetExecutor(Executor* executor) {
+  std::lock_guard<std::mutex> lock(commandMutex_);
+  executor_ = executor;
+}
+
 void QueueManager::PostCommand(int command) {
   std::lock_guard<std::mutex> lock(commandMutex_);
   if (shuttingDown_) return;
   commands_.push_back(command);
   if (workerRunning_) return;
-  // The previous worker decided to exit under this mutex; joining it is immediate.
-  if (worker_.joinable()) worker_.join();
+  if (executor_ == nullptr) {
+    if (!ownExecutor_) ownExecutor_.reset(new Executor("queue command"));
+    executor_ = ownExecutor_.get();
+  }
   workerRunning_ = true;
-  try {
-    worker_ = std::thread(&QueueManager::WorkerLoop, this);
-  } catch (...) {
+  if (!executor_->Post([this] { WorkerLoop(); })) {
     workerRunning_ = false;
     commands_.clear();
     CORVANE_LOG_ERROR("Cannot start the queue command thread");
@@ -406,10 +412,16 @@ void QueueManager::PostCommand(int command) {
 }
 
 void QueueManager::WorkerLoop() {
-  if (RunGuarded("queue command", [this] { WorkerCommands(); })) return;
-  // It threw: the next command starts a new worker.
+  {
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    workerActive_ = true;
+  }
+  const bool finished = RunGuarded("queue command", [this] { WorkerCommands(); });
+  // Thrown or not, the next command posts a new task.
   std::lock_guard<std::mutex> lock(commandMutex_);
-  workerRunning_ = false;
+  if (!finished) workerRunning_ = false;
+  workerActive_ = false;
+  workerEnded_.notify_all();
 }
 
 void QueueManager::WorkerCommands() {
@@ -642,7 +654,12 @@ void QueueManager::Destroy() {
   // An upload in flight is abandoned at once; its batch stays in the file for the next run.
   if (sender_ != nullptr) sender_->Cancel();
   wake_.Set();
-  if (worker_.joinable()) worker_.join();
+  // A command task not begun yet finds the queue shutting down; one running ends soon.
+  if (ownExecutor_) ownExecutor_->Join(60000);
+  {
+    std::unique_lock<std::mutex> lock(commandMutex_);
+    workerEnded_.wait(lock, [this] { return !workerActive_; });
+  }
   StopSending();
   Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,6 +21,7 @@
 namespace CorvaneSDK {
 
 class Event;
+class Executor;
 class EventSender;
 class QueueFile;
 
@@ -76,6 +78,9 @@ class QueueManager {
   // without dispatch callbacks, trimming as AddEvent does. True when every one of them has
   // reached this queue's file, so that their source may be deleted.
   bool ImportEvents(const std::vector<std::string>& texts);
+  // Runs the switch commands of Resume and Pause on `executor` (which must outlive this
+  // queue, or be joined before it is destroyed) instead of an executor of its own.
+  void SetExecutor(Executor* executor);
   void Resume();
   void Pause();
   // Uploads what is queued without waiting for the flush size or the send delay, until the
@@ -151,9 +156,12 @@ class QueueManager {
   int unprovenRejections_ = 0;
 
   std::mutex commandMutex_;
+  std::condition_variable workerEnded_;
   std::deque<int> commands_;
-  std::thread worker_;
-  bool workerRunning_ = false;
+  Executor* executor_ = nullptr;
+  std::unique_ptr<Executor> ownExecutor_;  // when no executor was given
+  bool workerRunning_ = false;  // a command task is posted or running
+  bool workerActive_ = false;   // it is running
   std::thread sendingThread_;
 
   std::atomic<bool> shuttingDown_{false};

@@ -9,7 +9,7 @@
 #include "Crypto.h"
 #include "Json.h"
 #include "Logger.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "Random.h"
 #include "Version.h"
 
@@ -45,7 +45,7 @@ std::string TokenKey() {
   return key;
 }
 
-RemoteConfigSender::RemoteConfigSender(const PropertiesGetter& properties,
+RemoteConfigSender::RemoteConfigSender(const IdentitySource& properties,
                                        const TransportSettings& transport)
     : properties_(properties) {
   if (getHeaders_.Append(std::string("User-Agent: ") + kUserAgent)) {
@@ -117,13 +117,12 @@ int RemoteConfigSender::ParseBuildNumber(const std::string& text, bool* valid) {
 bool RemoteConfigSender::FetchRemoteConfigInfo(const std::string& url, std::string& response) {
   status_.store(1);
   response.clear();
-  const std::string buildText = properties_.GetAppBuildNumber();
+  const IdentitySnapshot identity = properties_.Snapshot();
+  const std::string& buildText = identity.appBuildNumber;
   bool valid = true;
   const int buildNumber = ParseBuildNumber(buildText, &valid);
   if (!valid) CORVANE_LOG_ERROR("Invalid build number: " << buildText);
-  const std::string bundleId = properties_.GetBundleId();
-  body_ =
-      BuildRequestBody(bundleId, buildNumber, properties_.GetPlatform(), properties_.GetUserId());
+  body_ = BuildRequestBody(identity.bundleId, buildNumber, identity.platform, identity.userId);
 
   CURL* h = handle_.get();
   if (!IsHttpUrl(url)) {
@@ -132,7 +131,7 @@ bool RemoteConfigSender::FetchRemoteConfigInfo(const std::string& url, std::stri
     return false;
   }
   postHeaders_.Reset();
-  const bool headersBuilt = postHeaders_.Append("Quorvel-Token: " + BuildToken(bundleId)) &&
+  const bool headersBuilt = postHeaders_.Append("Quorvel-Token: " + BuildToken(identity.bundleId)) &&
                             postHeaders_.Append("Content-Type: application/json") &&
                             postHeaders_.Append(std::string("User-Agent: ") + kUserAgent) &&
                             postHeaders_.Append("Accept: */*");

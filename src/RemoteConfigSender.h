@@ -11,7 +11,7 @@
 
 namespace CorvaneSDK {
 
-class PropertiesGetter;
+class IdentitySource;
 
 // The 9-byte key that signs request tokens (shared with the mobile framework). Assembled at
 // run time so that it never appears as one literal in the binary.
@@ -23,7 +23,7 @@ std::string TokenKey();
 // join the fetch thread (Cancel makes that bounded). `properties` must outlive the sender.
 class RemoteConfigSender : public Sender {
  public:
-  RemoteConfigSender(const PropertiesGetter& properties, const TransportSettings& transport);
+  RemoteConfigSender(const IdentitySource& properties, const TransportSettings& transport);
   ~RemoteConfigSender() override;
   RemoteConfigSender(const RemoteConfigSender&) = delete;
   RemoteConfigSender& operator=(const RemoteConfigSender&) = delete;
@@ -61,7 +61,7 @@ class RemoteConfigSender : public Sender {
  private:
   bool Perform(const char* what, std::string& response);
 
-  const PropertiesGetter& properties_;
+  const IdentitySource& properties_;
   CurlHandle handle_;
   CurlHeaders getHeaders_;   // built once
   CurlHeaders postHeaders_;  // rebuilt per POST: the token changes

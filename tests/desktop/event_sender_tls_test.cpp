@@ -24,13 +24,7 @@ namespace {
 
 using Test::ScopedFakeClock;
 
-struct FakeProperties : Test::FixedProperties {
-  FakeProperties() {
-    sessionId = "session-1";
-    appName = "Game";
-    storeType = 0;
-  }
-};
+struct FakeProperties : Test::FixedProperties {};
 
 const char kPath[] = "/v4/event";
 const std::vector<std::string> kBatch = {R"({"eventName":"a","eId":"1"})",

@@ -17,7 +17,7 @@
 #include "FileIO.h"
 #include "LogCapture.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "QueueFile.h"
 #include "QueueManager.h"
 #include "TempDir.h"
