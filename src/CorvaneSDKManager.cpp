@@ -39,7 +39,8 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
     : identity_(WithLogLevel(data), Utils::PlatformName()),
       // A child-directed app never sends identifiers that single out the machine.
       context_(data.collectDeviceIdentifiers && !data.enableCoppa),
-      callbacks_(std::move(callbacks)) {
+      callbacks_(std::move(callbacks)),
+      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken) {
   // 1. Copy the configuration: the host may destroy the record once Initialize returns.
   host_ = data.host.empty() ? kDefaultEventHost : data.host;
   configUrl_ = data.configUrl.empty() ? kDefaultConfigUrl : data.configUrl;
@@ -60,7 +61,8 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   bootStartMs_ = GetClock().MonotonicMs();
 
   // 2. Device context (read by its constructor).
-  LogContext();
+  context_.Log(identity_.Platform(), identity_.Wrapper(), identity_.WrapperVersion());
+  if (steamBuild_) CORVANE_LOG_DEBUG("Steam App Id: " << steamAppId_);
 
   // 3. Persistent properties, user id, URI schemes, stored configurations, privacy flags.
   // The default folder is scoped by app id; a folder that cannot be trusted makes the run
@@ -86,14 +88,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, properties_.get()));
   remote_->Load();
 
-  // 4. Pending deep link and push token.
-  if (!pendingUrl.empty()) {
-    deepLinkUrl_ = pendingUrl;
-    deepLinkTimeMs_ = GetClock().WallMs();
-  }
-  pushToken_ = pendingToken;
-
-  // 5. The uploader, the background executor and the queue manager (it loads its file
+  // 4. The uploader, the background executor and the queue manager (it loads its file
   // when initialization starts it).
   sender_.reset(new EventSender(host_, data.maxRetries, data.initialRetryInterval,
                                 Base64Encode(data.appId + ":" + data.appSecret), *this));
@@ -108,7 +103,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
                                 saveFolder_ ? saveFolder_->QueueFileName() : ""));
   queue_->SetExecutor(executor_.get());
 
-  // 6. Sessions. Only the folder's owner keeps the held open event on disk, so another
+  // 5. Sessions. Only the folder's owner keeps the held open event on disk, so another
   // instance never delivers the owner's (or the owner its) as a left-over.
   std::unique_ptr<PendingOpenStore> store;
   if (enableSave_ && saveFolder_->Exclusive()) store.reset(new PendingOpenStore(savePath_));
@@ -119,7 +114,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
                                     std::move(openExtras), std::move(store)));
   session_->SetFirstRun(firstRun);
 
-  // 7. Modules and the initialization sequence.
+  // 6. Modules and the initialization sequence.
   modules_.reset(new ModuleHost(static_cast<const void*>(this)));
   init_.reset(new InitializationSequence(*this, data));
   sendingEnabled_ = !offline_ && (foreground_ || sendInBackground_);
@@ -128,31 +123,6 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
 CorvaneSDKManager::~CorvaneSDKManager() {
   Teardown();
   modules_->DeleteAll();
-}
-
-void CorvaneSDKManager::LogContext() const {
-  const DeviceValues c = context_.Values();
-  CORVANE_LOG_DEBUG("Device Manufacturer: " << c.deviceManufacturer);
-  CORVANE_LOG_DEBUG("Device Type: " << c.deviceType);
-  CORVANE_LOG_DEBUG("Device Model: " << c.deviceModel);
-  CORVANE_LOG_DEBUG("Platform: " << identity_.Platform());
-  CORVANE_LOG_DEBUG("Wrapper: " << identity_.Wrapper());
-  CORVANE_LOG_DEBUG("Wrapper Version: " << identity_.WrapperVersion());
-  CORVANE_LOG_DEBUG("OS Name: " << c.osName);
-  CORVANE_LOG_DEBUG("OS Version: " << c.osVersion);
-  CORVANE_LOG_DEBUG("OS Build: " << c.osBuild);
-  CORVANE_LOG_DEBUG("ABI: " << c.abi);
-  CORVANE_LOG_DEBUG("IP Address: " << c.ipAddress);
-  CORVANE_LOG_DEBUG("MAC Address: " << c.macAddress);
-  CORVANE_LOG_DEBUG("Locale: " << c.locale);
-  CORVANE_LOG_DEBUG("Language: " << c.language);
-  CORVANE_LOG_DEBUG("Country: " << c.country);
-  CORVANE_LOG_DEBUG("Time Zone: " << c.timeZone);
-  CORVANE_LOG_DEBUG("Display Width: " << c.displayWidth);
-  CORVANE_LOG_DEBUG("Display Height: " << c.displayHeight);
-  CORVANE_LOG_DEBUG("Device Id: " << c.deviceId);
-  CORVANE_LOG_DEBUG("Advertising Id: " << c.advertisingId);
-  if (steamBuild_) CORVANE_LOG_DEBUG("Steam App Id: " << steamAppId_);
 }
 
 // Returns whether this is the folder's first run.
@@ -242,19 +212,6 @@ bool CorvaneSDKManager::RunModuleActions(Interrupt* cancel) {
 }
 
 bool CorvaneSDKManager::InitializeModules() { return modules_->InitializeAll(abandoned_); }
-
-void CorvaneSDKManager::PendingDeepLink(std::string& url, int64_t& timeMs, std::string& token) const {
-  std::lock_guard<std::mutex> state(stateMutex_);
-  url = deepLinkUrl_;
-  timeMs = deepLinkTimeMs_;
-  token = pushToken_;
-}
-
-void CorvaneSDKManager::ReportDeepLink(const std::string& url, int64_t timeMs,
-                                       const std::string& token) {
-  if (!url.empty()) SendDeepLinkEvent(false, url, timeMs);
-  if (!token.empty()) SendPushTokenEvent(false, token);
-}
 
 void CorvaneSDKManager::AutoStart() {
   bool autoStart;
@@ -405,23 +362,7 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
     CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
     return false;
   }
-  const int64_t start = GetClock().MonotonicMs();
-  const int64_t deadline = start + std::max(0, timeoutMs);
-  queue_->SendNow();
-  for (;;) {
-    const size_t left = queue_->Count();
-    if (left == 0) {
-      CORVANE_LOG_DEBUG("Flush: queue empty after " << GetClock().MonotonicMs() - start << " ms");
-      return true;
-    }
-    const int64_t now = GetClock().MonotonicMs();
-    if (now >= deadline || abandoned_) {
-      CORVANE_LOG_WARNING("Flush: " << left << " events still queued after " << now - start
-                                    << " ms; they are kept for a later upload or the next run");
-      return false;
-    }
-    GetClock().Sleep(std::min<int64_t>(10, deadline - now), nullptr);
-  }
+  return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
 }
 
 void CorvaneSDKManager::DrainCachedEvents() {
@@ -534,54 +475,5 @@ bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManage
 }
 
 std::string CorvaneSDKManager::RemoteConfigUrl() const { return remote_->Url(); }
-
-// ---------------------------------------------------------------------------------------
-// Deep links and push token (interface lock held)
-
-void CorvaneSDKManager::OpenURL(const std::string& url) {
-  if (url.empty()) return;
-  const int64_t time = GetClock().WallMs();
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    deepLinkUrl_ = url;
-    deepLinkTimeMs_ = time;
-  }
-  if (IsInitialized()) SendDeepLinkEvent(true, url, time);
-}
-
-std::string CorvaneSDKManager::GetDeepLinkUrl() const {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  return deepLinkUrl_;
-}
-
-void CorvaneSDKManager::SetPushToken(const std::string& token) {
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (token.empty() || token == pushToken_) return;
-    pushToken_ = token;
-  }
-  if (IsInitialized()) SendPushTokenEvent(true, token);
-}
-
-std::string CorvaneSDKManager::GetPushToken() const {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  return pushToken_;
-}
-
-void CorvaneSDKManager::SendDeepLinkEvent(bool runCallbacks, const std::string& url, int64_t time) {
-  Event* event = Event::Acquire("qvsdk_deep_link");
-  event->value = Json::object({{"url", url}, {"click_time", time}});
-  event->flags = kEventFlagCacheable;
-  SendEvent(event);
-  if (runCallbacks) Callbacks::RunText(CallbacksSnapshot().deepLink, url);
-}
-
-void CorvaneSDKManager::SendPushTokenEvent(bool runCallbacks, const std::string& token) {
-  Event* event = Event::Acquire("qvsdk_push_token");
-  event->value = Json::object({{"token", token}});
-  event->flags = kEventFlagEarly;
-  SendEvent(event);
-  if (runCallbacks) Callbacks::RunText(CallbacksSnapshot().pushToken, token);
-}
 
 }  // namespace CorvaneSDK

@@ -1,13 +1,12 @@
 // The manager: the facade the C interface talks to and the owner of every part. It keeps
 // the lifecycle (start, stop, pause, resume, offline), the send path every event takes, the
-// queue monitor, deep links and the push token; the rest lives in its parts: identity and
-// privacy, device context, callbacks, session and open-event hold, SDK configuration,
-// remote config, module host and the initialization sequence, all run by one background
-// executor.
+// queue monitor; the rest lives in its parts: identity and privacy, device context,
+// callbacks, deep links, session and open-event hold, SDK configuration, remote config,
+// module host and the initialization sequence, all run by one background executor.
 //
 // Threads and locks (outermost first): the interface lock (InterfaceState.h) is held by host
 // calls and by the initialization steps that change state; the session's open-event lock;
-// stateMutex_ (lifecycle flags, deep link and push token), held only for short copies,
+// stateMutex_ (lifecycle flags), held only for short copies,
 // never while calling out; the parts' own locks; then the queue manager's locks and the
 // event pool lock. Host callbacks run with no internal lock held other than the interface
 // lock. Tasks hold a shared_ptr to the manager, so Destroy can never free it under them;
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "Callbacks.h"
+#include "DeepLinks.h"
 #include "DeviceContext.h"
 #include "Identity.h"
 #include "IdentitySnapshot.h"
@@ -116,10 +116,10 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   }
 
   // ---- deep links and push token (interface lock held) ----
-  void OpenURL(const std::string& url);
-  std::string GetDeepLinkUrl() const;
-  void SetPushToken(const std::string& token);
-  std::string GetPushToken() const;
+  void OpenURL(const std::string& url) { links_.Open(url, IsInitialized()); }
+  std::string GetDeepLinkUrl() const { return links_.Url(); }
+  void SetPushToken(const std::string& token) { links_.SetPushToken(token, IsInitialized()); }
+  std::string GetPushToken() const { return links_.PushToken(); }
 
   // ---- modules ----
   CorvaneSDKModule* GetModule(const std::string& name) const;
@@ -155,19 +155,20 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   bool HasModuleActions() const override;
   bool RunModuleActions(Interrupt* cancel) override;
   bool InitializeModules() override;
-  void PendingDeepLink(std::string& url, int64_t& timeMs, std::string& token) const override;
-  void ReportDeepLink(const std::string& url, int64_t timeMs, const std::string& token) override;
+  void PendingDeepLink(std::string& url, int64_t& timeMs, std::string& token) const override {
+    links_.Pending(url, timeMs, token);
+  }
+  void ReportDeepLink(const std::string& url, int64_t timeMs, const std::string& token) override {
+    links_.Report(url, timeMs, token);
+  }
   void AutoStart() override;
 
-  void LogContext() const;
   bool LoadProperties();
   void RegisterUriSchemes(const std::vector<std::string>& schemes);
   void UpdateCoppa();
   // Sending is on when not offline and in the foreground or sending in the background;
   // the queue follows a change once started.
   void RecomputeSendingEnabled();
-  void SendDeepLinkEvent(bool runCallbacks, const std::string& url, int64_t timeMs);
-  void SendPushTokenEvent(bool runCallbacks, const std::string& token);
   void DrainCachedEvents();
 
   // Copied configuration, fixed after construction.
@@ -180,13 +181,12 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   Identity identity_;
   DeviceContext context_;
   Callbacks callbacks_;
+  DeepLinks links_;
 
   // Guarded by stateMutex_.
   mutable std::mutex stateMutex_;
   bool started_ = false, offline_ = false, foreground_ = false, sendingEnabled_ = false,
        autoStart_ = true;
-  std::string deepLinkUrl_, pushToken_;
-  int64_t deepLinkTimeMs_ = 0;  // Unix ms
 
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> stopRequested_{false};

@@ -82,4 +82,29 @@ Json DeviceContext::OpenEventData() const {
   return data;
 }
 
+void DeviceContext::Log(const std::string& platform, const std::string& wrapper,
+                        const std::string& wrapperVersion) const {
+  const DeviceValues c = Values();
+  CORVANE_LOG_DEBUG("Device Manufacturer: " << c.deviceManufacturer);
+  CORVANE_LOG_DEBUG("Device Type: " << c.deviceType);
+  CORVANE_LOG_DEBUG("Device Model: " << c.deviceModel);
+  CORVANE_LOG_DEBUG("Platform: " << platform);
+  CORVANE_LOG_DEBUG("Wrapper: " << wrapper);
+  CORVANE_LOG_DEBUG("Wrapper Version: " << wrapperVersion);
+  CORVANE_LOG_DEBUG("OS Name: " << c.osName);
+  CORVANE_LOG_DEBUG("OS Version: " << c.osVersion);
+  CORVANE_LOG_DEBUG("OS Build: " << c.osBuild);
+  CORVANE_LOG_DEBUG("ABI: " << c.abi);
+  CORVANE_LOG_DEBUG("IP Address: " << c.ipAddress);
+  CORVANE_LOG_DEBUG("MAC Address: " << c.macAddress);
+  CORVANE_LOG_DEBUG("Locale: " << c.locale);
+  CORVANE_LOG_DEBUG("Language: " << c.language);
+  CORVANE_LOG_DEBUG("Country: " << c.country);
+  CORVANE_LOG_DEBUG("Time Zone: " << c.timeZone);
+  CORVANE_LOG_DEBUG("Display Width: " << c.displayWidth);
+  CORVANE_LOG_DEBUG("Display Height: " << c.displayHeight);
+  CORVANE_LOG_DEBUG("Device Id: " << c.deviceId);
+  CORVANE_LOG_DEBUG("Advertising Id: " << c.advertisingId);
+}
+
 }  // namespace CorvaneSDK

@@ -29,6 +29,9 @@ class DeviceContext {
   void SetAdvertisingId(const std::string& id);
   // The context members of the open event, the empty ones left out.
   Json OpenEventData() const;
+  // Debug lines of every value, with the platform and wrapper they run under.
+  void Log(const std::string& platform, const std::string& wrapper,
+           const std::string& wrapperVersion) const;
 
  private:
   const bool collectIdentifiers_;

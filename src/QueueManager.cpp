@@ -645,6 +645,26 @@ void QueueManager::SendNow() {
   wake_.Set();
 }
 
+bool QueueManager::WaitUntilEmpty(int timeoutMs, const std::atomic<bool>& abandon) {
+  const int64_t start = GetClock().MonotonicMs();
+  const int64_t deadline = start + std::max(0, timeoutMs);
+  SendNow();
+  for (;;) {
+    const size_t left = Count();
+    if (left == 0) {
+      CORVANE_LOG_DEBUG("Flush: queue empty after " << GetClock().MonotonicMs() - start << " ms");
+      return true;
+    }
+    const int64_t now = GetClock().MonotonicMs();
+    if (now >= deadline || abandon) {
+      CORVANE_LOG_WARNING("Flush: " << left << " events still queued after " << now - start
+                                    << " ms; they are kept for a later upload or the next run");
+      return false;
+    }
+    GetClock().Sleep(std::min<int64_t>(10, deadline - now), nullptr);
+  }
+}
+
 void QueueManager::Destroy() {
   {
     std::lock_guard<std::mutex> lock(commandMutex_);

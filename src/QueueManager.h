@@ -88,6 +88,9 @@ class QueueManager {
   void SendNow();
   // Stops sending and joins both threads; events stay in the file for the next run.
   void Destroy();
+  // Uploads at once (SendNow) and waits until the queue is empty, `timeoutMs` has passed
+  // or `abandon` turns true; true when empty. Logs the outcome as Flush lines.
+  bool WaitUntilEmpty(int timeoutMs, const std::atomic<bool>& abandon);
 
   size_t Count() const;
   // True while the queue file holds every queued event.
