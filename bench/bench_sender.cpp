@@ -18,6 +18,7 @@
 #include "EventSender.h"
 #include "FixedProperties.h"
 #include "PropertiesGetter.h"
+#include "CurlTransport.h"
 #include "Sender.h"
 #include "Version.h"
 
