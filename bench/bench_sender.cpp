@@ -17,6 +17,7 @@
 #include "Event.h"
 #include "EventSender.h"
 #include "FixedProperties.h"
+#include "CurlTransport.h"
 #include "IdentitySnapshot.h"
 #include "Sender.h"
 #include "Version.h"

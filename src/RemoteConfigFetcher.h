@@ -14,7 +14,7 @@
 
 #include "CallbackMaps.h"
 #include "Json.h"
-#include "Sender.h"
+#include "Transport.h"
 
 namespace CorvaneSDK {
 

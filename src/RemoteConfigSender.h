@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "Clock.h"
@@ -24,6 +25,8 @@ std::string TokenKey();
 class RemoteConfigSender : public Sender {
  public:
   RemoteConfigSender(const IdentitySource& properties, const TransportSettings& transport);
+  // The same over `transport` (tests hand in a double); null falls back to libcurl.
+  RemoteConfigSender(const IdentitySource& properties, std::unique_ptr<Transport> transport);
   ~RemoteConfigSender() override;
   RemoteConfigSender(const RemoteConfigSender&) = delete;
   RemoteConfigSender& operator=(const RemoteConfigSender&) = delete;
@@ -50,7 +53,7 @@ class RemoteConfigSender : public Sender {
   // seconds of the wall clock 5000 ms ago, "iss" "Quorvel", "jti" a new UUID, "sub" the
   // bundle id.
   static std::string BuildToken(const std::string& bundleId);
-  // The request body, compact, keys in byte order.
+  // The request body, compact, keys in byte order (BuildRemoteConfigBody).
   static std::string BuildRequestBody(const std::string& bundleId, int buildNumber,
                                       const std::string& platform, const std::string& userId);
   // Empty text gives 1. Otherwise an optional sign and the leading digits, like a decimal
@@ -59,14 +62,10 @@ class RemoteConfigSender : public Sender {
   static int ParseBuildNumber(const std::string& text, bool* valid = nullptr);
 
  private:
-  bool Perform(const char* what, std::string& response);
+  bool Perform(const char* what, const HttpRequest& request, std::string& response);
 
   const IdentitySource& properties_;
-  CurlHandle handle_;
-  CurlHeaders getHeaders_;   // built once
-  CurlHeaders postHeaders_;  // rebuilt per POST: the token changes
-  std::string body_;         // must outlive the transfer: libcurl reads it in place
-  ResponseBuffer response_;
+  std::unique_ptr<Transport> transport_;
   Interrupt cancel_;
   std::atomic<int> status_{0};
   std::atomic<int> attempts_{0};

@@ -11,7 +11,7 @@
 
 #include "InitializationData.h"
 #include "Json.h"
-#include "Sender.h"
+#include "Transport.h"
 
 namespace CorvaneSDK {
 

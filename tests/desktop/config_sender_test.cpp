@@ -1,7 +1,6 @@
 // ConfigSender against a real local HTTP server: query members in order and encoded,
 // the attempt loop, the response bound, cancellation and URLs that cannot be used.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "ConfigSender.h"
 
@@ -234,4 +233,3 @@ TEST_F(ConfigSenderTest, VerboseTraceShowsTheRequestAndAnswer) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

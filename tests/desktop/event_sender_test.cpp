@@ -3,7 +3,6 @@
 // transport settings and the masking of secrets in verbose output. TLS is in
 // event_sender_tls_test.cpp.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "EventSender.h"
 
@@ -374,4 +373,3 @@ TEST_F(EventSenderTest, ProxySettingRoutesTheRequest) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

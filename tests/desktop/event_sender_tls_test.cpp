@@ -1,7 +1,6 @@
 // EventSender against a local TLS server (cpp-httplib with OpenSSL) and a self-signed
 // certificate made by the openssl command: the CA file option and peer verification.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -116,4 +115,3 @@ TEST_F(EventSenderTlsTest, VerificationOffWinsOverAMismatchedCaFile) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

@@ -2,7 +2,6 @@
 // rule, the POST and GET requests against a real local server, the attempt loop, the
 // response bound, and that the token never reaches the verbose trace.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "FixedProperties.h"
 #include "RemoteConfigSender.h"
@@ -335,4 +334,3 @@ TEST_F(RemoteConfigSenderTest, CancelEndsARetryWait) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "Json.h"
+#include "Wire.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -99,7 +99,7 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
     error = path + ": missing \"value\"";
     return false;
   }
-  record.valueJson = DumpJson(*value);
+  record.valueJson = WriteJson(*value);
   if (!RequireString(object, path, "id", record.sessionId, error)) return false;
   auto time = object.find("timeInMs");
   if (time == object.end()) {
@@ -159,12 +159,12 @@ bool ParseBatch(const std::string& body, Batch& out, std::string& error) {
     error = "empty body";
     return false;
   }
-  if (!JsonDepthWithin(body.data(), body.size(), kMaxBodyDepth)) {
+  if (!DepthWithin(body.data(), body.size(), kMaxBodyDepth)) {
     error = "body nests deeper than " + std::to_string(kMaxBodyDepth) + " levels";
     return false;
   }
   Json parsed;
-  if (!ParseJson(body, parsed)) {
+  if (!ReadJson(body, parsed)) {
     error = "body is not valid JSON";
     return false;
   }
