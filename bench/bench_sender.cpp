@@ -14,12 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "CurlTransport.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "FixedProperties.h"
 #include "PropertiesGetter.h"
-#include "CurlTransport.h"
-#include "Sender.h"
 #include "Version.h"
 
 namespace {
