@@ -25,6 +25,8 @@ namespace {
 
 using namespace CorvaneSDK;
 
+size_t DropBody(char*, size_t size, size_t count, void*) { return size * count; }
+
 struct BenchProperties : Test::FixedProperties {
   BenchProperties() {
     appId = "bench-app";
@@ -117,7 +119,7 @@ void BM_FreshHandlePerBatch(benchmark::State& state) {
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DropBody);
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
