@@ -14,17 +14,18 @@
 #include <thread>
 #include <vector>
 
+#include "CurlTransport.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "FixedProperties.h"
-#include "CurlTransport.h"
 #include "IdentitySnapshot.h"
-#include "Sender.h"
 #include "Version.h"
 
 namespace {
 
 using namespace CorvaneSDK;
+
+size_t DropBody(char*, size_t size, size_t count, void*) { return size * count; }
 
 struct BenchProperties : Test::FixedProperties {
   BenchProperties() {
@@ -115,7 +116,7 @@ void BM_FreshHandlePerBatch(benchmark::State& state) {
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DropBody);
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());

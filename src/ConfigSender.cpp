@@ -6,11 +6,12 @@
 
 namespace CorvaneSDK {
 
-ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport)
-    : ConfigSender(url, MakeCurlTransport(transport)) {}
+ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport, Env& env)
+    : ConfigSender(url, MakeCurlTransport(transport), env) {}
 
-ConfigSender::ConfigSender(const std::string& url, std::unique_ptr<Transport> transport)
-    : url_(url), transport_(transport ? std::move(transport) : MakeCurlTransport({})) {}
+ConfigSender::ConfigSender(const std::string& url, std::unique_ptr<Transport> transport, Env& env)
+    : env_(env),
+      url_(url), transport_(transport ? std::move(transport) : MakeCurlTransport({})) {}
 
 ConfigSender::~ConfigSender() = default;
 
@@ -57,7 +58,7 @@ bool ConfigSender::Fetch(const std::string& appId, const std::string& platform,
     return false;
   }
   FetchOutcome outcome =
-      PerformWithRetries(*transport_, request, cancel_, "SDK config request", GetClock());
+      PerformWithRetries(*transport_, request, cancel_, "SDK config request", env_.GetClock());
   attempts_.store(outcome.attempts);
   lastHttpCode_.store(outcome.httpCode);
   if (!outcome.ok) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
@@ -21,9 +22,12 @@ namespace CorvaneSDK {
 // Cancel it, then join the thread that called Fetch (Cancel makes that bounded).
 class ConfigSender : public Sender {
  public:
-  ConfigSender(const std::string& url, const TransportSettings& transport);
+  // Waits between attempts go through `env`'s clock; `env` must outlive the sender.
+  ConfigSender(const std::string& url, const TransportSettings& transport,
+               Env& env = Env::Default());
   // The same over `transport` (tests hand in a double); null falls back to libcurl.
-  ConfigSender(const std::string& url, std::unique_ptr<Transport> transport);
+  ConfigSender(const std::string& url, std::unique_ptr<Transport> transport,
+               Env& env = Env::Default());
   ~ConfigSender() override;
   ConfigSender(const ConfigSender&) = delete;
   ConfigSender& operator=(const ConfigSender&) = delete;
@@ -58,6 +62,7 @@ class ConfigSender : public Sender {
   }
 
  private:
+  Env& env_;
   const std::string url_;
   std::unique_ptr<Transport> transport_;
   Interrupt cancel_;

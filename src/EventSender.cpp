@@ -12,14 +12,16 @@
 namespace CorvaneSDK {
 
 EventSender::EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-                         const std::string& authorizationBase64, const IdentitySource& properties)
+                         const std::string& authorizationBase64, const IdentitySource& properties,
+                         Env& env)
     : EventSender(url, maxRetries, initialRetryIntervalMs, authorizationBase64, properties,
-                  nullptr) {}
+                  nullptr, env) {}
 
 EventSender::EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
                          const std::string& authorizationBase64, const IdentitySource& properties,
-                         std::unique_ptr<Transport> transport)
-    : transport_(transport ? std::move(transport) : MakeCurlTransport(TransportSettings())),
+                         std::unique_ptr<Transport> transport, Env& env)
+    : env_(env),
+      transport_(transport ? std::move(transport) : MakeCurlTransport(TransportSettings())),
       properties_(properties),
       url_(url),
       maxRetries_(maxRetries),
@@ -121,7 +123,7 @@ void EventSender::SendEvents(const std::vector<std::string>& eventTexts) {
   }
   const RetryPolicy policy = RetryPolicy::ForEvents(maxRetries_, initialRetryIntervalMs_);
   const RetryPolicy::Outcome outcome =
-      policy.Run(*transport_, request_, GetClock(), &stopInterrupt_, false,
+      policy.Run(*transport_, request_, env_.GetClock(), &stopInterrupt_, false,
                  [this](const RetryPolicy::Attempt& attempt) { OnFailedAttempt(attempt); });
   attempts_.store(outcome.attempts);
   lastHttpCode_.store(outcome.last.httpCode);

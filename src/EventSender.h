@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
@@ -31,13 +32,15 @@ enum SenderStatus : int {
 class EventSender : public Sender {
  public:
   // `authorizationBase64` is base64("appId:secret"). Negative `maxRetries` and a
-  // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning.
+  // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning. Waits
+  // between attempts go through `env`'s clock; `env` must outlive the sender.
   EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-              const std::string& authorizationBase64, const IdentitySource& properties);
+              const std::string& authorizationBase64, const IdentitySource& properties,
+              Env& env = Env::Default());
   // The same over `transport` (tests hand in a double); null falls back to libcurl.
   EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
               const std::string& authorizationBase64, const IdentitySource& properties,
-              std::unique_ptr<Transport> transport);
+              std::unique_ptr<Transport> transport, Env& env = Env::Default());
   ~EventSender() override;
   EventSender(const EventSender&) = delete;
   EventSender& operator=(const EventSender&) = delete;
@@ -76,6 +79,7 @@ class EventSender : public Sender {
  private:
   void OnFailedAttempt(const RetryPolicy::Attempt& attempt);
 
+  Env& env_;
   std::unique_ptr<Transport> transport_;
   const IdentitySource& properties_;
   const std::string url_;

@@ -41,8 +41,8 @@ int OrDefault(int value, int fallback, const char* name, bool allowZero) {
 
 QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor,
                            EventSender* sender, const std::string& saveFolder,
-                           const std::string& fileName)
-    : monitor_(monitor), sender_(sender) {
+                           const std::string& fileName, Env& env)
+    : monitor_(monitor), sender_(sender), env_(env) {
   QueueSettings defaults;
   settings_.flushQueueSize =
       OrDefault(settings.flushQueueSize, defaults.flushQueueSize, "Flush queue size", true);
@@ -192,7 +192,7 @@ bool QueueManager::RebuildFileLocked() {
                         "continuing in memory only");
     }
     fileRetry_ = true;
-    nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+    nextFileRetryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
     return false;
   }
   for (Entry& e : queue_) e.fileElements = 1;
@@ -202,7 +202,7 @@ bool QueueManager::RebuildFileLocked() {
 }
 
 std::string QueueManager::CorruptCopyPathLocked() const {
-  const std::string base = filePath_ + ".corrupt-" + std::to_string(GetClock().WallMs());
+  const std::string base = filePath_ + ".corrupt-" + std::to_string(env_.GetClock().WallMs());
   std::string path = base;
   for (int i = 1; GetPathKind(path) != PathKind::Missing && i < 1000; ++i) {
     path = base + "-" + std::to_string(i);
@@ -254,7 +254,7 @@ void QueueManager::FileFailedLocked(const char* what) {
                                     << "; continuing in memory only for new events. " << kept);
   }
   fileRetry_ = true;
-  nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+  nextFileRetryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
 }
 
 void QueueManager::RetryFileLocked() {
@@ -311,7 +311,7 @@ void QueueManager::EnforceBoundsLocked() {
   RemoveOldestLocked(n);
   dropsUnreported_ += n;
   dropsTotal_ += n;
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   if (dropWarned_ && now - lastDropWarningMs_ < kDropWarningIntervalMs) return;
   CORVANE_LOG_WARNING("Event queue full (" << kMaxQueuedEvents << " events or " << kMaxQueuedBytes
                                            << " bytes): dropped the " << dropsUnreported_
@@ -452,7 +452,7 @@ void QueueManager::WorkerCommands() {
       std::lock_guard<std::mutex> lock(commandMutex_);
       pending = !commands_.empty();
     }
-    if (pending && !shuttingDown_) GetClock().Sleep(1, nullptr);
+    if (pending && !shuttingDown_) env_.GetClock().Sleep(1, nullptr);
   }
 }
 
@@ -479,14 +479,14 @@ void QueueManager::StopSending() {
 }
 
 void QueueManager::SendingLoop() {
-  nextSendTime_ = GetClock().MonotonicMs();
+  nextSendTime_ = env_.GetClock().MonotonicMs();
   bool more = false;
   while (sendingActive_ && !shuttingDown_) {
     {
       // No upload is in flight here, so the file may be reopened and caught up.
       Logger::DeferScope defer;  // no host log callback under the queue lock
       std::lock_guard<std::mutex> lock(queueMutex_);
-      if (fileRetry_ && GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
+      if (fileRetry_ && env_.GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
     }
     // A failure inside one cycle (memory exhausted, a throwing callback) costs that cycle
     // only: the batch stays queued and the next cycle tries again.
@@ -501,7 +501,7 @@ void QueueManager::SendingLoop() {
     wake_.Clear();
     // Re-checked after clearing: a stop that set the wake-up just before is not lost.
     if (!sendingActive_ || shuttingDown_) break;
-    GetClock().Sleep(settings_.queueCheckInterval, &wake_);
+    env_.GetClock().Sleep(settings_.queueCheckInterval, &wake_);
   }
 }
 
@@ -509,7 +509,7 @@ void QueueManager::SendingLoop() {
 // Returns the "more" flag for the next cycle.
 bool QueueManager::UploadOnce(bool more) {
   if (monitor_ != nullptr && !monitor_->CanSend()) return more;
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   std::vector<std::string> texts;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
@@ -622,21 +622,21 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   }
   if (empty && monitor_ != nullptr) monitor_->OnQueueEmpty();
   if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
-  nextSendTime_ = GetClock().MonotonicMs() + settings_.sendDelay;
+  nextSendTime_ = env_.GetClock().MonotonicMs() + settings_.sendDelay;
   if (rejectedWaitMs > 0) {
     CORVANE_LOG_WARNING("The server rejects every upload with HTTP "
                         << code << "; the " << kept << " queued events are kept, next try in "
                         << rejectedWaitMs << " ms"
                         << (code == 404 ? ". Check the host URL: it should end with \"/v4/event\""
                                         : ""));
-    GetClock().Sleep(rejectedWaitMs, &wake_);
+    env_.GetClock().Sleep(rejectedWaitMs, &wake_);
   }
   if (status != kSenderSucceeded && (code == 401 || code == 403)) {
     CORVANE_LOG_ERROR("The server refused the app credentials (HTTP "
                       << code << "); events are kept, next try in " << kAuthRetryDelayMs / 1000
                       << " s");
     // Sleep through the wait, interruptible by Pause and Destroy.
-    GetClock().Sleep(kAuthRetryDelayMs, &wake_);
+    env_.GetClock().Sleep(kAuthRetryDelayMs, &wake_);
   }
 }
 

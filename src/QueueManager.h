@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 
 namespace CorvaneSDK {
 
@@ -65,9 +66,11 @@ class QueueManager {
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
   // `saveFolder` empty: memory only. `fileName` is the queue file's name in that folder.
-  // Out-of-range settings fall back to their defaults.
+  // Out-of-range settings fall back to their defaults. Time and waits come from `env`, which
+  // must outlive the manager.
   QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor, EventSender* sender,
-               const std::string& saveFolder, const std::string& fileName = ".event_queue");
+               const std::string& saveFolder, const std::string& fileName = ".event_queue",
+               Env& env = Env::Default());
   ~QueueManager();
 
   // Loads the queue file once; later calls do nothing.
@@ -131,6 +134,7 @@ class QueueManager {
   QueueSettings settings_;
   QueueManagerMonitor* monitor_;
   EventSender* sender_;
+  Env& env_;
   std::string saveFolder_;
   std::string filePath_;
 

@@ -43,12 +43,13 @@ std::string TokenKey() {
 }
 
 RemoteConfigSender::RemoteConfigSender(const IdentitySource& properties,
-                                       const TransportSettings& transport)
-    : RemoteConfigSender(properties, MakeCurlTransport(transport)) {}
+                                       const TransportSettings& transport, Env& env)
+    : RemoteConfigSender(properties, MakeCurlTransport(transport), env) {}
 
 RemoteConfigSender::RemoteConfigSender(const IdentitySource& properties,
-                                       std::unique_ptr<Transport> transport)
-    : properties_(properties),
+                                       std::unique_ptr<Transport> transport, Env& env)
+    : env_(env),
+      properties_(properties),
       transport_(transport ? std::move(transport) : MakeCurlTransport({})) {}
 
 RemoteConfigSender::~RemoteConfigSender() = default;
@@ -67,9 +68,9 @@ void RemoteConfigSender::SetStop(int value) {
 
 void RemoteConfigSender::SetTimeoutMs(long timeoutMs) { transport_->SetTimeoutMs(timeoutMs); }
 
-std::string RemoteConfigSender::BuildToken(const std::string& bundleId) {
+std::string RemoteConfigSender::BuildToken(const std::string& bundleId, Env& env) {
   return BuildRemoteConfigToken(TokenKey(), bundleId,
-                                (GetClock().WallMs() - kTokenBackdateMs) / 1000, NewUuid());
+                                (env.GetClock().WallMs() - kTokenBackdateMs) / 1000, NewUuid(env));
 }
 
 std::string RemoteConfigSender::BuildRequestBody(const std::string& bundleId, int buildNumber,
@@ -121,7 +122,7 @@ bool RemoteConfigSender::FetchRemoteConfigInfo(const std::string& url, std::stri
     return false;
   }
   const HttpRequest request =
-      BuildRemoteConfigInfoRequest(url, BuildToken(bundleId), std::move(body));
+      BuildRemoteConfigInfoRequest(url, BuildToken(bundleId, env_), std::move(body));
   return Perform("Remote config request", request, response);
 }
 
@@ -145,7 +146,7 @@ bool RemoteConfigSender::FetchDocument(const std::string& location, std::string&
 
 bool RemoteConfigSender::Perform(const char* what, const HttpRequest& request,
                                  std::string& response) {
-  FetchOutcome outcome = PerformWithRetries(*transport_, request, cancel_, what, GetClock());
+  FetchOutcome outcome = PerformWithRetries(*transport_, request, cancel_, what, env_.GetClock());
   attempts_.store(outcome.attempts);
   lastHttpCode_.store(outcome.httpCode);
   if (!outcome.ok) {

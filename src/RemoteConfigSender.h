@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
@@ -24,9 +25,12 @@ std::string TokenKey();
 // join the fetch thread (Cancel makes that bounded). `properties` must outlive the sender.
 class RemoteConfigSender : public Sender {
  public:
-  RemoteConfigSender(const IdentitySource& properties, const TransportSettings& transport);
+  // Waits, token times and token ids come from `env`, which must outlive the sender.
+  RemoteConfigSender(const IdentitySource& properties, const TransportSettings& transport,
+                     Env& env = Env::Default());
   // The same over `transport` (tests hand in a double); null falls back to libcurl.
-  RemoteConfigSender(const IdentitySource& properties, std::unique_ptr<Transport> transport);
+  RemoteConfigSender(const IdentitySource& properties, std::unique_ptr<Transport> transport,
+                     Env& env = Env::Default());
   ~RemoteConfigSender() override;
   RemoteConfigSender(const RemoteConfigSender&) = delete;
   RemoteConfigSender& operator=(const RemoteConfigSender&) = delete;
@@ -52,7 +56,7 @@ class RemoteConfigSender : public Sender {
   // header.claims.signature, each part base64url without padding. Claims: "iat" = whole
   // seconds of the wall clock 5000 ms ago, "iss" "Quorvel", "jti" a new UUID, "sub" the
   // bundle id.
-  static std::string BuildToken(const std::string& bundleId);
+  static std::string BuildToken(const std::string& bundleId, Env& env = Env::Default());
   // The request body, compact, keys in byte order (BuildRemoteConfigBody).
   static std::string BuildRequestBody(const std::string& bundleId, int buildNumber,
                                       const std::string& platform, const std::string& userId);
@@ -64,6 +68,7 @@ class RemoteConfigSender : public Sender {
  private:
   bool Perform(const char* what, const HttpRequest& request, std::string& response);
 
+  Env& env_;
   const IdentitySource& properties_;
   std::unique_ptr<Transport> transport_;
   Interrupt cancel_;

@@ -21,6 +21,7 @@
 #include "FixedProperties.h"
 #include "IdentitySnapshot.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 #include "TestHttpServer.h"
 #include "Version.h"
 
@@ -37,8 +38,8 @@ struct FakeProperties : Test::FixedProperties {};
 // Records the length of every sleep and returns at once (or reports an interrupt).
 class RecordingClock : public Clock {
  public:
-  RecordingClock() { SetClock(this); }
-  ~RecordingClock() override { SetClock(nullptr); }
+  RecordingClock() { ::CorvaneSDK::Test::ProcessEnv().SetClock(this); }
+  ~RecordingClock() override { ::CorvaneSDK::Test::ProcessEnv().SetClock(nullptr); }
   int64_t WallMs() override { return 1765000000000LL; }
   int64_t MonotonicMs() override { return 1000; }
   bool Sleep(int64_t ms, Interrupt* interrupt) override {
