@@ -14,27 +14,26 @@
 #include <thread>
 #include <vector>
 
+#include "CurlTransport.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
-#include "Sender.h"
+#include "IdentitySnapshot.h"
 #include "Version.h"
 
 namespace {
 
 using namespace CorvaneSDK;
 
+size_t DropBody(char*, size_t size, size_t count, void*) { return size * count; }
+
 struct BenchProperties : Test::FixedProperties {
   BenchProperties() {
     appId = "bench-app";
     userId = "8a6c1e52-3f0b-4c7e-9d21-5b7f0e4a9c13";
-    sessionId = "session";
     bundleId = "com.example.bench";
-    appName = "Bench";
     appVersion = "1.0.0";
     buildNumber = "100";
-    storeType = 0;
   }
 };
 
@@ -117,7 +116,7 @@ void BM_FreshHandlePerBatch(benchmark::State& state) {
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DropBody);
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PUT");
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());

@@ -14,7 +14,7 @@
 #include "Json.h"
 #include "Logger.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 
 namespace {
 
@@ -29,9 +29,7 @@ void Require(bool condition) {
 struct FuzzProperties : Test::FixedProperties {
   FuzzProperties() {
     userId = "00000000-0000-4000-8000-000000000000";
-    sessionId = "s";
     bundleId = "com.example";
-    appName = "Game";
     appVersion = "1.0";
     buildNumber = "1";
     wrapper = "unity";

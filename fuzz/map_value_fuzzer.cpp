@@ -12,6 +12,7 @@
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
+#include "PercentEncoding.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ Json StartingValue(uint8_t selector) {
   }
 }
 
-std::string PercentEncode(const std::string& bytes) {
+std::string EncodeEveryByte(const std::string& bytes) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : bytes) {
@@ -88,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(parsed["value"].size() == event->value.size());
   Event::Release(event);
 
-  Require(FormDecode(PercentEncode(map)) == map);
+  Require(FormDecode(EncodeEveryByte(map)) == map);
   return 0;
 }

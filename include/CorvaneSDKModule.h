@@ -2,12 +2,12 @@
  * Corvane SDK plug-in modules (C++). A module derives from CorvaneSDKModule; a factory
  * derived from CorvaneSDKModuleFactory is registered under the module's name with
  * CorvaneSDKManager_RegisterModuleFactory before Initialize. The manager creates the modules
- * the configuration asks for, runs their initialization actions one at a time on an SDK
- * thread, calls Initialize when the SDK is ready and deletes them at CorvaneSDKManager_Destroy.
+ * the configuration asks for, runs their initialization actions one at a time on the SDK's
+ * background thread, calls Initialize when the SDK is ready and deletes them at CorvaneSDKManager_Destroy.
  *
  * Threads: the factory and the module constructor run on the SDK's initialization thread
- * with the SDK's interface lock held (they may call the C interface). RunInitializationAction
- * runs on the SDK's action thread; its done may be called from any thread. Initialize runs on
+ * with the SDK's interface lock held (they may call the C interface). The initialization
+ * actions run on the SDK's background thread; their done may be called from any thread. Initialize runs on
  * the thread finishing initialization, with no SDK lock held. The Log members may be called
  * from any thread. Parameters and name do not change after creation.
  */
@@ -35,6 +35,12 @@ class CORVANE_API CorvaneSDKModule {
   // next action, and the end of initialization, wait for it; there is no time-out (a Warning
   // is logged every 10 s). The base calls done() at once.
   virtual void RunInitializationAction(int action, const std::string& parameters, void (*done)());
+  // What the SDK calls to run an action. The same contract, but done takes `context` back,
+  // so that a call can end only the action it was given for. The base runs
+  // RunInitializationAction with a done that ends the action running now. Override this one
+  // in new modules; it comes after the others in the class's virtual table.
+  virtual void RunInitializationActionWithContext(int action, const std::string& parameters,
+                                                  void (*done)(void* context), void* context);
 
   void SetName(const std::string& name);
   std::string GetName() const;

@@ -11,7 +11,7 @@
 
 #include "CorvaneSDK.h"
 #include "CorvaneSDKManager.h"
-#include "Interface.h"
+#include "InterfaceState.h"
 #include "Logger.h"
 
 namespace CorvaneSDK {
@@ -39,6 +39,14 @@ inline char* CopyOut(const std::string& text) {
 }
 
 void LogEscaped(const char* function, const char* what);
+
+}  // namespace CApi
+
+// The library is being unloaded (or the process exits) without Destroy: destroys the
+// manager as Destroy would and joins every SDK thread, bounded.
+void ShutdownForUnload();
+
+namespace CApi {
 
 // Runs `body`, turning any exception into an Error line and the neutral result.
 template <typename R, typename F>

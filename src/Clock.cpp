@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "Env.h"
+
 namespace CorvaneSDK {
 
 void Interrupt::Set() {
@@ -36,19 +38,6 @@ bool SystemClock::Sleep(int64_t ms, Interrupt* interrupt) {
   return true;
 }
 
-namespace {
-SystemClock& System() {
-  static SystemClock* clock = new SystemClock();  // never destroyed: threads may outlive statics
-  return *clock;
-}
-std::atomic<Clock*> g_clock{nullptr};
-}  // namespace
-
-Clock& GetClock() {
-  Clock* clock = g_clock.load(std::memory_order_acquire);
-  return clock != nullptr ? *clock : System();
-}
-
-void SetClock(Clock* clock) { g_clock.store(clock, std::memory_order_release); }
+Clock& GetClock() { return Env::Default().GetClock(); }
 
 }  // namespace CorvaneSDK

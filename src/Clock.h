@@ -1,5 +1,5 @@
 // The one internal source of time: wall clock, monotonic clock and interruptible sleep.
-// Thread-safe. Tests replace the process-wide clock with a fake one (tests/support).
+// Thread-safe. The clock in use is the environment's (Env.h); tests hand in a fake one.
 #pragma once
 
 #include <atomic>
@@ -44,11 +44,9 @@ class SystemClock : public Clock {
   bool Sleep(int64_t ms, Interrupt* interrupt) override;
 };
 
-// The process-wide clock. Defaults to the system clock.
+// The default environment's clock (Env::Default().GetClock()), for code that has no Env
+// of its own.
 Clock& GetClock();
-// Replaces the process-wide clock; null restores the system clock. The caller keeps
-// ownership and must restore before destroying its clock, with no SDK thread running.
-void SetClock(Clock* clock);
 
 inline int64_t WallNowMs() { return GetClock().WallMs(); }
 inline int64_t MonotonicNowMs() { return GetClock().MonotonicMs(); }

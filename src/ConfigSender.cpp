@@ -1,20 +1,17 @@
-// SDK configuration GET. Query values are percent-encoded here, so that an app id or
+// SDK configuration GET. Its builder percent-encodes the query values, so that an app id or
 // version holding a space, "&" or "#" can neither break the request nor add members to it.
 #include "ConfigSender.h"
 
 #include "Logger.h"
-#include "Version.h"
 
 namespace CorvaneSDK {
 
-ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport) : url_(url) {
-  if (headers_.Append(std::string("User-Agent: ") + kUserAgent)) headers_.Append("Accept: */*");
-  CURL* h = handle_.get();
-  if (h == nullptr) return;
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
-  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  ApplyTransport(h, transport);
-}
+ConfigSender::ConfigSender(const std::string& url, const TransportSettings& transport, Env& env)
+    : ConfigSender(url, MakeCurlTransport(transport), env) {}
+
+ConfigSender::ConfigSender(const std::string& url, std::unique_ptr<Transport> transport, Env& env)
+    : env_(env),
+      url_(url), transport_(transport ? std::move(transport) : MakeCurlTransport({})) {}
 
 ConfigSender::~ConfigSender() = default;
 
@@ -30,53 +27,11 @@ void ConfigSender::SetStop(int value) {
   }
 }
 
-void ConfigSender::SetTimeoutMs(long timeoutMs) {
-  if (timeoutMs > 0 && handle_) curl_easy_setopt(handle_.get(), CURLOPT_TIMEOUT_MS, timeoutMs);
-}
+void ConfigSender::SetTimeoutMs(long timeoutMs) { transport_->SetTimeoutMs(timeoutMs); }
 
 std::string ConfigSender::LastUrl() const {
   std::lock_guard<std::mutex> lock(lastUrlMutex_);
   return lastUrl_;
-}
-
-std::string ConfigSender::PercentEncode(const std::string& value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(value.size() * 3);
-  for (unsigned char c : value) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-bool ConfigSender::BuildUrl(const std::string& base,
-                            const std::vector<std::pair<std::string, std::string>>& query,
-                            std::string& out) {
-  out.clear();
-  if (!IsHttpUrl(base)) return false;
-  // Members go after any query the base already has and before its fragment.
-  const size_t hash = base.find('#');
-  std::string url = base.substr(0, hash);
-  const std::string fragment = hash == std::string::npos ? "" : base.substr(hash);
-  char separator = url.find('?') == std::string::npos ? '?' : '&';
-  if (url.back() == '?' || url.back() == '&') separator = '\0';
-  for (const auto& member : query) {
-    if (separator != '\0') url += separator;
-    url += PercentEncode(member.first) + "=" + PercentEncode(member.second);
-    separator = '&';
-  }
-  url += fragment;
-  if (!IsHttpUrl(url)) return false;
-  out = url;
-  return true;
 }
 
 bool ConfigSender::Fetch(const std::string& appId, const std::string& platform,
@@ -86,38 +41,31 @@ bool ConfigSender::Fetch(const std::string& appId, const std::string& platform,
   attempts_.store(0);
   lastHttpCode_.store(0);
   body.clear();
-  std::vector<std::pair<std::string, std::string>> query = {{"app_id", appId},
-                                                            {"platform", platform}};
-  if (!appVersion.empty()) query.emplace_back("version", appVersion);
-  if (!hash.empty()) query.emplace_back("sdk_config_hash", hash);
-  std::string url;
-  const bool built = BuildUrl(url_, query, url);
+  HttpRequest request;
+  const bool built = BuildConfigRequest(url_, appId, platform, appVersion, hash, request);
   {
     std::lock_guard<std::mutex> lock(lastUrlMutex_);
-    lastUrl_ = url;
+    lastUrl_ = request.url;
   }
   if (!built) {
     CORVANE_LOG_ERROR("SDK config URL \"" << url_ << "\" is not a valid http(s) URL");
     status_.store(3);
     return false;
   }
-  CURL* h = handle_.get();
-  if (h == nullptr || headers_.get() == nullptr) {
+  if (!transport_->Ready()) {
     CORVANE_LOG_ERROR("SDK config request: no transfer handle");
     status_.store(3);
     return false;
   }
-  ApplyVerbose(h);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  const FetchOutcome outcome = PerformWithRetries(h, response_, cancel_, "SDK config request");
+  FetchOutcome outcome =
+      PerformWithRetries(*transport_, request, cancel_, "SDK config request", env_.GetClock());
   attempts_.store(outcome.attempts);
   lastHttpCode_.store(outcome.httpCode);
   if (!outcome.ok) {
     status_.store(3);
     return false;
   }
-  body = response_.Text();
-  response_.Clear();
+  body = std::move(outcome.body);
   status_.store(2);
   return true;
 }

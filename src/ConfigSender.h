@@ -1,15 +1,17 @@
 // The SDK configuration request: a GET of the config URL with the app id, platform, app
-// version and stored configuration hash as percent-encoded query members, retried up to
-// four attempts 5000 ms apart, with the response body bounded.
+// version and stored configuration hash as percent-encoded query members, retried under
+// RetryPolicy::ForConfig (four attempts 5000 ms apart), with the response body bounded.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
@@ -20,7 +22,12 @@ namespace CorvaneSDK {
 // Cancel it, then join the thread that called Fetch (Cancel makes that bounded).
 class ConfigSender : public Sender {
  public:
-  ConfigSender(const std::string& url, const TransportSettings& transport);
+  // Waits between attempts go through `env`'s clock; `env` must outlive the sender.
+  ConfigSender(const std::string& url, const TransportSettings& transport,
+               Env& env = Env::Default());
+  // The same over `transport` (tests hand in a double); null falls back to libcurl.
+  ConfigSender(const std::string& url, std::unique_ptr<Transport> transport,
+               Env& env = Env::Default());
   ~ConfigSender() override;
   ConfigSender(const ConfigSender&) = delete;
   ConfigSender& operator=(const ConfigSender&) = delete;
@@ -44,19 +51,20 @@ class ConfigSender : public Sender {
   // Whole-request timeout; 5000 ms unless a test shortens it. Non-positive values are ignored.
   void SetTimeoutMs(long timeoutMs);
 
-  // `base` with each "key=value" appended to its query in order, values percent-encoded;
-  // false when `base` is not an http(s) URL.
+  // BuildUrlWithQuery and PercentEncode of HttpRequests.h.
   static bool BuildUrl(const std::string& base,
                        const std::vector<std::pair<std::string, std::string>>& query,
-                       std::string& out);
-  // Every byte outside A-Z a-z 0-9 "-._~" becomes %XX (upper-case hex).
-  static std::string PercentEncode(const std::string& value);
+                       std::string& out) {
+    return BuildUrlWithQuery(base, query, out);
+  }
+  static std::string PercentEncode(const std::string& value) {
+    return CorvaneSDK::PercentEncode(value);
+  }
 
  private:
+  Env& env_;
   const std::string url_;
-  CurlHandle handle_;
-  CurlHeaders headers_;
-  ResponseBuffer response_;
+  std::unique_ptr<Transport> transport_;
   Interrupt cancel_;
   std::atomic<int> status_{0};
   std::atomic<int> attempts_{0};

@@ -1,6 +1,6 @@
-// The C interface: the one manager instance, the interface lock, the manager check, pending
-// stores for calls made before the manager exists, and the thin shims over the classes.
-// Every exported body catches everything: no exception crosses the interface.
+// The C interface: the manager check and the thin shims over the classes; its process-wide
+// state lives in InterfaceState. Every exported body catches everything: no exception
+// crosses the interface.
 #include "CorvaneSDK.h"
 
 #include <atomic>
@@ -15,121 +15,30 @@
 #include "CorvaneSDKModule.h"
 #include "Event.h"
 #include "InitializationData.h"
-#include "Interface.h"
+#include "InterfaceState.h"
 #include "Logger.h"
-#include "ModuleRegistry.h"
 #include "SdkThreads.h"
-#include "ThrottledCount.h"
 #include "Version.h"
 
 namespace CorvaneSDK {
-namespace {
-
-// Process-wide state, leaked on purpose: SDK threads may outlive static destruction.
-struct Globals {
-  std::recursive_mutex interfaceMutex;
-  std::mutex lifecycleMutex;  // Initialize and Destroy, never taken by SDK threads
-  std::mutex instanceMutex;   // guards `manager`, for lock-free readers of the instance
-  std::shared_ptr<CorvaneSDKManager> manager;
-  std::atomic<CorvaneSDKManager*> instance{nullptr};
-  CallbackMaps pendingCallbacks;
-  std::string pendingUrl;
-  std::string pendingToken;
-  std::map<std::string, CorvaneSDKModuleFactory*> factories;
-  std::mutex cacheMutex;
-  std::vector<CachedEvent> cachedEvents;
-  ThrottledCount cacheDrops;
-};
-
-Globals& G() {
-  static Globals* globals = new Globals();
-  return *globals;
-}
-
-thread_local int t_callbackDepth = 0;
-
-// A manager inherited through fork() has no threads here: releasing it would wait for them
-// for ever, so it is left behind whole.
-void Abandon(std::shared_ptr<CorvaneSDKManager>& manager) {
-  if (manager && !manager->OwnedByThisProcess()) {
-    new std::shared_ptr<CorvaneSDKManager>(std::move(manager));
-  }
-}
-
-void Publish(std::shared_ptr<CorvaneSDKManager> manager) {
-  std::lock_guard<std::mutex> lock(G().instanceMutex);
-  G().instance.store(manager.get());
-  Abandon(G().manager);
-  G().manager = std::move(manager);
-}
-
-// The manager of this process, or null; one inherited through fork() is never handed out.
-std::shared_ptr<CorvaneSDKManager> OwnManagerLocked() {
-  const std::shared_ptr<CorvaneSDKManager>& m = G().manager;
-  if (m && !m->OwnedByThisProcess()) return nullptr;
-  return m;
-}
-
-}  // namespace
-
-std::recursive_mutex& InterfaceMutex() { return G().interfaceMutex; }
-
-CallbackScope::CallbackScope() { ++t_callbackDepth; }
-CallbackScope::~CallbackScope() { --t_callbackDepth; }
-bool InCallback() { return t_callbackDepth > 0; }
-
-std::vector<CachedEvent> TakeCachedEvents() {
-  std::lock_guard<std::mutex> lock(G().cacheMutex);
-  std::vector<CachedEvent> out;
-  out.swap(G().cachedEvents);
-  return out;
-}
-
-void CacheEvent(Event* event, int64_t loggedAtMs) {
-  if (event == nullptr) return;
-  std::lock_guard<std::mutex> cache(G().cacheMutex);
-  // Bounded like the queue, so a host that never starts the SDK cannot grow it forever.
-  if (G().cachedEvents.size() >= QueueManager::kMaxQueuedEvents) {
-    Event::Release(G().cachedEvents.front().event);
-    G().cachedEvents.erase(G().cachedEvents.begin());
-    if (const uint64_t dropped = G().cacheDrops.Add()) {
-      CORVANE_LOG_WARNING("Events waiting for the start exceed " << QueueManager::kMaxQueuedEvents
-                                                                 << ": dropped the oldest "
-                                                                 << dropped);
-    }
-  }
-  G().cachedEvents.push_back(CachedEvent{event, loggedAtMs});
-}
-
-std::map<std::string, CorvaneSDKModuleFactory*>& ModuleFactories() { return G().factories; }
-
-std::shared_ptr<CorvaneSDKManager> LiveManager(const void* handle) {
-  std::lock_guard<std::mutex> lock(G().instanceMutex);
-  if (handle == nullptr || handle != static_cast<const void*>(G().manager.get())) return nullptr;
-  return OwnManagerLocked();
-}
-
 namespace CApi {
 
-std::shared_ptr<CorvaneSDKManager> Current() {
-  std::lock_guard<std::mutex> lock(G().instanceMutex);
-  return OwnManagerLocked();
-}
+std::shared_ptr<CorvaneSDKManager> Current() { return Instance::Current(); }
 
 bool IsLive(const std::shared_ptr<CorvaneSDKManager>& manager) {
-  return manager && G().instance.load() == manager.get();
+  return manager && Instance::Pointer() == manager.get();
 }
 
 std::shared_ptr<CorvaneSDKManager> Check(CorvaneSDKManagerRef handle, bool report,
                                          const char* caller) {
   // A stale or foreign handle is compared, never dereferenced.
   std::shared_ptr<CorvaneSDKManager> manager =
-      LiveManager(reinterpret_cast<const void*>(handle));
+      Instance::Live(reinterpret_cast<const void*>(handle));
   const std::string in = caller != nullptr ? std::string(" (") + caller + ")" : std::string();
   if (!manager) {
     if (report) {
       std::ostringstream message;
-      if (G().instance.load() == nullptr) {
+      if (Instance::Pointer() == nullptr) {
         message << "Corvane SDK Manager doesn't exist" << in
                 << ": call CorvaneSDKManager_Initialize first";
       } else {
@@ -162,10 +71,9 @@ using CorvaneSDK::CallbackMaps;
 using CorvaneSDK::CorvaneSDKManager;
 using CorvaneSDK::CorvaneSDKModuleFactory;
 using CorvaneSDK::Event;
-using CorvaneSDK::G;
 using CorvaneSDK::InterfaceLock;
-using CorvaneSDK::InterfaceMutex;
-using CorvaneSDK::Publish;
+using CorvaneSDK::Pending;
+namespace Instance = CorvaneSDK::Instance;
 using CorvaneSDK::ThirdPartyId;
 using CorvaneSDK::kSdkVersion;
 namespace CApi = CorvaneSDK::CApi;
@@ -341,23 +249,21 @@ void CorvaneSDKEvent_SetFlag(CorvaneSDKEvent event, int flags) {
 // Manager frame and lifecycle
 
 CorvaneSDKManagerRef CorvaneSDKManager_GetInstance(void) {
-  return reinterpret_cast<CorvaneSDKManagerRef>(G().instance.load());
+  return reinterpret_cast<CorvaneSDKManagerRef>(Instance::Pointer());
 }
 
 static void InitializeWith(InitializationData* data, CorvaneSDKCompletionCallback callback, int value) {
   GuardedVoid("CorvaneSDKManager_Initialize", [&]() {
     if (data == nullptr) return;
     CorvaneSDK::Logger::DeferScope defer;  // no host log callback under the lifecycle lock
-    std::lock_guard<std::mutex> lifecycle(G().lifecycleMutex);
+    std::lock_guard<std::mutex> lifecycle(CorvaneSDK::LifecycleMutex());
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
-      manager = std::make_shared<CorvaneSDKManager>(*Data(data), G().pendingCallbacks,
-                                                    G().pendingUrl, G().pendingToken);
-      G().pendingCallbacks.Clear();
-      G().pendingUrl.clear();
-      G().pendingToken.clear();
-      Publish(manager);
+      manager = std::make_shared<CorvaneSDKManager>(*Data(data), Pending().callbacks,
+                                                    Pending().url, Pending().token);
+      Pending().Clear();
+      Instance::Publish(manager, manager);
     }
     manager->BeginInitialize(manager, callback, value);
   });
@@ -373,29 +279,22 @@ void CorvaneSDKManager_Initialize3(InitializationData* data, CorvaneSDKCompletio
 
 void CorvaneSDKManager_Destroy(void) {
   GuardedVoid(__func__, [&]() {
-    CorvaneSDKManager* inherited = G().instance.load();
-    if (inherited != nullptr && !inherited->OwnedByThisProcess()) {
-      // A child of fork(): the parent's threads and upload are not here, and a lock may have
-      // been copied while held. Forget the manager without touching any of it.
-      G().instance.store(nullptr);
-      CorvaneSDK::Abandon(G().manager);
-      return;
-    }
+    // A child of fork(): the parent's threads and upload are not here, and a lock may have
+    // been copied while held. Forget the manager without touching any of it.
+    if (Instance::ForgetIfInherited()) return;
     if (CorvaneSDK::InCallback()) {
       CORVANE_LOG(CorvaneSDK::kLogError, "CorvaneSDKManager_Destroy called from inside an SDK callback; ignored");
       return;
     }
     CorvaneSDK::Logger::DeferScope defer;  // no host log callback under the lifecycle lock
-    std::lock_guard<std::mutex> lifecycle(G().lifecycleMutex);
+    std::lock_guard<std::mutex> lifecycle(CorvaneSDK::LifecycleMutex());
     std::shared_ptr<CorvaneSDKManager> manager;
     {
       InterfaceLock lock;
       manager = CApi::Current();
       if (manager) manager->Stop();
-      Publish(nullptr);
-      G().pendingCallbacks.Clear();
-      G().pendingUrl.clear();
-      G().pendingToken.clear();
+      Instance::Publish(nullptr, nullptr);
+      Pending().Clear();
     }
     // Threads are stopped outside the interface lock: a send-event callback running on the
     // upload thread may be waiting for it.
@@ -545,7 +444,7 @@ static void EditCallbacks(const char* function, Map CallbackMaps::*member, int i
     if (manager) {
       manager->EditCallbacks(edit);
     } else {
-      edit(G().pendingCallbacks);
+      edit(Pending().callbacks);
     }
   });
 }
@@ -574,7 +473,7 @@ void CorvaneSDKManager_RegisterModuleFactory(const char* name, void* factory) {
   GuardedVoid(__func__, [&]() {
     if (name == nullptr || factory == nullptr) return;
     InterfaceLock lock;
-    G().factories.emplace(name, static_cast<CorvaneSDKModuleFactory*>(factory));
+    CorvaneSDK::ModuleFactories().emplace(name, static_cast<CorvaneSDKModuleFactory*>(factory));
   });
 }
 
@@ -582,10 +481,11 @@ void CorvaneSDKManager_UnregisterModuleFactory(const char* name, int deleteFacto
   GuardedVoid(__func__, [&]() {
     if (name == nullptr) return;
     InterfaceLock lock;
-    auto it = G().factories.find(name);
-    if (it == G().factories.end()) return;
+    auto& factories = CorvaneSDK::ModuleFactories();
+    auto it = factories.find(name);
+    if (it == factories.end()) return;
     CorvaneSDKModuleFactory* factory = it->second;
-    G().factories.erase(it);
+    factories.erase(it);
     if (deleteFactory != 0) delete factory;
   });
 }
@@ -606,7 +506,7 @@ void CorvaneSDKManager_OpenURL(const char* url) {
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
-      G().pendingUrl = url;
+      Pending().url = url;
       return;
     }
     manager->OpenURL(url);
@@ -617,7 +517,7 @@ char* CorvaneSDKManager_GetDeepLinkUrl(void) {
   return Guarded<char*>(__func__, nullptr, [&]() {
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
-    return CopyOut(manager ? manager->GetDeepLinkUrl() : G().pendingUrl);
+    return CopyOut(manager ? manager->GetDeepLinkUrl() : Pending().url);
   });
 }
 
@@ -627,7 +527,7 @@ void CorvaneSDKManager_SetPushToken(const char* token) {
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
-      G().pendingToken = token;
+      Pending().token = token;
       return;
     }
     manager->SetPushToken(token);
@@ -638,7 +538,7 @@ char* CorvaneSDKManager_GetPushToken(void) {
   return Guarded<char*>(__func__, nullptr, [&]() {
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
-    return CopyOut(manager ? manager->GetPushToken() : G().pendingToken);
+    return CopyOut(manager ? manager->GetPushToken() : Pending().token);
   });
 }
 

@@ -8,6 +8,7 @@
 #include "CorvaneSDKManager.h"
 #include "Event.h"
 #include "Logger.h"
+#include "StoreType.h"
 
 using namespace CorvaneSDK;
 using CorvaneSDK::CApi::GuardedVoid;
@@ -19,16 +20,6 @@ namespace {
 // Text members are sent only when non-empty.
 void Put(Json& payload, const char* key, const std::string& text) {
   if (!text.empty()) payload[key] = text;
-}
-
-const char* StoreType(int storeType) {
-  switch (storeType) {
-    case 0: return "app_store";
-    case 1: return "google_play";
-    case 2: return "amazon_store";
-    case 3: return "microsoft_store";
-    default: return "other";
-  }
 }
 
 const char* PlacementType(int type) {
@@ -240,7 +231,7 @@ void CorvaneSDKManager_LogUpdateApp(CorvaneSDKManagerRef manager, const char* ne
 
 void CorvaneSDKManager_LogRateApp(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_store_rating_click", Json::object({{"store_type", StoreType(m.GetStoreType())}}));
+    Send(m, "qvsdk_store_rating_click", Json::object({{"store_type", StoreTypeLabel(m.GetStoreType())}}));
   });
 }
 
@@ -281,7 +272,7 @@ void CorvaneSDKManager_LogIAPInitialization(CorvaneSDKManagerRef manager, int su
 
 void CorvaneSDKManager_LogIAPRestorePurchase(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_iap_restore_purchase", Json::object({{"store_type", StoreType(m.GetStoreType())}}));
+    Send(m, "qvsdk_iap_restore_purchase", Json::object({{"store_type", StoreTypeLabel(m.GetStoreType())}}));
   });
 }
 
@@ -293,7 +284,7 @@ void CorvaneSDKManager_LogIAPResult(CorvaneSDKManagerRef manager, const char* pa
     p["amount"] = amount;
     const std::string c = Text(currency);
     p["currency"] = c.empty() ? "USD" : c;
-    p["store_type"] = StoreType(m.GetStoreType());
+    p["store_type"] = StoreTypeLabel(m.GetStoreType());
     Send(m, success != 0 ? "qvsdk_iap_success_payment" : "qvsdk_iap_fail_payment", std::move(p));
   });
 }

@@ -1,133 +1,99 @@
-// Manager lifecycle: construction, the initialization sequence, start/stop/pause/resume,
-// sessions and the open event, the send path and the queue monitor.
+// The manager: construction of the parts, the lifecycle, the send path, the queue monitor,
+// deep links and the push token.
 #include "CorvaneSDKManager.h"
 
 #include <algorithm>
 
-#include "ConfigSender.h"
-#include "Crypto.h"
 #include "CorvaneSDKModule.h"
+#include "Crypto.h"
 #include "Event.h"
 #include "EventSender.h"
-#include "Interface.h"
+#include "Executor.h"
+#include "InterfaceState.h"
 #include "Logger.h"
+#include "ModuleHost.h"
 #include "PendingOpenStore.h"
 #include "Properties.h"
 #include "Random.h"
-#include "RemoteConfigSender.h"
+#include "RemoteConfigFetcher.h"
 #include "SaveFolder.h"
+#include "SdkConfiguration.h"
+#include "StoreType.h"
+#include "UriScheme.h"
 #include "Utils.h"
 
 namespace CorvaneSDK {
-
 namespace {
-const char* StoreTypeLabel(int storeType) {
-  switch (storeType) {
-    case 0: return "app_store";
-    case 1: return "google_play";
-    case 2: return "amazon_store";
-    case 3: return "microsoft_store";
-    default: return "other";
-  }
+// The log level applies before anything of the construction logs.
+const InitializationData& WithLogLevel(const InitializationData& data) {
+  Logger::SetLevel(data.logLevel);
+  return data;
 }
-
-// Set while a module's initialization action runs; its `done` clears it. Actions run one
-// at a time, process-wide.
-std::atomic<bool> g_actionBusy{false};
-void ActionDone() { g_actionBusy.store(false); }
-
-// Starts a thread, or runs the work here when no thread can be had.
-template <typename F>
-void RunDetachedOrInline(F work, const char* what) {
-  if (SdkThreads::Start(what, work)) return;
-  CORVANE_LOG_ERROR("Cannot start the " << what << " thread; running it on this thread");
-  RunGuarded(what, work);
-}
+// How long Destroy waits for the background task running at that moment.
+constexpr int64_t kExecutorJoinMs = 3000;
 }  // namespace
 
 CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMaps callbacks,
                                      const std::string& pendingUrl,
-                                     const std::string& pendingToken) {
+                                     const std::string& pendingToken)
+    : identity_(WithLogLevel(data), Utils::PlatformName()),
+      // A child-directed app never sends identifiers that single out the machine.
+      context_(data.collectDeviceIdentifiers && !data.enableCoppa),
+      callbacks_(std::move(callbacks)),
+      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken) {
   // 1. Copy the configuration: the host may destroy the record once Initialize returns.
-  Logger::SetLevel(data.logLevel);
-  appId_ = data.appId;
-  appSecret_ = data.appSecret;
-  customUserId_ = data.customUserId;
-  configId_ = data.configId;
-  customConfigId_ = data.customConfigId;
-  if (configId_.empty() && !customConfigId_) configId_ = "default";
-  bundleId_ = data.bundleId;
-  appName_ = data.appName;
-  appVersion_ = data.appVersion;
-  appBuildNumber_ = data.appBuildNumber;
-  storeType_ = data.storeType;
-  wrapper_ = data.wrapper;
-  wrapperVersion_ = data.wrapperVersion;
   host_ = data.host.empty() ? kDefaultEventHost : data.host;
   configUrl_ = data.configUrl.empty() ? kDefaultConfigUrl : data.configUrl;
-  thirdPartyIds_ = {data.facebookAppId, data.instagramAppId, data.appleAppId,
-                    data.appleSignInClientId, data.appleDeveloperTeamId,
-                    data.googlePlayGameServicesProjectId, data.googlePlayDeveloperAccountId,
-                    data.linkedInAppId, data.qqAppId, data.weChatAppId, data.tikTokAppId,
-                    data.snapAppId};
+  storeType_ = data.storeType;
   offline_ = data.offline;
   sendInBackground_ = data.sendInBackground;
   autoStart_ = data.autoStart;
   autoStartPending_ = data.autoStart;
   enableSave_ = data.enableSave;
   enableCoppa_ = data.enableCoppa;
-  // A child-directed app never sends identifiers that single out the machine.
-  collectDeviceIdentifiers_ = data.collectDeviceIdentifiers && !data.enableCoppa;
-  disableOnlineSdkConfig_ = data.disableOnlineSdkConfig;
-  registerUriScheme_ = data.registerUriScheme;
   steamAppId_ = data.steamAppId;
   steamBuild_ = data.steamBuild && data.steamAppId != 0;
-  transport_.proxy = data.sendProxy;
-  transport_.proxyCa = data.sendProxyCertificateAuthority;
-  transport_.ca = data.sendCertificateAuthority;
-  transport_.sslVerify = data.sendSslVerify;
-  platform_ = Utils::PlatformName();
+  TransportSettings transport;
+  transport.proxy = data.sendProxy;
+  transport.proxyCa = data.sendProxyCertificateAuthority;
+  transport.ca = data.sendCertificateAuthority;
+  transport.sslVerify = data.sendSslVerify;
   bootStartMs_ = GetClock().MonotonicMs();
 
-  // 2. Device context.
-  SetupContext();
+  // 2. Device context (read by its constructor).
+  context_.Log(identity_.Platform(), identity_.Wrapper(), identity_.WrapperVersion());
+  if (steamBuild_) CORVANE_LOG_DEBUG("Steam App Id: " << steamAppId_);
 
   // 3. Persistent properties, user id, URI schemes, stored configurations, privacy flags.
   // The default folder is scoped by app id; a folder that cannot be trusted makes the run
   // memory-only, as with enable save off.
+  sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport));
   savePath_ = data.savePath;
   if (enableSave_) {
-    saveFolder_ = SaveFolder::Open(data.savePath, appId_);
+    saveFolder_ = SaveFolder::Open(data.savePath, identity_.AppId());
     if (!saveFolder_) enableSave_ = false;
   }
+  bool firstRun = false;
   if (enableSave_) {
     savePath_ = saveFolder_->Path();
     properties_.reset(new Properties(savePath_, SaveFolder::kPropertiesFileName));
     properties_->Open();
-    LoadProperties();
-    if (registerUriScheme_ && !properties_->GetBool("registerUriFlag")) {
+    firstRun = LoadProperties();
+    if (data.registerUriScheme && !properties_->GetBool("registerUriFlag")) {
       RegisterUriSchemes(data.uriSchemes);
     }
   } else {
-    userId_ = NewUuid();
+    identity_.SetUserId(NewUuid());
   }
+  remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, properties_.get()));
+  remote_->Load();
 
-  // 4. Pending deep link and push token.
-  if (!pendingUrl.empty()) {
-    deepLinkUrl_ = pendingUrl;
-    deepLinkTimeMs_ = GetClock().WallMs();
-  }
-  if (!pendingToken.empty() && pendingToken != pushToken_) pushToken_ = pendingToken;
-
-  // 5. Callbacks registered before the manager existed.
-  callbacks_ = std::move(callbacks);
-
-  // 6. The uploader.
+  // 4. The uploader, the background executor and the queue manager (it loads its file
+  // when initialization starts it).
   sender_.reset(new EventSender(host_, data.maxRetries, data.initialRetryInterval,
-                                Base64Encode(appId_ + ":" + appSecret_), *this));
-  sender_->ApplyTransport(transport_);
-
-  // 7. The queue manager; it loads its file when initialization starts it.
+                                Base64Encode(data.appId + ":" + data.appSecret), *this));
+  sender_->ApplyTransport(transport);
+  executor_.reset(new Executor("SDK background"));
   QueueSettings settings;
   settings.flushQueueSize = data.flushQueueSize;
   settings.flushSendSize = data.flushSendSize;
@@ -135,185 +101,119 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   settings.sendDelay = data.sendDelay;
   queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : "",
                                 saveFolder_ ? saveFolder_->QueueFileName() : ""));
-  // Only the folder's owner keeps the held open event on disk, so another instance never
-  // delivers the owner's (or the owner its) as a left-over.
-  if (enableSave_ && saveFolder_->Exclusive()) pendingStore_.reset(new PendingOpenStore(savePath_));
+  queue_->SetExecutor(executor_.get());
 
-  // 8. Module lists for initialization.
-  moduleSpecs_ = data.modules;
-  hostActions_ = data.initializationActions;
-  excludedModules_ = data.excludedModuleNames;
+  // 5. Sessions. Only the folder's owner keeps the held open event on disk, so another
+  // instance never delivers the owner's (or the owner its) as a left-over.
+  std::unique_ptr<PendingOpenStore> store;
+  if (enableSave_ && saveFolder_->Exclusive()) store.reset(new PendingOpenStore(savePath_));
+  Json openExtras = Json::object();
+  if (steamBuild_) openExtras["steam_app_id"] = steamAppId_;
+  openExtras["store_type"] = StoreTypeLabel(storeType_);
+  session_.reset(new SessionTracker(identity_, context_, [this](Event* e) { SendEvent(e); },
+                                    std::move(openExtras), std::move(store)));
+  session_->SetFirstRun(firstRun);
+
+  // 6. Modules and the initialization sequence.
+  modules_.reset(new ModuleHost(static_cast<const void*>(this)));
+  init_.reset(new InitializationSequence(*this, data));
   sendingEnabled_ = !offline_ && (foreground_ || sendInBackground_);
 }
 
 CorvaneSDKManager::~CorvaneSDKManager() {
   Teardown();
-  for (CorvaneSDKModule* module : modules_) {
-    try {
-      delete module;
-    } catch (...) {
-      CORVANE_LOG_ERROR("A module threw from its destructor");
-    }
+  modules_->DeleteAll();
+}
+
+// Returns whether this is the folder's first run.
+bool CorvaneSDKManager::LoadProperties() {
+  bool firstRun = false;
+  // Decided under the file's lock: two instances starting on a fresh folder share one id.
+  if (properties_->GetString("userId").empty()) {
+    firstRun = properties_->SetStringIfAbsent("userId", NewUuid());
   }
-  modules_.clear();
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  Event::Release(openEvent_);
-  openEvent_ = nullptr;
-  for (Event* e : heldEvents_) Event::Release(e);
-  heldEvents_.clear();
+  identity_.SetUserId(properties_->GetString("userId"));
+  // The folder's owner, so that a later version can tell whose files these are.
+  const std::string recordedApp = properties_->GetString("appId");
+  if (recordedApp != identity_.AppId()) {
+    if (!recordedApp.empty()) {
+      CORVANE_LOG_WARNING("The save folder " << savePath_ << " was used by the app " << recordedApp);
+    }
+    properties_->SetString("appId", identity_.AppId());
+    properties_->Save();
+  }
+  sdkConfig_->Load(properties_->GetJson("sdkConfig"));
+  identity_.LoadPrivacy(properties_->GetBool("gdprForgetMe"),
+                        properties_->GetBool("disableThirdPartySharing"),
+                        properties_->GetBool("disableThirdPartySharingCoppa"));
+  return firstRun;
+}
+
+void CorvaneSDKManager::RegisterUriSchemes(const std::vector<std::string>& schemes) {
+  if (schemes.empty()) return;
+  const std::string exe = Utils::GetExecutablePath();
+  CorvaneSDK::RegisterUriSchemes(schemes, exe, steamBuild_ ? steamAppId_ : 0);
+  // Set even when a write failed: registration is attempted once per properties file.
+  if (properties_) {
+    properties_->SetBool("registerUriFlag", true);
+    properties_->Save();
+  }
+}
+
+void CorvaneSDKManager::UpdateCoppa() {
+  const Identity::SharingChange change = identity_.ApplyCoppa(enableCoppa_);
+  if (!change.stored) return;
+  if (properties_) {
+    properties_->SetBool("disableThirdPartySharingCoppa", enableCoppa_);
+    properties_->Save();
+  }
+  if (!change.changed) return;
+  Event* event = Event::Acquire("qvsdk_third_party_sharing");
+  event->value = Json::object({{"enable", change.enabled}});
+  event->flags = kEventFlagEarly;
+  SendEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------
-// Initialization
+// Initialization steps (see InitializationSequence)
 
-void CorvaneSDKManager::BeginInitialize(const std::shared_ptr<CorvaneSDKManager>& self,
-                                        CompletionCallback callback, int value) {
-  if (initialized_ || initializing_) return;
-  initializing_ = true;
-  completion_ = callback;
-  completionValue_ = value;
-  if (disableOnlineSdkConfig_) {
-    PostConfiguration(self, std::string());
-    return;
-  }
-  std::shared_ptr<CorvaneSDKManager> keep = self;
-  RunDetachedOrInline(
-      [keep]() {
-        std::string response = keep->FetchSdkConfig();
-        keep->PostConfiguration(keep, response);
-      },
-      "SDK configuration");
+bool CorvaneSDKManager::Post(std::function<void()> task) { return executor_->Post(std::move(task)); }
+
+std::string CorvaneSDKManager::FetchSdkConfig() {
+  return sdkConfig_->Fetch(identity_.Platform(), GetAppVersion());
 }
 
-void CorvaneSDKManager::PostConfiguration(const std::shared_ptr<CorvaneSDKManager>& self,
-                                          const std::string& response) {
-  {
-    InterfaceLock lock;
-    if (abandoned_) return;
-    ApplySdkConfigResponse(response);
-  }
-  if (!hostActions_.empty()) {
-    std::shared_ptr<CorvaneSDKManager> keep = self;
-    RunDetachedOrInline([keep]() { keep->PostInitialize(keep); }, "initialization");
-    return;
-  }
-  PostInitialize(self);
+void CorvaneSDKManager::ApplySdkConfig(const std::string& response, std::vector<ModuleSpec>& modules,
+                                       std::vector<std::string>& excluded) {
+  sdkConfig_->ApplyResponse(response, properties_.get(), identity_, modules, excluded);
 }
 
-void CorvaneSDKManager::PostInitialize(const std::shared_ptr<CorvaneSDKManager>& self) {
-  {
-    InterfaceLock lock;
-    if (abandoned_) return;
-    Utils::AppInfo info = Utils::GetAppInfo();
-    {
-      std::lock_guard<std::mutex> state(stateMutex_);
-      if (!info.bundleId.empty()) bundleId_ = info.bundleId;
-      if (!info.name.empty()) appName_ = info.name;
-      if (!info.version.empty()) appVersion_ = info.version;
-      if (!info.buildNumber.empty()) appBuildNumber_ = info.buildNumber;
-    }
-    CORVANE_LOG_DEBUG("Bundle Id: " << GetBundleId());
-    CORVANE_LOG_DEBUG("App Name: " << GetAppName());
-    CORVANE_LOG_DEBUG("App Version: " << GetAppVersion());
-    CORVANE_LOG_DEBUG("App Build Number: " << GetAppBuildNumber());
-    queue_->Initialize();
-    DeliverLeftOverOpen();
-    if (saveFolder_) saveFolder_->AdoptOrphanQueues(*queue_);
-    CreateModules();
-    if (RecomputeSendingEnabled() && IsStarted()) {
-      bool enabled;
-      {
-        std::lock_guard<std::mutex> state(stateMutex_);
-        enabled = sendingEnabled_;
-      }
-      enabled ? queue_->Resume() : queue_->Pause();
-    }
-    UpdateCoppa();
-    moduleSpecs_.clear();
-    hostActions_.clear();
-  }
-  if (!moduleActions_.empty()) {
-    std::shared_ptr<CorvaneSDKManager> keep = self;
-    if (SdkThreads::Start("module action", [keep]() { keep->RunInitializationActions(keep); })) {
-      return;
-    }
-    CORVANE_LOG_ERROR("Cannot start the module action thread; finishing initialization");
-  }
-  Finish();
+void CorvaneSDKManager::PrepareAfterConfiguration(const std::vector<ModuleSpec>& modules,
+                                                  const std::vector<std::string>& excluded) {
+  const Utils::AppInfo info = Utils::GetAppInfo();
+  identity_.AdoptSystemApp(AppInfo{info.bundleId, info.name, info.version, info.buildNumber});
+  const AppInfo app = identity_.App();
+  CORVANE_LOG_DEBUG("Bundle Id: " << app.bundleId);
+  CORVANE_LOG_DEBUG("App Name: " << app.appName);
+  CORVANE_LOG_DEBUG("App Version: " << app.appVersion);
+  CORVANE_LOG_DEBUG("App Build Number: " << app.appBuildNumber);
+  queue_->Initialize();
+  session_->DeliverLeftOver(*queue_);
+  if (saveFolder_) saveFolder_->AdoptOrphanQueues(*queue_);
+  modules_->Create(modules, excluded);
+  RecomputeSendingEnabled();
+  UpdateCoppa();
 }
 
-void CorvaneSDKManager::RunInitializationActions(const std::shared_ptr<CorvaneSDKManager>& self) {
-  for (const ModuleAction& entry : moduleActions_) {
-    if (abandoned_) return;
-    g_actionBusy.store(true);
-    const std::string name = entry.module->GetName();
-    try {
-      CallbackScope scope;
-      entry.module->RunInitializationAction(entry.action, entry.parameters, &ActionDone);
-    } catch (...) {
-      CORVANE_LOG_ERROR("Module " << name << " threw from an initialization action");
-      g_actionBusy.store(false);
-    }
-    int waitedSeconds = 0;
-    while (g_actionBusy.load()) {
-      if (abandoned_) return;
-      GetClock().Sleep(1000, &cancel_);
-      if (++waitedSeconds % 10 == 0 && g_actionBusy.load()) {
-        CORVANE_LOG_WARNING("Still waiting for module " << name << " to finish initialization action "
-                                                        << entry.action << " (" << waitedSeconds
-                                                        << " s)");
-      }
-    }
-  }
-  Finish();
+bool CorvaneSDKManager::HasModuleActions() const { return modules_->HasActions(); }
+
+bool CorvaneSDKManager::RunModuleActions(Interrupt* cancel) {
+  return modules_->RunActions(abandoned_, cancel);
 }
 
-void CorvaneSDKManager::Finish() {
-  std::vector<CorvaneSDKModule*> modules;
-  std::string url, token;
-  int64_t urlTime = 0;
-  {
-    InterfaceLock lock;
-    if (abandoned_) return;
-    initializing_ = false;
-    initialized_ = true;
-    modules = modules_;
-    // Taken in the same locked section that sets initialized: from here on OpenURL and
-    // SetPushToken report by themselves (the completion callback may call them).
-    std::lock_guard<std::mutex> state(stateMutex_);
-    url = deepLinkUrl_;
-    urlTime = deepLinkTimeMs_;
-    token = pushToken_;
-  }
-  for (CorvaneSDKModule* module : modules) {
-    if (abandoned_) return;
-    try {
-      CallbackScope scope;
-      module->Initialize();
-    } catch (...) {
-      CORVANE_LOG_ERROR("Module " << module->GetName() << " threw from Initialize");
-    }
-  }
-  CompletionCallback completion = completion_;
-  completion_ = nullptr;
-  if (completion != nullptr && !abandoned_) {
-    CallbackScope scope;
-    completion(completionValue_);
-  }
-  CallbackMaps callbacks;
-  {
-    InterfaceLock lock;
-    if (abandoned_) return;
-    if (!url.empty()) SendDeepLinkEvent(false, url, urlTime);
-    if (!token.empty()) SendPushTokenEvent(false, token);
-    callbacks = CallbacksSnapshot();
-  }
-  // Callbacks of the finish step run on this thread without the interface lock.
-  if (!url.empty()) RunTextCallbacks(callbacks.deepLink, url);
-  if (!token.empty()) RunTextCallbacks(callbacks.pushToken, token);
-  InterfaceLock lock;
-  if (abandoned_) return;
+bool CorvaneSDKManager::InitializeModules() { return modules_->InitializeAll(abandoned_); }
+
+void CorvaneSDKManager::AutoStart() {
   bool autoStart;
   {
     std::lock_guard<std::mutex> state(stateMutex_);
@@ -325,291 +225,116 @@ void CorvaneSDKManager::Finish() {
   if (IsStarted()) DrainCachedEvents();
 }
 
-void CorvaneSDKManager::DrainCachedEvents() {
-  for (const CachedEvent& cached : TakeCachedEvents()) SendEvent(cached.event, cached.loggedAtMs);
-}
-
 // ---------------------------------------------------------------------------------------
 // Lifecycle
+
+void CorvaneSDKManager::BeginInitialize(const std::shared_ptr<CorvaneSDKManager>& self,
+                                        CompletionCallback callback, int value) {
+  init_->Begin(self, callback, value);
+}
+
+bool CorvaneSDKManager::IsInitialized() const { return init_->Initialized(); }
+bool CorvaneSDKManager::IsInitializing() const { return init_->Initializing(); }
+
+void CorvaneSDKManager::MarkBootStart() { bootStartMs_ = GetClock().MonotonicMs(); }
 
 bool CorvaneSDKManager::IsStarted() const {
   std::lock_guard<std::mutex> lock(stateMutex_);
   return started_;
 }
 
-bool CorvaneSDKManager::IsForgotten() const {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  return forgotten_;
-}
-
-bool CorvaneSDKManager::RecomputeSendingEnabled() {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  bool enabled = !offline_ && (foreground_ || sendInBackground_);
-  bool changed = enabled != sendingEnabled_;
-  sendingEnabled_ = enabled;
-  return changed;
+void CorvaneSDKManager::RecomputeSendingEnabled() {
+  bool changed, enabled, started;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    enabled = !offline_ && (foreground_ || sendInBackground_);
+    changed = enabled != sendingEnabled_;
+    sendingEnabled_ = enabled;
+    started = started_;
+  }
+  if (changed && started) enabled ? queue_->Resume() : queue_->Pause();
 }
 
 void CorvaneSDKManager::Start() {
-  if (!initialized_) return;
+  if (!IsInitialized()) return;
   bool enabled;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (forgotten_ || started_) return;
+    if (started_ || identity_.Forgotten()) return;
     started_ = true;
     enabled = sendingEnabled_;
   }
   if (enabled) queue_->Resume();
-  SessionCheck();
-  RunLifecycleCallbacks(CallbacksSnapshot().start);
+  session_->Check();
+  Callbacks::RunLifecycle(CallbacksSnapshot().start);
   DrainCachedEvents();
 }
 
 void CorvaneSDKManager::Stop() {
-  if (!initialized_) return;
-  {
-    Logger::DeferScope deferOpen;
-    std::lock_guard<std::recursive_mutex> lock(openMutex_);
-    openPending_ = false;
-    SendPendingOpenEvent();
-  }
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!started_) return;
-  }
+  if (!IsInitialized()) return;
+  session_->EndHold();
+  if (!IsStarted()) return;
   queue_->Pause();
+  session_->ClearPause();
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    hasLastPause_ = false;
-    lastPauseMs_ = 0;
     autoStart_ = false;
     started_ = false;
   }
-  RunLifecycleCallbacks(CallbacksSnapshot().stop);
+  Callbacks::RunLifecycle(CallbacksSnapshot().stop);
 }
 
 void CorvaneSDKManager::OnPause() {
-  if (!initialized_) return;
-  bool changed = false, started, enabled, forgetMe;
+  if (!IsInitialized()) return;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     foreground_ = false;
-    enabled = !offline_ && (foreground_ || sendInBackground_);
-    changed = enabled != sendingEnabled_;
-    sendingEnabled_ = enabled;
-    started = started_;
-    forgetMe = storedForgetMe_;
   }
-  if (changed && started) enabled ? queue_->Resume() : queue_->Pause();
-  if (!forgetMe && started) {
-    {
-      std::lock_guard<std::mutex> lock(stateMutex_);
-      hasLastPause_ = true;
-      lastPauseMs_ = GetClock().MonotonicMs();
-    }
-    RunLifecycleCallbacks(CallbacksSnapshot().pause);
-  }
+  RecomputeSendingEnabled();
+  if (identity_.StoredForgetMe() || !IsStarted()) return;
+  session_->MarkPause(GetClock().MonotonicMs());
+  Callbacks::RunLifecycle(CallbacksSnapshot().pause);
 }
 
 void CorvaneSDKManager::OnResume() {
-  if (!initialized_) return;
-  bool changed = false, started, enabled, forgetMe;
+  if (!IsInitialized()) return;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     foreground_ = true;
-    enabled = !offline_ && (foreground_ || sendInBackground_);
-    changed = enabled != sendingEnabled_;
-    sendingEnabled_ = enabled;
-    started = started_;
-    forgetMe = storedForgetMe_;
   }
-  if (changed && started) enabled ? queue_->Resume() : queue_->Pause();
-  if (!forgetMe && started) {
-    SessionCheck();
-    RunLifecycleCallbacks(CallbacksSnapshot().resume);
-  }
+  RecomputeSendingEnabled();
+  if (identity_.StoredForgetMe() || !IsStarted()) return;
+  session_->Check();
+  Callbacks::RunLifecycle(CallbacksSnapshot().resume);
 }
 
 void CorvaneSDKManager::SetOffline(bool offline) {
-  if (!initialized_) return;
-  bool changed, started, enabled;
+  if (!IsInitialized()) return;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     offline_ = offline;
-    enabled = !offline_ && (foreground_ || sendInBackground_);
-    changed = enabled != sendingEnabled_;
-    sendingEnabled_ = enabled;
-    started = started_;
   }
-  if (changed && started) enabled ? queue_->Resume() : queue_->Pause();
+  RecomputeSendingEnabled();
 }
 
 void CorvaneSDKManager::Teardown() {
   abandoned_ = true;
-  cancel_.Set();
-  {
-    std::lock_guard<std::mutex> lock(configSenderMutex_);
-    if (configSender_ != nullptr) configSender_->Cancel();
-  }
-  {
-    // A running remote config fetch is cancelled and given a bounded time to end; it holds
-    // a reference to the manager, so it can never outlive what it touches.
-    std::unique_lock<std::mutex> lock(fetchStateMutex_);
-    if (remoteSender_ != nullptr) remoteSender_->Cancel();
-    fetchDone_.wait_for(lock, std::chrono::seconds(2), [this] { return !fetching_; });
-  }
+  init_->Cancel();
+  sdkConfig_->Cancel();
+  remote_->Stop();
+  // Before the executor: a queue command running there may wait for an upload in flight,
+  // which the queue's end cancels.
   if (queue_) queue_->Destroy();
+  // Tasks not begun are dropped; the one running sees `abandoned_` and ends.
+  executor_->Join(kExecutorJoinMs);
   if (properties_) properties_->Save();
   // The next instance, in this process or another, may take the folder at once.
   if (saveFolder_) saveFolder_->Release();
 }
 
-// ---------------------------------------------------------------------------------------
-// Sessions and the open event
-
-void CorvaneSDKManager::SessionCheck() {
-  const int64_t now = GetClock().MonotonicMs();
-  bool forgotten, firstRun;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!sessionId_.empty() && hasLastPause_ && now - lastPauseMs_ <= kSessionTimeoutMs) return;
-    hasLastPause_ = true;
-    lastPauseMs_ = now;
-    sessionId_ = NewUuid();
-    forgotten = forgotten_;
-    firstRun = firstRun_;
-  }
-  RefreshContext();
-  if (forgotten) return;
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  // A still-pending open event (unsent while sending was off) goes out with its held
-  // events before the new session's one replaces it.
-  if (openEvent_ != nullptr) {
-    openPending_ = false;
-    SendPendingOpenEvent();
-  }
-  openPending_ = true;
-  openDeadlineMs_ = now + kOpenEventHoldMs;
-  openEvent_ = BuildOpenEvent(firstRun);
-  {
-    std::lock_guard<std::mutex> state(stateMutex_);
-    firstRun_ = false;
-  }
-  PersistPendingOpen();
-}
-
-// Caller holds openMutex_. Writes the open event as it would be sent now, held events
-// attached, so that a run that dies before the hold ends still delivers it next time.
-void CorvaneSDKManager::PersistPendingOpen() {
-  if (!pendingStore_ || openEvent_ == nullptr) return;
-  Event* copy = Event::FromJsonTree(openEvent_->ToJsonText());
-  if (copy == nullptr) return;
-  const std::string advertisingId = GetAdvertisingId();
-  if (!advertisingId.empty() && copy->value.is_object()) copy->value["advertising_id"] = advertisingId;
-  std::string session, config, custom;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    session = sessionId_;
-    config = configId_;
-    custom = customUserId_;
-  }
-  for (Event* e : heldEvents_) {
-    Event* held = Event::FromJsonTree(e->ToJsonText());
-    if (held != nullptr) copy->subEvents.push_back(held);
-  }
-  copy->Stamp(session, config, custom);
-  const std::string text = copy->ToJsonText();
-  Event::Release(copy);
-  pendingStore_->Save(text);
-}
-
-// The open event of a run that ended during its hold goes first into this run's queue,
-// unchanged (its eId lets the server drop a repeat).
-void CorvaneSDKManager::DeliverLeftOverOpen() {
-  if (!pendingStore_) return;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  const std::string text = pendingStore_->LeftOver();
-  if (!text.empty()) {
-    Event* event = Event::FromJsonTree(text);
-    if (event == nullptr || event->eventName.empty()) {
-      CORVANE_LOG_WARNING("Dropping a damaged stored open event (" << text.size() << " bytes)");
-      Event::Release(event);
-    } else if (IsForgotten()) {
-      Event::Release(event);
-    } else {
-      CORVANE_LOG_INFO("Delivering the open event of a run that ended during its hold");
-      queue_->AddEvent(event);
-    }
-  }
-  pendingStore_->Clear();
-}
-
-Event* CorvaneSDKManager::BuildOpenEvent(bool firstOpen) {
-  Event* event = Event::Acquire(firstOpen ? "qvsdk_first_open" : "qvsdk_open");
-  Json data = Json::object();
-  auto put = [&](const char* key, const std::string& value) {
-    if (!value.empty()) data[key] = value;
-  };
-  Context c;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    c = context_;
-  }
-  put("device_manufacturer", c.deviceManufacturer);
-  put("device_type", c.deviceType);
-  put("device_model", c.deviceModel);
-  put("os_name", c.osName);
-  put("os_version", c.osVersion);
-  put("os_build", c.osBuild);
-  put("abi", c.abi);
-  put("time_zone", c.timeZone);
-  put("locale", c.locale);
-  put("language", c.language);
-  put("country", c.country);
-  put("local_ip", c.ipAddress);
-  put("mac_address", c.macAddress);
-  put("developer_device_id", c.deviceId);
-  if (c.displayWidth >= 1) data["display_width"] = c.displayWidth;
-  if (c.displayHeight >= 1) data["display_height"] = c.displayHeight;
-  if (steamBuild_) data["steam_app_id"] = steamAppId_;
-  data["store_type"] = StoreTypeLabel(storeType_);
-  event->value = std::move(data);
-  return event;
-}
-
-// Caller holds openMutex_.
-void CorvaneSDKManager::SendPendingOpenEvent() {
-  Event* open = openEvent_;
-  std::vector<Event*> held;
-  held.swap(heldEvents_);
-  openEvent_ = nullptr;
-  if (open != nullptr) {
-    const std::string advertisingId = GetAdvertisingId();
-    if (!advertisingId.empty() && open->value.is_object()) {
-      open->value["advertising_id"] = advertisingId;
-    }
-    const std::string session = GetSessionId();
-    for (Event* e : held) {
-      if (e->id.empty()) e->id = session;
-      open->subEvents.push_back(e);
-    }
-    SendEvent(open);
-    // In the queue now (or dropped by the send path): nothing left to deliver next time.
-    if (pendingStore_) pendingStore_->Clear();
-    return;
-  }
-  // No open event: each held event goes by itself; what cannot go yet stays held.
-  for (Event* e : held) SendEvent(e);
-}
-
 void CorvaneSDKManager::EndOpenEventHold() {
-  if (!initialized_) return;
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  if (!openPending_ || openEvent_ == nullptr) return;
-  openPending_ = false;
-  SendPendingOpenEvent();
+  if (!IsInitialized()) return;
+  session_->EndHoldIfHolding();
 }
 
 bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
@@ -617,19 +342,17 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
   const size_t queued = queue_->Count();
   if (queued == 0) return true;
   bool started, enabled;
-  std::string configId;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     started = started_;
     enabled = sendingEnabled_;
-    configId = configId_;
   }
   const char* why = nullptr;
   if (!started) {
     why = "the manager is not started (call CorvaneSDKManager_Start)";
   } else if (!enabled) {
     why = "sending is off (offline, or paused with send in background off)";
-  } else if (configId.empty()) {
+  } else if (identity_.ConfigId().empty()) {
     why = "the config id is empty (call CorvaneSDKManager_SetConfigId)";
   } else if (InCallback()) {
     // The upload thread itself may be the caller; it cannot wait for itself.
@@ -639,35 +362,11 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
     CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
     return false;
   }
-  const int64_t start = GetClock().MonotonicMs();
-  const int64_t deadline = start + std::max(0, timeoutMs);
-  queue_->SendNow();
-  for (;;) {
-    const size_t left = queue_->Count();
-    if (left == 0) {
-      CORVANE_LOG_DEBUG("Flush: queue empty after " << GetClock().MonotonicMs() - start << " ms");
-      return true;
-    }
-    const int64_t now = GetClock().MonotonicMs();
-    if (now >= deadline || abandoned_) {
-      CORVANE_LOG_WARNING("Flush: " << left << " events still queued after " << now - start
-                                    << " ms; they are kept for a later upload or the next run");
-      return false;
-    }
-    GetClock().Sleep(std::min<int64_t>(10, deadline - now), nullptr);
-  }
+  return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
 }
 
-bool CorvaneSDKManager::HasPendingOpenEvent() const {
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  return openEvent_ != nullptr;
-}
-
-size_t CorvaneSDKManager::HeldEventCount() const {
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  return heldEvents_.size();
+void CorvaneSDKManager::DrainCachedEvents() {
+  for (const CachedEvent& cached : TakeCachedEvents()) SendEvent(cached.event, cached.loggedAtMs);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -685,60 +384,48 @@ void CorvaneSDKManager::SendEvent(Event* event, int64_t loggedAtMs) {
   }
   // Early events (the COPPA sharing event) may come during initialization, once the queue
   // has been started.
-  if (abandoned_ || (!initialized_ && !(early && initializing_ && queue_))) {
+  if (abandoned_ || (!IsInitialized() && !(early && IsInitializing() && queue_))) {
     Event::Release(event);
     return;
   }
   Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> open(openMutex_);
-  bool started, forgotten;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    started = started_;
-    forgotten = forgotten_;
-  }
-  if (forgotten) {
+  std::unique_lock<std::recursive_mutex> open = session_->Lock();
+  const bool started = IsStarted();
+  if (identity_.Forgotten()) {
     Event::Release(event);
     return;
   }
-  const bool pending = openPending_ && openEvent_ != nullptr;
-  if ((event->flags & kEventFlagCacheable) != 0 && (pending || !started)) {
-    if (heldEvents_.size() < kMaxHeldEvents) {
-      heldEvents_.push_back(event);
-      if (pending) PersistPendingOpen();
-      return;
+  if ((event->flags & kEventFlagCacheable) != 0 && (session_->Holding() || !started)) {
+    if (session_->Hold(event)) return;
+  } else if ((event->flags & kEventFlagClosing) != 0) {
+    identity_.SetForgotten();
+  } else if (!started && !early) {
+    Event::Release(event);
+    if (const uint64_t dropped = notStartedDrops_.Add()) {
+      CORVANE_LOG_WARNING("Dropped " << dropped
+                                     << " event(s): tracking has not started; call "
+                                        "CorvaneSDKManager_Start first");
     }
-  } else {
-    if ((event->flags & kEventFlagClosing) != 0) {
-      std::lock_guard<std::mutex> lock(stateMutex_);
-      forgotten_ = true;
-    } else if (!started && !early) {
-      Event::Release(event);
-      if (const uint64_t dropped = notStartedDrops_.Add()) {
-        CORVANE_LOG_WARNING("Dropped " << dropped
-                                       << " event(s): tracking has not started; call "
-                                          "CorvaneSDKManager_Start first");
-      }
-      return;
-    }
+    return;
   }
-  std::string session, config, custom;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    session = sessionId_;
-    config = configId_;
-    custom = customUserId_;
-  }
-  event->Stamp(session, config, custom);
+  identity_.Stamp(*event);
   if (loggedAtMs != 0) event->timeInMs = loggedAtMs;
   queue_->AddEvent(event);
+}
+
+void CorvaneSDKManager::LogModuleEvent(Event* event) {
+  if (!IsInitialized()) {
+    Event::Release(event);
+    return;
+  }
+  SendEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------
 // Queue monitor (sending thread)
 
 bool CorvaneSDKManager::CanSend() {
-  if (!initialized_ || abandoned_) return false;
+  if (!IsInitialized() || abandoned_) return false;
   if (stopRequested_.load()) {
     Logger::DeferScope defer;
     std::unique_lock<std::recursive_mutex> lock(InterfaceMutex(), std::try_to_lock);
@@ -747,45 +434,20 @@ bool CorvaneSDKManager::CanSend() {
       if (IsForgotten()) Stop();
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!started_ || configId_.empty()) return false;
-  }
-  Logger::DeferScope deferOpen;
-  std::lock_guard<std::recursive_mutex> open(openMutex_);
-  if (!openPending_) return true;
-  if (GetClock().MonotonicMs() < openDeadlineMs_) return false;
-  openPending_ = false;
-  SendPendingOpenEvent();
-  return true;
+  if (!IsStarted() || identity_.ConfigId().empty()) return false;
+  return session_->ReadyToSend();
 }
 
 void CorvaneSDKManager::OnEventDispatch(Event* event) {
   if (event == nullptr) return;
-  const std::string session = GetSessionId();
+  const std::string session = identity_.SessionId();
   if (!session.empty()) event->FillSessionIfEmpty(session);
-  std::map<int, SendEventCallback> callbacks;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    callbacks = callbacks_.sendEvent;
-  }
-  if (callbacks.empty()) return;
-  event->VisitDepthFirst([&](Event& e) {
-    const std::string json = DumpJson(e.value);
-    for (const auto& entry : callbacks) {
-      if (entry.second == nullptr) continue;
-      CallbackScope scope;
-      entry.second(e.eventName.c_str(), json.c_str(), entry.first);
-    }
-  });
+  callbacks_.RunSendEvent(*event);
 }
 
 void CorvaneSDKManager::OnQueueEmpty() {
-  if (!initialized_) return;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!forgotten_ || !started_) return;
-  }
+  if (!IsInitialized()) return;
+  if (!IsForgotten() || !IsStarted()) return;
   // Never block the sending thread on the interface lock: Destroy holds it while it waits
   // for this thread. Stop now if the lock is free, else on a later cycle.
   Logger::DeferScope defer;
@@ -798,28 +460,20 @@ void CorvaneSDKManager::OnQueueEmpty() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Callbacks
+// Configuration, modules and remote config
 
-CallbackMaps CorvaneSDKManager::CallbacksSnapshot() const {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  return callbacks_;
+std::string CorvaneSDKManager::GetSdkConfigText() const { return sdkConfig_->Text(); }
+
+CorvaneSDKModule* CorvaneSDKManager::GetModule(const std::string& name) const {
+  return modules_->Find(name);
 }
 
-void CorvaneSDKManager::RunLifecycleCallbacks(const std::map<int, LifecycleCallback>& callbacks) {
-  for (const auto& entry : callbacks) {
-    if (entry.second == nullptr) continue;
-    CallbackScope scope;
-    entry.second(entry.first);
-  }
+bool CorvaneSDKManager::FetchRemoteConfig(const std::shared_ptr<CorvaneSDKManager>& self,
+                                          RemoteConfigCallback callback, int value) {
+  if (abandoned_) return false;
+  return remote_->Fetch(*executor_, self, callback, value);
 }
 
-void CorvaneSDKManager::RunTextCallbacks(const std::map<int, TextCallback>& callbacks,
-                                         const std::string& text) {
-  for (const auto& entry : callbacks) {
-    if (entry.second == nullptr) continue;
-    CallbackScope scope;
-    entry.second(text.c_str(), entry.first);
-  }
-}
+std::string CorvaneSDKManager::RemoteConfigUrl() const { return remote_->Url(); }
 
 }  // namespace CorvaneSDK

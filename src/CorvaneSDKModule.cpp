@@ -4,13 +4,13 @@
 #include "CorvaneSDKModule.h"
 
 #include <climits>
+#include <mutex>
 
-#include "CorvaneSDKManager.h"
 #include "Event.h"
-#include "Interface.h"
+#include "InterfaceState.h"
 #include "Json.h"
 #include "Logger.h"
-#include "ModuleRegistry.h"
+#include "ModuleContext.h"
 
 namespace CorvaneSDK {
 
@@ -33,6 +33,38 @@ void CorvaneSDKModule::Initialize() {}
 
 void CorvaneSDKModule::RunInitializationAction(int, const std::string&, void (*done)()) {
   if (done != nullptr) done();
+}
+
+namespace {
+// The action that a done without context ends: the one handed to a module of the older
+// interface most recently (actions run one at a time).
+std::mutex& LegacyMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+void (*g_legacyDone)(void*) = nullptr;
+void* g_legacyContext = nullptr;
+
+void LegacyDone() {
+  void (*done)(void*);
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(LegacyMutex());
+    done = g_legacyDone;
+    context = g_legacyContext;
+  }
+  if (done != nullptr) done(context);
+}
+}  // namespace
+
+void CorvaneSDKModule::RunInitializationActionWithContext(int action, const std::string& parameters,
+                                                          void (*done)(void*), void* context) {
+  {
+    std::lock_guard<std::mutex> lock(LegacyMutex());
+    g_legacyDone = done;
+    g_legacyContext = context;
+  }
+  RunInitializationAction(action, parameters, &LegacyDone);
 }
 
 void CorvaneSDKModule::SetName(const std::string& name) { d_->name = name; }
@@ -63,12 +95,12 @@ namespace {
 template <typename Fill>
 void ModuleLog(const void* manager, const std::string& name, int flags, Fill fill) {
   try {
-    std::shared_ptr<CorvaneSDKManager> live = LiveManager(manager);
-    if (!live || !live->IsInitialized()) return;
+    std::shared_ptr<ModuleContext> live = Instance::LiveModuleContext(manager);
+    if (!live) return;
     Event* event = Event::Acquire(name);
     fill(*event);
     event->flags = flags;
-    live->SendEvent(event);
+    live->LogModuleEvent(event);
   } catch (const std::exception& e) {
     CORVANE_LOG_ERROR("Module event " << name << " not logged: " << e.what());
   } catch (...) {
@@ -100,7 +132,7 @@ void CorvaneSDKModule::AddInitializationAction(int action) { AddInitializationAc
 
 void CorvaneSDKModule::AddInitializationAction(int action, const std::string& parameters) {
   try {
-    AddInitializationActionFromModule(d_->manager, this, action, parameters);
+    AddInitializationActionFromModule(d_->manager, this, d_->name, action, parameters);
   } catch (...) {
     CORVANE_LOG_ERROR("Initialization action " << action << " not added");
   }

@@ -6,7 +6,8 @@
 
 #include "Clock.h"
 #include "Logger.h"
-#include "PropertiesGetter.h"
+#include "PercentEncoding.h"
+#include "IdentitySnapshot.h"
 #include "Random.h"
 #include "Version.h"
 
@@ -24,13 +25,6 @@ std::mutex& PoolMutex() {
 std::deque<Event*>& Pool() {
   static std::deque<Event*>* pool = new std::deque<Event*>();
   return *pool;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 void CollectForRelease(Event* event, std::vector<Event*>& out) {
@@ -117,29 +111,6 @@ void Event::FillSessionIfEmpty(const std::string& sessionId) {
 void Event::SetIntValue(int v) { value = Json::object({{"value", v}}); }
 
 void Event::SetStringValue(const std::string& v) { value = Json::object({{"value", v}}); }
-
-std::string FormDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%' && i + 2 < text.size()) {
-      int hi = HexDigit(text[i + 1]);
-      int lo = HexDigit(text[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-      } else {
-        out += c;
-      }
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 void Event::SetMapValue(const std::string& map) {
   if (!value.is_object()) {
@@ -268,7 +239,7 @@ void AppendMember(std::string& out, const char* key, const std::string& text) {
 }
 }  // namespace
 
-std::string BuildBatchBody(const PropertiesGetter& properties,
+std::string BuildBatchBody(const IdentitySnapshot& identity,
                            const std::vector<std::string>& eventTexts) {
   // Written by hand in byte order of the keys, reusing each event's stored text.
   size_t size = 256;
@@ -276,20 +247,20 @@ std::string BuildBatchBody(const PropertiesGetter& properties,
   std::string out;
   out.reserve(size);
   out += '{';
-  AppendMember(out, "appVersion", properties.GetAppVersion());
-  AppendMember(out, "buildNumber", properties.GetAppBuildNumber());
-  AppendMember(out, "bundleId", properties.GetBundleId());
-  AppendMember(out, "platform", properties.GetPlatform());
+  AppendMember(out, "appVersion", identity.appVersion);
+  AppendMember(out, "buildNumber", identity.appBuildNumber);
+  AppendMember(out, "bundleId", identity.bundleId);
+  AppendMember(out, "platform", identity.platform);
   AppendMember(out, "qvSdkVersion", kSdkVersion);
-  AppendMember(out, "qvUid", properties.GetUserId());
+  AppendMember(out, "qvUid", identity.userId);
   out += "\"subMessages\":[";
   for (size_t i = 0; i < eventTexts.size(); ++i) {
     if (i > 0) out += ',';
     out += eventTexts[i];
   }
   out += ']';
-  const std::string wrapper = properties.GetWrapper();
-  const std::string wrapperVersion = properties.GetWrapperVersion();
+  const std::string& wrapper = identity.wrapper;
+  const std::string& wrapperVersion = identity.wrapperVersion;
   if (!wrapper.empty()) {
     out += ",\"wrapper\":";
     AppendQuoted(out, wrapper);
@@ -302,13 +273,13 @@ std::string BuildBatchBody(const PropertiesGetter& properties,
   return out;
 }
 
-std::string BuildBatchBody(const PropertiesGetter& properties, const std::vector<Event*>& events) {
+std::string BuildBatchBody(const IdentitySnapshot& identity, const std::vector<Event*>& events) {
   std::vector<std::string> texts;
   texts.reserve(events.size());
   for (const Event* e : events) {
     if (e != nullptr) texts.push_back(e->ToJsonText());
   }
-  return BuildBatchBody(properties, texts);
+  return BuildBatchBody(identity, texts);
 }
 
 }  // namespace CorvaneSDK

@@ -11,7 +11,7 @@
 
 namespace CorvaneSDK {
 
-class PropertiesGetter;
+struct IdentitySnapshot;
 
 // Acceptance bits read by the manager's send path.
 enum EventFlags : int32_t {
@@ -77,14 +77,10 @@ class Event {
   void Clear();
 };
 
-// Form decoding of SetMapValue: "%XY" becomes that byte, "+" a space; a "%" with fewer than
-// two characters after it stays as it is.
-std::string FormDecode(const std::string& text);
-
-// The upload body: identity keys from `properties`, the event objects under "subMessages".
+// The upload body: the identity keys, the event objects under "subMessages".
 // `eventTexts` are the compact JSON texts of the events, in queue order.
-std::string BuildBatchBody(const PropertiesGetter& properties,
+std::string BuildBatchBody(const IdentitySnapshot& identity,
                            const std::vector<std::string>& eventTexts);
-std::string BuildBatchBody(const PropertiesGetter& properties, const std::vector<Event*>& events);
+std::string BuildBatchBody(const IdentitySnapshot& identity, const std::vector<Event*>& events);
 
 }  // namespace CorvaneSDK

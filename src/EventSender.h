@@ -1,19 +1,21 @@
-// Uploads one batch of events to the ingestion endpoint with a PUT over one reused libcurl
-// handle, retrying with exponential spacing, and reports the outcome through a status that
-// the queue manager polls.
+// Uploads one batch of events to the ingestion endpoint with a PUT over one reused
+// transport, retrying under the events' retry policy, and reports the outcome through a
+// status that the queue manager polls.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
 
-class PropertiesGetter;
+class IdentitySource;
 
 enum SenderStatus : int {
   kSenderIdle = 0,
@@ -22,22 +24,23 @@ enum SenderStatus : int {
   kSenderFailed = 3,
 };
 
-constexpr int kDefaultMaxRetries = 3;
-constexpr int kDefaultRetryIntervalMs = 500;
-// Longest single back-off wait; 3^power grows past any useful wait within a few retries.
-constexpr int64_t kMaxRetryWaitMs = 5 * 60 * 1000;
-
 // Thread contract: SendEvents, ApplyTransport and SetTimeoutMs run on one thread at a time
 // (the queue manager's sending thread, or its owner before that thread starts); they own the
-// handle, the header list and the body. SetStop, Status, SetStatus, LastHttpCode and Attempts
+// transport and the request. SetStop, Status, SetStatus, LastHttpCode and Attempts
 // may be called from any thread (atomics and the Interrupt, no lock). `properties` must
 // outlive the sender.
 class EventSender : public Sender {
  public:
   // `authorizationBase64` is base64("appId:secret"). Negative `maxRetries` and a
-  // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning.
+  // non-positive `initialRetryIntervalMs` fall back to 3 and 500 with a Warning. Waits
+  // between attempts go through `env`'s clock; `env` must outlive the sender.
   EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
-              const std::string& authorizationBase64, const PropertiesGetter& properties);
+              const std::string& authorizationBase64, const IdentitySource& properties,
+              Env& env = Env::Default());
+  // The same over `transport` (tests hand in a double); null falls back to libcurl.
+  EventSender(const std::string& url, int maxRetries, int initialRetryIntervalMs,
+              const std::string& authorizationBase64, const IdentitySource& properties,
+              std::unique_ptr<Transport> transport, Env& env = Env::Default());
   ~EventSender() override;
   EventSender(const EventSender&) = delete;
   EventSender& operator=(const EventSender&) = delete;
@@ -70,27 +73,23 @@ class EventSender : public Sender {
   void SetTimeoutMs(long timeoutMs);
 
   // The wait before retry number `power` + 1: 3^power x `initialIntervalMs`, computed in
-  // 64 bits and capped at kMaxRetryWaitMs.
+  // 64 bits and capped at kMaxRetryWaitMs (RetryPolicy::ForEvents).
   static int64_t RetryWaitMs(int power, int initialIntervalMs);
 
  private:
-  // One transfer through the multi interface, so that Cancel can end it at once whatever
-  // the server does (an easy transfer notices an abort only about once a second).
-  CURLcode Perform(CURL* h);
+  void OnFailedAttempt(const RetryPolicy::Attempt& attempt);
 
-  CurlHandle handle_;
-  CURLM* multi_ = nullptr;  // created once; curl_multi_wakeup is safe from any thread
-  CurlHeaders headers_;
-  const PropertiesGetter& properties_;
+  Env& env_;
+  std::unique_ptr<Transport> transport_;
+  const IdentitySource& properties_;
   const std::string url_;
+  std::string authorization_;  // base64 credentials, free of line breaks
   int maxRetries_;
   int initialRetryIntervalMs_;
-  std::string body_;  // must outlive the transfer: libcurl reads it in place
+  HttpRequest request_;  // must outlive the transfer: the transport reads its body in place
 
   std::atomic<int> status_{kSenderIdle};
-  std::atomic<int> stop_{0};
   std::atomic<bool> cancelled_{false};
-  std::atomic<int64_t> cancelDeadlineMs_{0};  // real steady-clock ms: the transfer is real too
   std::atomic<int> lastHttpCode_{0};
   std::atomic<int> attempts_{0};
   // Failed attempts since the last delivery: the first one of a streak logs a Warning with

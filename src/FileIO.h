@@ -1,5 +1,5 @@
-// File I/O layer: unbuffered positioned file access, whole-file helpers, atomic replace,
-// and a process-wide fault injector for tests of disk faults. Paths are UTF-8 everywhere;
+// File I/O layer: unbuffered positioned file access, whole-file helpers and atomic replace,
+// each asking the environment's fault injector (Env.h) first, for tests of disk faults. Paths are UTF-8 everywhere;
 // FileIO_posix.cpp and FileIO_win.cpp implement the OS side, FileIO.cpp the shared part.
 #pragma once
 
@@ -16,18 +16,15 @@ namespace CorvaneSDK {
 // Operations the fault injector can fail.
 enum class FileOp { Open, Read, Write, Flush, Remove, Rename };
 
-// Installs `shouldFail`, consulted before every operation of this header with the operation
-// and the UTF-8 path it acts on; returning true makes that operation fail as if the OS had
-// refused it. An empty function restores normal behaviour. When none is installed the check
-// is one relaxed atomic load. The injector may be called from any thread, never under a lock
-// of this layer. Mapping: RandomAccessFile::Open -> Open; ReadAt, Size -> Read; WriteAt ->
+// Env::ShouldFailFileOp is consulted before every operation of this header with the operation
+// and the UTF-8 path it acts on; true makes that operation fail as if the OS had refused it.
+// It may be called from any thread, never under a lock of this layer. Mapping: RandomAccessFile::Open -> Open; ReadAt, Size -> Read; WriteAt ->
 // Write; Flush, Sync, Close -> Flush; RemoveFile -> Remove; ReadWholeFile -> Open then Read;
 // WriteFileAtomically -> Open, Write, Flush on the temp file (path = target + ".tmp-..."),
 // then Rename with the target path. FileExists is a query and is never failed.
-void SetFileFaultInjector(std::function<bool(FileOp, const std::string& path)> shouldFail);
 
 namespace detail {
-// True when the installed injector wants `op` on `path` to fail.
+// True when the default environment's injector wants `op` on `path` to fail.
 bool ShouldFailFileOp(FileOp op, const std::string& path);
 // Whether the last operation of this thread was failed by the injector.
 bool LastFileOpInjected();

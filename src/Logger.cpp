@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Utils.h"
 
 namespace CorvaneSDK {
@@ -32,7 +33,6 @@ ConsoleLogChannel& ConsoleLogChannel::Instance() {
 namespace Logger {
 namespace {
 std::atomic<int> g_threshold{kLogWarning};
-std::atomic<LogChannel*> g_channel{nullptr};
 
 // The host callback. Calls run under its mutex, the logger's own lock, so replacing
 // the callback waits for a running call to end.
@@ -93,8 +93,6 @@ int LoadThreshold() { return g_threshold.load(std::memory_order_relaxed); }
 void SetLevel(int level) { g_threshold.store(level, std::memory_order_relaxed); }
 int GetLevel() { return g_threshold.load(std::memory_order_relaxed); }
 
-void SetChannel(LogChannel* channel) { g_channel.store(channel); }
-
 void SetCallback(Callback callback, void* userData) {
   CallbackState& state = Callbacks();
   if (t_callbackDepth > 0) {
@@ -128,9 +126,7 @@ DeferScope::~DeferScope() {
   for (const auto& entry : lines) {
     try {
       if (!Deliver(entry.first, entry.second)) {
-        LogChannel* channel = g_channel.load();
-        if (channel == nullptr) channel = &ConsoleLogChannel::Instance();
-        channel->WriteLine(entry.second);
+        Env::Default().LogSink().WriteLine(entry.second);
       }
     } catch (...) {
     }
@@ -195,9 +191,8 @@ std::string FormatLine(int level, const std::string& message, const char* functi
 
 void Log(int level, const std::string& message, const char* function, const char* file,
          int line) {
-  LogChannel* channel = g_channel.load();
-  if (channel == nullptr) channel = &ConsoleLogChannel::Instance();
   if (GetLevel() < level) return;
+  LogChannel* channel = &Env::Default().LogSink();
   try {
     // A message that ends with a line break would print a blank line after it.
     size_t end = message.size();

@@ -1,5 +1,5 @@
-// Process-wide logger: a level threshold, the line formatter and one output channel.
-// Thread-safe: any thread may log; the channel is created once on first use.
+// Process-wide logger: a level threshold and the line formatter. Lines go to the host's
+// callback, else to the environment's log sink (Env.h). Thread-safe: any thread may log.
 #pragma once
 
 #include <cstdint>
@@ -49,10 +49,6 @@ void Log(int level, const std::string& message, const char* function, const char
 std::string FormatLine(int level, const std::string& message, const char* function,
                        const char* file, int line, int64_t ticks100ns);
 std::string LevelName(int level);
-
-// Replaces the output channel (tests capture lines with it); null restores the console.
-// The caller keeps ownership and must restore before destroying its channel.
-void SetChannel(LogChannel* channel);
 
 // The host's receiver of finished lines: the level and the formatted line (no line end).
 using Callback = void (*)(int level, const char* line, void* userData);

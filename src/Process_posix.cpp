@@ -4,7 +4,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "Interface.h"
+#include "CApi.h"
 #include "SdkThreads.h"
 
 namespace CorvaneSDK {

@@ -9,6 +9,7 @@
 
 #include "Event.h"
 #include "EventSender.h"
+#include "Executor.h"
 #include "FileIO.h"
 #include "Logger.h"
 #include "QueueFile.h"
@@ -40,8 +41,8 @@ int OrDefault(int value, int fallback, const char* name, bool allowZero) {
 
 QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor,
                            EventSender* sender, const std::string& saveFolder,
-                           const std::string& fileName)
-    : monitor_(monitor), sender_(sender) {
+                           const std::string& fileName, Env& env)
+    : monitor_(monitor), sender_(sender), env_(env) {
   QueueSettings defaults;
   settings_.flushQueueSize =
       OrDefault(settings.flushQueueSize, defaults.flushQueueSize, "Flush queue size", true);
@@ -191,7 +192,7 @@ bool QueueManager::RebuildFileLocked() {
                         "continuing in memory only");
     }
     fileRetry_ = true;
-    nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+    nextFileRetryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
     return false;
   }
   for (Entry& e : queue_) e.fileElements = 1;
@@ -201,7 +202,7 @@ bool QueueManager::RebuildFileLocked() {
 }
 
 std::string QueueManager::CorruptCopyPathLocked() const {
-  const std::string base = filePath_ + ".corrupt-" + std::to_string(GetClock().WallMs());
+  const std::string base = filePath_ + ".corrupt-" + std::to_string(env_.GetClock().WallMs());
   std::string path = base;
   for (int i = 1; GetPathKind(path) != PathKind::Missing && i < 1000; ++i) {
     path = base + "-" + std::to_string(i);
@@ -253,7 +254,7 @@ void QueueManager::FileFailedLocked(const char* what) {
                                     << "; continuing in memory only for new events. " << kept);
   }
   fileRetry_ = true;
-  nextFileRetryMs_ = GetClock().MonotonicMs() + kFileRetryIntervalMs;
+  nextFileRetryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
 }
 
 void QueueManager::RetryFileLocked() {
@@ -310,7 +311,7 @@ void QueueManager::EnforceBoundsLocked() {
   RemoveOldestLocked(n);
   dropsUnreported_ += n;
   dropsTotal_ += n;
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   if (dropWarned_ && now - lastDropWarningMs_ < kDropWarningIntervalMs) return;
   CORVANE_LOG_WARNING("Event queue full (" << kMaxQueuedEvents << " events or " << kMaxQueuedBytes
                                            << " bytes): dropped the " << dropsUnreported_
@@ -388,17 +389,22 @@ std::vector<std::string> QueueManager::Texts() const {
 void QueueManager::Resume() { PostCommand(kCommandResume); }
 void QueueManager::Pause() { PostCommand(kCommandPause); }
 
+void QueueManager::SetExecutor(Executor* executor) {
+  std::lock_guard<std::mutex> lock(commandMutex_);
+  executor_ = executor;
+}
+
 void QueueManager::PostCommand(int command) {
   std::lock_guard<std::mutex> lock(commandMutex_);
   if (shuttingDown_) return;
   commands_.push_back(command);
   if (workerRunning_) return;
-  // The previous worker decided to exit under this mutex; joining it is immediate.
-  if (worker_.joinable()) worker_.join();
+  if (executor_ == nullptr) {
+    if (!ownExecutor_) ownExecutor_.reset(new Executor("queue command"));
+    executor_ = ownExecutor_.get();
+  }
   workerRunning_ = true;
-  try {
-    worker_ = std::thread(&QueueManager::WorkerLoop, this);
-  } catch (...) {
+  if (!executor_->Post([this] { WorkerLoop(); })) {
     workerRunning_ = false;
     commands_.clear();
     CORVANE_LOG_ERROR("Cannot start the queue command thread");
@@ -406,10 +412,16 @@ void QueueManager::PostCommand(int command) {
 }
 
 void QueueManager::WorkerLoop() {
-  if (RunGuarded("queue command", [this] { WorkerCommands(); })) return;
-  // It threw: the next command starts a new worker.
+  {
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    workerActive_ = true;
+  }
+  const bool finished = RunGuarded("queue command", [this] { WorkerCommands(); });
+  // Thrown or not, the next command posts a new task.
   std::lock_guard<std::mutex> lock(commandMutex_);
-  workerRunning_ = false;
+  if (!finished) workerRunning_ = false;
+  workerActive_ = false;
+  workerEnded_.notify_all();
 }
 
 void QueueManager::WorkerCommands() {
@@ -440,7 +452,7 @@ void QueueManager::WorkerCommands() {
       std::lock_guard<std::mutex> lock(commandMutex_);
       pending = !commands_.empty();
     }
-    if (pending && !shuttingDown_) GetClock().Sleep(1, nullptr);
+    if (pending && !shuttingDown_) env_.GetClock().Sleep(1, nullptr);
   }
 }
 
@@ -467,14 +479,14 @@ void QueueManager::StopSending() {
 }
 
 void QueueManager::SendingLoop() {
-  nextSendTime_ = GetClock().MonotonicMs();
+  nextSendTime_ = env_.GetClock().MonotonicMs();
   bool more = false;
   while (sendingActive_ && !shuttingDown_) {
     {
       // No upload is in flight here, so the file may be reopened and caught up.
       Logger::DeferScope defer;  // no host log callback under the queue lock
       std::lock_guard<std::mutex> lock(queueMutex_);
-      if (fileRetry_ && GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
+      if (fileRetry_ && env_.GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
     }
     // A failure inside one cycle (memory exhausted, a throwing callback) costs that cycle
     // only: the batch stays queued and the next cycle tries again.
@@ -489,7 +501,7 @@ void QueueManager::SendingLoop() {
     wake_.Clear();
     // Re-checked after clearing: a stop that set the wake-up just before is not lost.
     if (!sendingActive_ || shuttingDown_) break;
-    GetClock().Sleep(settings_.queueCheckInterval, &wake_);
+    env_.GetClock().Sleep(settings_.queueCheckInterval, &wake_);
   }
 }
 
@@ -497,7 +509,7 @@ void QueueManager::SendingLoop() {
 // Returns the "more" flag for the next cycle.
 bool QueueManager::UploadOnce(bool more) {
   if (monitor_ != nullptr && !monitor_->CanSend()) return more;
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   std::vector<std::string> texts;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
@@ -610,27 +622,47 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   }
   if (empty && monitor_ != nullptr) monitor_->OnQueueEmpty();
   if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
-  nextSendTime_ = GetClock().MonotonicMs() + settings_.sendDelay;
+  nextSendTime_ = env_.GetClock().MonotonicMs() + settings_.sendDelay;
   if (rejectedWaitMs > 0) {
     CORVANE_LOG_WARNING("The server rejects every upload with HTTP "
                         << code << "; the " << kept << " queued events are kept, next try in "
                         << rejectedWaitMs << " ms"
                         << (code == 404 ? ". Check the host URL: it should end with \"/v4/event\""
                                         : ""));
-    GetClock().Sleep(rejectedWaitMs, &wake_);
+    env_.GetClock().Sleep(rejectedWaitMs, &wake_);
   }
   if (status != kSenderSucceeded && (code == 401 || code == 403)) {
     CORVANE_LOG_ERROR("The server refused the app credentials (HTTP "
                       << code << "); events are kept, next try in " << kAuthRetryDelayMs / 1000
                       << " s");
     // Sleep through the wait, interruptible by Pause and Destroy.
-    GetClock().Sleep(kAuthRetryDelayMs, &wake_);
+    env_.GetClock().Sleep(kAuthRetryDelayMs, &wake_);
   }
 }
 
 void QueueManager::SendNow() {
   sendNow_ = true;
   wake_.Set();
+}
+
+bool QueueManager::WaitUntilEmpty(int timeoutMs, const std::atomic<bool>& abandon) {
+  const int64_t start = GetClock().MonotonicMs();
+  const int64_t deadline = start + std::max(0, timeoutMs);
+  SendNow();
+  for (;;) {
+    const size_t left = Count();
+    if (left == 0) {
+      CORVANE_LOG_DEBUG("Flush: queue empty after " << GetClock().MonotonicMs() - start << " ms");
+      return true;
+    }
+    const int64_t now = GetClock().MonotonicMs();
+    if (now >= deadline || abandon) {
+      CORVANE_LOG_WARNING("Flush: " << left << " events still queued after " << now - start
+                                    << " ms; they are kept for a later upload or the next run");
+      return false;
+    }
+    GetClock().Sleep(std::min<int64_t>(10, deadline - now), nullptr);
+  }
 }
 
 void QueueManager::Destroy() {
@@ -642,7 +674,12 @@ void QueueManager::Destroy() {
   // An upload in flight is abandoned at once; its batch stays in the file for the next run.
   if (sender_ != nullptr) sender_->Cancel();
   wake_.Set();
-  if (worker_.joinable()) worker_.join();
+  // A command task not begun yet finds the queue shutting down; one running ends soon.
+  if (ownExecutor_) ownExecutor_->Join(60000);
+  {
+    std::unique_lock<std::mutex> lock(commandMutex_);
+    workerEnded_.wait(lock, [this] { return !workerActive_; });
+  }
   StopSending();
   Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -16,10 +17,12 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 
 namespace CorvaneSDK {
 
 class Event;
+class Executor;
 class EventSender;
 class QueueFile;
 
@@ -63,9 +66,11 @@ class QueueManager {
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
   // `saveFolder` empty: memory only. `fileName` is the queue file's name in that folder.
-  // Out-of-range settings fall back to their defaults.
+  // Out-of-range settings fall back to their defaults. Time and waits come from `env`, which
+  // must outlive the manager.
   QueueManager(const QueueSettings& settings, QueueManagerMonitor* monitor, EventSender* sender,
-               const std::string& saveFolder, const std::string& fileName = ".event_queue");
+               const std::string& saveFolder, const std::string& fileName = ".event_queue",
+               Env& env = Env::Default());
   ~QueueManager();
 
   // Loads the queue file once; later calls do nothing.
@@ -76,6 +81,9 @@ class QueueManager {
   // without dispatch callbacks, trimming as AddEvent does. True when every one of them has
   // reached this queue's file, so that their source may be deleted.
   bool ImportEvents(const std::vector<std::string>& texts);
+  // Runs the switch commands of Resume and Pause on `executor` (which must outlive this
+  // queue, or be joined before it is destroyed) instead of an executor of its own.
+  void SetExecutor(Executor* executor);
   void Resume();
   void Pause();
   // Uploads what is queued without waiting for the flush size or the send delay, until the
@@ -83,6 +91,9 @@ class QueueManager {
   void SendNow();
   // Stops sending and joins both threads; events stay in the file for the next run.
   void Destroy();
+  // Uploads at once (SendNow) and waits until the queue is empty, `timeoutMs` has passed
+  // or `abandon` turns true; true when empty. Logs the outcome as Flush lines.
+  bool WaitUntilEmpty(int timeoutMs, const std::atomic<bool>& abandon);
 
   size_t Count() const;
   // True while the queue file holds every queued event.
@@ -123,6 +134,7 @@ class QueueManager {
   QueueSettings settings_;
   QueueManagerMonitor* monitor_;
   EventSender* sender_;
+  Env& env_;
   std::string saveFolder_;
   std::string filePath_;
 
@@ -151,9 +163,12 @@ class QueueManager {
   int unprovenRejections_ = 0;
 
   std::mutex commandMutex_;
+  std::condition_variable workerEnded_;
   std::deque<int> commands_;
-  std::thread worker_;
-  bool workerRunning_ = false;
+  Executor* executor_ = nullptr;
+  std::unique_ptr<Executor> ownExecutor_;  // when no executor was given
+  bool workerRunning_ = false;  // a command task is posted or running
+  bool workerActive_ = false;   // it is running
   std::thread sendingThread_;
 
   std::atomic<bool> shuttingDown_{false};

@@ -1,30 +1,18 @@
-// Random bits from a per-thread engine seeded from the OS, and the UUID text form.
+// UUID text form over the environment's random bits.
 #include "Random.h"
 
-#include <random>
+#include "Env.h"
 
 namespace CorvaneSDK {
-namespace {
-std::function<uint64_t()>& TestSource() {
-  static std::function<uint64_t()>* source = new std::function<uint64_t()>();
-  return *source;
-}
-}  // namespace
 
-uint64_t RandomBits() {
-  if (TestSource()) return TestSource()();
-  thread_local std::mt19937_64 engine([] {
-    std::random_device device;
-    std::seed_seq seq{device(), device(), device(), device()};
-    return std::mt19937_64(seq);
-  }());
-  return engine();
-}
+uint64_t RandomBits() { return Env::Default().RandomBits(); }
 
-std::string NewUuid() {
+std::string NewUuid() { return NewUuid(Env::Default()); }
+
+std::string NewUuid(Env& env) {
   static const char kHex[] = "0123456789abcdef";
-  uint64_t a = RandomBits();
-  uint64_t b = RandomBits();
+  uint64_t a = env.RandomBits();
+  uint64_t b = env.RandomBits();
   char out[36];
   int bitsUsedA = 0;
   int bitsUsedB = 0;
@@ -51,7 +39,5 @@ std::string NewUuid() {
   }
   return std::string(out, 36);
 }
-
-void SetRandomSource(std::function<uint64_t()> source) { TestSource() = std::move(source); }
 
 }  // namespace CorvaneSDK

@@ -6,12 +6,9 @@
 #include <climits>
 #include <cstdint>
 
-#include "Crypto.h"
-#include "Json.h"
 #include "Logger.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "Random.h"
-#include "Version.h"
 
 namespace CorvaneSDK {
 
@@ -45,14 +42,15 @@ std::string TokenKey() {
   return key;
 }
 
-RemoteConfigSender::RemoteConfigSender(const PropertiesGetter& properties,
-                                       const TransportSettings& transport)
-    : properties_(properties) {
-  if (getHeaders_.Append(std::string("User-Agent: ") + kUserAgent)) {
-    getHeaders_.Append("Accept: */*");
-  }
-  ApplyTransport(handle_.get(), transport);
-}
+RemoteConfigSender::RemoteConfigSender(const IdentitySource& properties,
+                                       const TransportSettings& transport, Env& env)
+    : RemoteConfigSender(properties, MakeCurlTransport(transport), env) {}
+
+RemoteConfigSender::RemoteConfigSender(const IdentitySource& properties,
+                                       std::unique_ptr<Transport> transport, Env& env)
+    : env_(env),
+      properties_(properties),
+      transport_(transport ? std::move(transport) : MakeCurlTransport({})) {}
 
 RemoteConfigSender::~RemoteConfigSender() = default;
 
@@ -68,29 +66,17 @@ void RemoteConfigSender::SetStop(int value) {
   }
 }
 
-void RemoteConfigSender::SetTimeoutMs(long timeoutMs) {
-  if (timeoutMs > 0 && handle_) curl_easy_setopt(handle_.get(), CURLOPT_TIMEOUT_MS, timeoutMs);
-}
+void RemoteConfigSender::SetTimeoutMs(long timeoutMs) { transport_->SetTimeoutMs(timeoutMs); }
 
-std::string RemoteConfigSender::BuildToken(const std::string& bundleId) {
-  const Json header = {{"alg", "HS256"}, {"typ", "JWT"}};
-  const Json claims = {{"iat", (GetClock().WallMs() - kTokenBackdateMs) / 1000},
-                       {"jti", NewUuid()},
-                       {"iss", "Quorvel"},
-                       {"sub", bundleId}};
-  const std::string signingInput =
-      Base64UrlEncode(DumpJson(header)) + "." + Base64UrlEncode(DumpJson(claims));
-  return signingInput + "." + Base64UrlEncode(HmacSha256(TokenKey(), signingInput));
+std::string RemoteConfigSender::BuildToken(const std::string& bundleId, Env& env) {
+  return BuildRemoteConfigToken(TokenKey(), bundleId,
+                                (env.GetClock().WallMs() - kTokenBackdateMs) / 1000, NewUuid(env));
 }
 
 std::string RemoteConfigSender::BuildRequestBody(const std::string& bundleId, int buildNumber,
                                                  const std::string& platform,
                                                  const std::string& userId) {
-  const Json body = {{"bundleId", bundleId},
-                     {"buildNumber", buildNumber},
-                     {"platform", platform},
-                     {"qvUid", userId}};
-  return DumpJson(body);
+  return BuildRemoteConfigBody(bundleId, buildNumber, platform, userId);
 }
 
 int RemoteConfigSender::ParseBuildNumber(const std::string& text, bool* valid) {
@@ -117,69 +103,57 @@ int RemoteConfigSender::ParseBuildNumber(const std::string& text, bool* valid) {
 bool RemoteConfigSender::FetchRemoteConfigInfo(const std::string& url, std::string& response) {
   status_.store(1);
   response.clear();
-  const std::string buildText = properties_.GetAppBuildNumber();
+  const IdentitySnapshot identity = properties_.Snapshot();
+  const std::string& buildText = identity.appBuildNumber;
   bool valid = true;
   const int buildNumber = ParseBuildNumber(buildText, &valid);
   if (!valid) CORVANE_LOG_ERROR("Invalid build number: " << buildText);
-  const std::string bundleId = properties_.GetBundleId();
-  body_ =
-      BuildRequestBody(bundleId, buildNumber, properties_.GetPlatform(), properties_.GetUserId());
-
-  CURL* h = handle_.get();
+  const std::string& bundleId = identity.bundleId;
+  std::string body =
+      BuildRequestBody(bundleId, buildNumber, identity.platform, identity.userId);
   if (!IsHttpUrl(url)) {
     CORVANE_LOG_ERROR("Remote config URL \"" << url << "\" is not a valid http(s) URL");
     status_.store(3);
     return false;
   }
-  postHeaders_.Reset();
-  const bool headersBuilt = postHeaders_.Append("Quorvel-Token: " + BuildToken(bundleId)) &&
-                            postHeaders_.Append("Content-Type: application/json") &&
-                            postHeaders_.Append(std::string("User-Agent: ") + kUserAgent) &&
-                            postHeaders_.Append("Accept: */*");
-  if (h == nullptr || !headersBuilt) {
+  if (!transport_->Ready()) {
     CORVANE_LOG_ERROR("FetchRemoteConfigInfo: no transfer handle");
     status_.store(3);
     return false;
   }
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, postHeaders_.get());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, body_.c_str());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
-  return Perform("Remote config request", response);
+  const HttpRequest request =
+      BuildRemoteConfigInfoRequest(url, BuildToken(bundleId, env_), std::move(body));
+  return Perform("Remote config request", request, response);
 }
 
 bool RemoteConfigSender::FetchDocument(const std::string& location, std::string& response) {
   status_.store(1);
   response.clear();
-  CURL* h = handle_.get();
   if (!IsHttpUrl(location)) {
     CORVANE_LOG_WARNING("Remote config location \"" << location
                                                     << "\" is not an http(s) URL; not fetched");
     status_.store(3);
     return false;
   }
-  if (h == nullptr || getHeaders_.get() == nullptr) {
+  if (!transport_->Ready()) {
     CORVANE_LOG_ERROR("FetchDocument: no transfer handle");
     status_.store(3);
     return false;
   }
-  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);  // also drops the POST body of an earlier request
-  curl_easy_setopt(h, CURLOPT_URL, location.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, getHeaders_.get());
-  return Perform("Remote config document request", response);
+  return Perform("Remote config document request", BuildRemoteConfigDocumentRequest(location),
+                 response);
 }
 
-bool RemoteConfigSender::Perform(const char* what, std::string& response) {
-  ApplyVerbose(handle_.get());
-  const FetchOutcome outcome = PerformWithRetries(handle_.get(), response_, cancel_, what);
+bool RemoteConfigSender::Perform(const char* what, const HttpRequest& request,
+                                 std::string& response) {
+  FetchOutcome outcome = PerformWithRetries(*transport_, request, cancel_, what, env_.GetClock());
   attempts_.store(outcome.attempts);
   lastHttpCode_.store(outcome.httpCode);
   if (!outcome.ok) {
     status_.store(3);
     return false;
   }
-  response = response_.Text();
-  response_.Clear();
+  response = std::move(outcome.body);
   status_.store(2);
   return true;
 }

@@ -4,14 +4,16 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Sender.h"
 
 namespace CorvaneSDK {
 
-class PropertiesGetter;
+class IdentitySource;
 
 // The 9-byte key that signs request tokens (shared with the mobile framework). Assembled at
 // run time so that it never appears as one literal in the binary.
@@ -23,7 +25,12 @@ std::string TokenKey();
 // join the fetch thread (Cancel makes that bounded). `properties` must outlive the sender.
 class RemoteConfigSender : public Sender {
  public:
-  RemoteConfigSender(const PropertiesGetter& properties, const TransportSettings& transport);
+  // Waits, token times and token ids come from `env`, which must outlive the sender.
+  RemoteConfigSender(const IdentitySource& properties, const TransportSettings& transport,
+                     Env& env = Env::Default());
+  // The same over `transport` (tests hand in a double); null falls back to libcurl.
+  RemoteConfigSender(const IdentitySource& properties, std::unique_ptr<Transport> transport,
+                     Env& env = Env::Default());
   ~RemoteConfigSender() override;
   RemoteConfigSender(const RemoteConfigSender&) = delete;
   RemoteConfigSender& operator=(const RemoteConfigSender&) = delete;
@@ -49,8 +56,8 @@ class RemoteConfigSender : public Sender {
   // header.claims.signature, each part base64url without padding. Claims: "iat" = whole
   // seconds of the wall clock 5000 ms ago, "iss" "Quorvel", "jti" a new UUID, "sub" the
   // bundle id.
-  static std::string BuildToken(const std::string& bundleId);
-  // The request body, compact, keys in byte order.
+  static std::string BuildToken(const std::string& bundleId, Env& env = Env::Default());
+  // The request body, compact, keys in byte order (BuildRemoteConfigBody).
   static std::string BuildRequestBody(const std::string& bundleId, int buildNumber,
                                       const std::string& platform, const std::string& userId);
   // Empty text gives 1. Otherwise an optional sign and the leading digits, like a decimal
@@ -59,14 +66,11 @@ class RemoteConfigSender : public Sender {
   static int ParseBuildNumber(const std::string& text, bool* valid = nullptr);
 
  private:
-  bool Perform(const char* what, std::string& response);
+  bool Perform(const char* what, const HttpRequest& request, std::string& response);
 
-  const PropertiesGetter& properties_;
-  CurlHandle handle_;
-  CurlHeaders getHeaders_;   // built once
-  CurlHeaders postHeaders_;  // rebuilt per POST: the token changes
-  std::string body_;         // must outlive the transfer: libcurl reads it in place
-  ResponseBuffer response_;
+  Env& env_;
+  const IdentitySource& properties_;
+  std::unique_ptr<Transport> transport_;
   Interrupt cancel_;
   std::atomic<int> status_{0};
   std::atomic<int> attempts_{0};

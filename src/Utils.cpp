@@ -8,22 +8,12 @@
 #include <cstring>
 #include <mutex>
 
+#include "Env.h"
 #include "Logger.h"
 
 namespace CorvaneSDK {
 namespace Utils {
 namespace {
-
-std::mutex& NetworkHookMutex() {
-  // Leaked on purpose: worker threads may query while static destructors run.
-  static std::mutex* mutex = new std::mutex();
-  return *mutex;
-}
-
-std::function<NetworkAddress()>& NetworkHook() {
-  static auto* hook = new std::function<NetworkAddress()>();
-  return *hook;
-}
 
 bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -81,23 +71,14 @@ bool CreateFolderRecursive(const std::string& path, int* lastError) {
 }  // namespace
 
 NetworkAddress GetNetworkAddress() {
-  std::function<NetworkAddress()> hook;
-  {
-    std::lock_guard<std::mutex> lock(NetworkHookMutex());
-    hook = NetworkHook();
-  }
   try {
-    return hook ? hook() : detail::QuerySystemNetworkAddress();
+    return Env::Default().QueryNetworkAddress();
   } catch (...) {
     CORVANE_LOG_ERROR("Network address query failed");
     return NetworkAddress();
   }
 }
 
-void SetNetworkQueryForTesting(std::function<NetworkAddress()> query) {
-  std::lock_guard<std::mutex> lock(NetworkHookMutex());
-  NetworkHook() = std::move(query);
-}
 
 AppInfo GetAppInfo() {
   return AppInfo();

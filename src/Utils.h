@@ -36,11 +36,9 @@ struct NetworkAddress {
   std::string mac;
 };
 // The first IPv4 address of a network adapter, else its first global IPv6 address, each
-// with that adapter's hardware address. Both empty when there is none.
+// with that adapter's hardware address. Both empty when there is none. Asks the default
+// environment (Env.h), so tests can simulate a network change.
 NetworkAddress GetNetworkAddress();
-// Replaces the network query (tests simulate a network change); an empty function restores
-// the real query. The hook runs on the caller's thread, outside any lock of this module.
-void SetNetworkQueryForTesting(std::function<NetworkAddress()> query);
 
 // Locale name ("en-US" on Windows, "en_US" on Linux), ISO 639 language as the system gives
 // it, ISO 3166 country in lower case. Empty when unknown.

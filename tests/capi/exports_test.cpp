@@ -11,6 +11,7 @@
 #include <string>
 
 #include "CorvaneSDK.h"
+#include "Version.h"
 
 namespace {
 std::set<std::string> DeclaredFunctions() {
@@ -67,7 +68,7 @@ TEST(SharedLibrary, FrameWorksAcrossTheBoundary) {
   char* b = CorvaneSDKManager_GetVersion();
   ASSERT_NE(a, nullptr);
   EXPECT_NE(a, b);  // each call is a new allocation, freed by the caller
-  EXPECT_STREQ(a, "0.0.17-cpp");
+  EXPECT_STREQ(a, CorvaneSDK::kSdkVersion);
   std::free(a);
   std::free(b);
   EXPECT_EQ(CorvaneSDKManager_GetInstance(), nullptr);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
 #include "Collector.h"
 #include "Json.h"
 #include "Random.h"
@@ -50,6 +51,8 @@ class CollectorFixture : public ::testing::Test {
   }
 
   void StartCollector(CollectorOptions options) {
+    // The SDK's clock, so that tokens signed under a fake clock are of the collector's time.
+    if (!options.wallMs) options.wallMs = [] { return CorvaneSDK::WallNowMs(); };
     collector_.reset(new Collector(std::move(options)));
     std::string error;
     ASSERT_TRUE(collector_->Start(error)) << error;

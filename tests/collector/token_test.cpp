@@ -7,6 +7,7 @@
 #include "Json.h"
 #include "RemoteConfigSender.h"
 #include "Token.h"
+#include "Wire.h"
 
 using namespace CorvaneSDK::Collector;
 using CorvaneSDK::Base64UrlEncode;
@@ -120,4 +121,40 @@ TEST(Token, RefusesClaimsOutsideTheRules) {
   claims = Claims();
   claims["jti"] = "";
   EXPECT_EQ(Refusal(Sign(Header(), claims, key)), "token claim \"jti\" is missing or empty");
+}
+
+TEST(Token, ChecksAFixedTokenSignedOutsideBothCodeBases) {
+  // Signed once with Python's hmac module under the SDK's key.
+  const std::string token =
+      "eyJhbGciOiJIUzI1NiIsInR5cCI6IkpXVCJ9."
+      "eyJpYXQiOjE3NjUwMDAwMDAsImlzcyI6IlF1b3J2ZWwiLCJqdGkiOiIwYjllM2MxYS01ZDJmLTRlNmItOWE3Yy04ZDFl"
+      "MmYzYTRiNWMiLCJzdWIiOiJjb20uZXhhbXBsZS52ZWN0b3IifQ."
+      "hs8ImzaGYTsmokkiXayO6RUcppmOtf-Ne-zyFEyDQIk";
+  TokenClaims claims;
+  std::string error;
+  ASSERT_TRUE(VerifyToken(token, SdkTokenKey(), 1765000000, claims, error)) << error;
+  EXPECT_EQ(claims.subject, "com.example.vector");
+  EXPECT_EQ(claims.id, "0b9e3c1a-5d2f-4e6b-9a7c-8d1e2f3a4b5c");
+  // A signature character changed.
+  std::string flipped = token;
+  flipped[flipped.size() - 2] = 'J';
+  EXPECT_FALSE(VerifyToken(flipped, SdkTokenKey(), 1765000000, claims, error));
+}
+
+TEST(Token, CollectorKeyAndDigestsMatchTheSdkAndThePublishedVectors) {
+  EXPECT_EQ(SdkTokenKey(), CorvaneSDK::TokenKey());
+  // RFC 4231 test case 2 and the FIPS 180-2 "abc" digest, through OpenSSL.
+  EXPECT_EQ(HexText(HmacSha256Bytes("Jefe", "what do ya want for nothing?")),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+  EXPECT_EQ(HexText(Sha256Bytes("abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // The collector's base64 decoders refuse what the SDK's refuse.
+  std::string out;
+  EXPECT_TRUE(DecodeBase64("YTpi", out));
+  EXPECT_EQ(out, "a:b");
+  EXPECT_FALSE(DecodeBase64("YQ", out));
+  EXPECT_FALSE(DecodeBase64("Y===", out));
+  EXPECT_FALSE(DecodeBase64Url("YQ==", out));
+  EXPECT_TRUE(DecodeBase64Url("YQ", out));
+  EXPECT_EQ(out, "a");
 }

@@ -1,7 +1,6 @@
 // ConfigSender against a real local HTTP server: query members in order and encoded,
 // the attempt loop, the response bound, cancellation and URLs that cannot be used.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "ConfigSender.h"
 
@@ -13,6 +12,7 @@
 #include "FakeClock.h"
 #include "LogCapture.h"
 #include "TestHttpServer.h"
+#include "Version.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -49,7 +49,7 @@ TEST_F(ConfigSenderTest, QueryMembersInOrderAndTheBodyReturned) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "GET");
   EXPECT_EQ(requests[0].query, "app_id=app-1&platform=Linux&version=1.0&sdk_config_hash=abc123");
-  EXPECT_EQ(requests[0].Header("User-Agent"), "corvane/0.0.17-cpp");
+  EXPECT_EQ(requests[0].Header("User-Agent"), std::string(CorvaneSDK::kUserAgent));
   EXPECT_EQ(requests[0].Header("Accept"), "*/*");
   EXPECT_FALSE(requests[0].Header("Accept-Encoding").empty());
   EXPECT_EQ(sender.LastUrl(), server_.Url(kPath) + "?" + requests[0].query);
@@ -233,4 +233,3 @@ TEST_F(ConfigSenderTest, VerboseTraceShowsTheRequestAndAnswer) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "ConfigTestHarness.h"
-#include "Env.h"
+#include "EnvVars.h"
 #include "FakeClock.h"
 #include "LogCapture.h"
 #include "Utils.h"

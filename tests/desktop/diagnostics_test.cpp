@@ -1,7 +1,6 @@
 // What a developer sees when something goes wrong: transport failures and redirects logged
 // once per failure streak with their cause, the end of a streak, configuration request
 // failures, and the routing of log lines to a host callback outside the SDK's locks.
-#ifdef CORVANE_WITH_CURL
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
@@ -298,4 +297,3 @@ TEST_F(LogCallbackTest, ACallbackThatLogsDoesNotRecurse) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

@@ -3,7 +3,6 @@
 // transport settings and the masking of secrets in verbose output. TLS is in
 // event_sender_tls_test.cpp.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "EventSender.h"
 
@@ -20,9 +19,11 @@
 #include "FakeClock.h"
 #include "LogCapture.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 #include "TestHttpServer.h"
+#include "Version.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -32,19 +33,13 @@ using Test::ScopedFakeClock;
 using Test::ScriptedResponse;
 using Test::TestHttpServer;
 
-struct FakeProperties : Test::FixedProperties {
-  FakeProperties() {
-    sessionId = "session-1";
-    appName = "Game";
-    storeType = 0;
-  }
-};
+struct FakeProperties : Test::FixedProperties {};
 
 // Records the length of every sleep and returns at once (or reports an interrupt).
 class RecordingClock : public Clock {
  public:
-  RecordingClock() { SetClock(this); }
-  ~RecordingClock() override { SetClock(nullptr); }
+  RecordingClock() { ::CorvaneSDK::Test::ProcessEnv().SetClock(this); }
+  ~RecordingClock() override { ::CorvaneSDK::Test::ProcessEnv().SetClock(nullptr); }
   int64_t WallMs() override { return 1765000000000LL; }
   int64_t MonotonicMs() override { return 1000; }
   bool Sleep(int64_t ms, Interrupt* interrupt) override {
@@ -245,7 +240,7 @@ TEST_F(EventSenderTest, SendsPutWithTheBatchBodyAndHeaders) {
   EXPECT_EQ(r.body, BuildBatchBody(properties_, kBatch));
   EXPECT_EQ(r.Header("Authorization"), "Basic YTpi");
   EXPECT_EQ(r.Header("Authorization"), "Basic " + Base64Encode("a:b"));
-  EXPECT_EQ(r.Header("User-Agent"), "corvane/0.0.17-cpp");
+  EXPECT_EQ(r.Header("User-Agent"), std::string(CorvaneSDK::kUserAgent));
   EXPECT_EQ(r.Header("Accept"), "*/*");
   EXPECT_EQ(r.Header("Content-Type"), "application/json");
   EXPECT_FALSE(r.Header("Accept-Encoding").empty());
@@ -283,7 +278,7 @@ TEST_F(EventSenderTest, VerboseTraceKeepsHeaderOrderAndMasksTheAuthorization) {
   }
   EXPECT_EQ(order, (std::vector<std::string>{"curl > Accept: ", "curl > User-Agent: ",
                                              "curl > Authorization: ", "curl > Content-Type: "}));
-  EXPECT_TRUE(log.Contains("curl > User-Agent: corvane/0.0.17-cpp"));
+  EXPECT_TRUE(log.Contains(std::string("curl > User-Agent: ") + CorvaneSDK::kUserAgent));
   EXPECT_TRUE(log.Contains("curl > Authorization: Basic ***"));
   EXPECT_FALSE(log.Contains("YTpi"));
 }
@@ -379,4 +374,3 @@ TEST_F(EventSenderTest, ProxySettingRoutesTheRequest) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

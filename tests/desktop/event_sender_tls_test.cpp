@@ -1,7 +1,6 @@
 // EventSender against a local TLS server (cpp-httplib with OpenSSL) and a self-signed
 // certificate made by the openssl command: the CA file option and peer verification.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -24,13 +23,7 @@ namespace {
 
 using Test::ScopedFakeClock;
 
-struct FakeProperties : Test::FixedProperties {
-  FakeProperties() {
-    sessionId = "session-1";
-    appName = "Game";
-    storeType = 0;
-  }
-};
+struct FakeProperties : Test::FixedProperties {};
 
 const char kPath[] = "/v4/event";
 const std::vector<std::string> kBatch = {R"({"eventName":"a","eId":"1"})",
@@ -122,4 +115,3 @@ TEST_F(EventSenderTlsTest, VerificationOffWinsOverAMismatchedCaFile) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

@@ -3,7 +3,8 @@
 
 #include "Event.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
+#include "Version.h"
 
 using namespace CorvaneSDK;
 
@@ -11,7 +12,6 @@ namespace {
 struct Props : Test::FixedProperties {
   Props() {
     userId = "user";
-    sessionId = "s";
     bundleId = "com.b";
     appVersion = "1.0";
     buildNumber = "7";
@@ -125,7 +125,7 @@ TEST(Event, ReleasedRecordsAreClearedAndReusedOldestFirst) {
 TEST(Event, BatchBodyKeysInByteOrderAndWrapperOnlyWhenSet) {
   Props props;
   EXPECT_EQ(BuildBatchBody(props, std::vector<std::string>{"{\"a\":1}"}),
-            R"({"appVersion":"1.0","buildNumber":"7","bundleId":"com.b","platform":"Linux","qvSdkVersion":"0.0.17-cpp","qvUid":"user","subMessages":[{"a":1}]})");
+            R"({"appVersion":"1.0","buildNumber":"7","bundleId":"com.b","platform":"Linux","qvSdkVersion":")" + std::string(CorvaneSDK::kSdkVersion) + R"(","qvUid":"user","subMessages":[{"a":1}]})");
   props.wrapper = "unity";
   props.wrapperVersion = "2";
   const std::string body = BuildBatchBody(props, std::vector<std::string>{});

@@ -13,6 +13,7 @@
 
 #include "FileIO.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -25,9 +26,9 @@ using Test::WriteFileBytes;
 class InjectorScope {
  public:
   explicit InjectorScope(std::function<bool(FileOp, const std::string&)> f) {
-    SetFileFaultInjector(std::move(f));
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(std::move(f));
   }
-  ~InjectorScope() { SetFileFaultInjector({}); }
+  ~InjectorScope() { ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector({}); }
 };
 
 std::vector<std::string> Entries(const std::string& folder) {
@@ -312,9 +313,9 @@ TEST(FileIO, FaultInjectorFailsEachOperation) {
 TEST(FileIO, AnEmptyInjectorRestoresNormalBehaviour) {
   TempDir dir;
   const std::string path = dir.File("a.bin");
-  SetFileFaultInjector([](FileOp, const std::string&) { return true; });
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([](FileOp, const std::string&) { return true; });
   EXPECT_EQ(RandomAccessFile::Open(path, true, nullptr), nullptr);
-  SetFileFaultInjector({});
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector({});
   auto file = RandomAccessFile::Open(path, true, nullptr);
   ASSERT_NE(file, nullptr);
   EXPECT_TRUE(file->WriteAt(0, "x", 1));

@@ -4,6 +4,7 @@
 #include "FakeClock.h"
 #include "LogCapture.h"
 #include "QueueManager.h"
+#include "TestEnv.h"
 #include "Utils.h"
 #include "manager_harness.h"
 
@@ -95,7 +96,7 @@ class DeviceIdentifiers : public ManagerHarness {
  protected:
   void SetUp() override {
     ManagerHarness::SetUp();
-    CorvaneSDK::Utils::SetNetworkQueryForTesting([] {
+    ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([] {
       CorvaneSDK::Utils::NetworkAddress address;
       address.ip = "203.0.113.7";
       address.mac = "02:00:5e:10:00:01";
@@ -104,7 +105,7 @@ class DeviceIdentifiers : public ManagerHarness {
   }
   void TearDown() override {
     ManagerHarness::TearDown();
-    CorvaneSDK::Utils::SetNetworkQueryForTesting(nullptr);
+    ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
   }
   Json OpenValue(::InitializationData* data) {
     ScopedFakeClock clock;  // the hold passes at once

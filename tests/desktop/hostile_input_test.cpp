@@ -5,7 +5,7 @@
 
 #include "Event.h"
 #include "FakeClock.h"
-#include "Interface.h"
+#include "InterfaceState.h"
 #include "LogCapture.h"
 #include "manager_harness.h"
 

@@ -13,6 +13,7 @@
 #include "FileIO.h"
 #include "LogCapture.h"
 #include "PendingOpenStore.h"
+#include "TestEnv.h"
 #include "manager_harness.h"
 
 using CorvaneSDK::Json;
@@ -188,7 +189,7 @@ TEST_F(ManagerFaults, ExceptionOnTheSendingThreadIsLoggedAndSendingCarriesOn) {
   std::atomic<bool> thrown{false};
   // The first queue file write away from the host thread (the removal of an accepted
   // batch, on the sending thread) runs out of memory.
-  CorvaneSDK::SetFileFaultInjector([&](CorvaneSDK::FileOp op, const std::string& path) -> bool {
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([&](CorvaneSDK::FileOp op, const std::string& path) -> bool {
     if (op == CorvaneSDK::FileOp::Write && path.find(".event_queue") != std::string::npos &&
         std::this_thread::get_id() != host && !thrown.exchange(true)) {
       throw std::bad_alloc();
@@ -201,7 +202,7 @@ TEST_F(ManagerFaults, ExceptionOnTheSendingThreadIsLoggedAndSendingCarriesOn) {
   ASSERT_TRUE(thrown);
   CorvaneSDKManager_Log(m, "after_fault");
   EXPECT_TRUE(WaitForCount("after_fault", 1));
-  CorvaneSDK::SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   EXPECT_TRUE(log.Contains("Caught an exception on the sending thread: std::bad_alloc"));
 }
 

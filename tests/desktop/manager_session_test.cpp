@@ -1,9 +1,10 @@
 // Sessions, the open event hold, held events, sending switches and privacy flags, end to
 // end through the C interface.
 #include "CorvaneSDKManager.h"
-#include "Env.h"
+#include "EnvVars.h"
 #include "FakeClock.h"
 #include "FileIO.h"
+#include "TestEnv.h"
 #include "Utils.h"
 #include "manager_harness.h"
 
@@ -153,7 +154,7 @@ TEST_F(ManagerSession, NewSessionSendsAStillPendingOpenEventFirst) {
 
 TEST_F(ManagerSession, TheNextSessionCarriesTheNewNetworkAddress) {
   std::atomic<int> which{0};
-  CorvaneSDK::Utils::SetNetworkQueryForTesting([&]() {
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([&]() {
     return CorvaneSDK::Utils::NetworkAddress{which == 0 ? "10.0.0.1" : "10.0.0.2", "aa:bb"};
   });
   ScopedFakeClock clock(false);
@@ -167,7 +168,7 @@ TEST_F(ManagerSession, TheNextSessionCarriesTheNewNetworkAddress) {
   ASSERT_TRUE(WaitForCount("qvsdk_first_open", 1));
   EXPECT_EQ(Named("qvsdk_first_open")[0]["value"]["local_ip"], "10.0.0.1");
   EXPECT_EQ(Named("qvsdk_open")[0]["value"]["local_ip"], "10.0.0.2");
-  CorvaneSDK::Utils::SetNetworkQueryForTesting(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
 }
 
 TEST_F(ManagerSession, CachedEventsWaitForTheFirstStart) {

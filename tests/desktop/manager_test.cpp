@@ -16,6 +16,7 @@
 #include "QueueManager.h"
 #include "TempDir.h"
 #include "TestHttpServer.h"
+#include "Version.h"
 
 using CorvaneSDK::Json;
 using CorvaneSDK::ParseJson;
@@ -152,7 +153,7 @@ TEST_F(ManagerTest, CheckMessagesAndNeutralResults) {
   EXPECT_EQ(CorvaneSDKManager_GetUserId(reinterpret_cast<CorvaneSDKManagerRef>(0x1234)), nullptr);
   CorvaneSDKManager_LogEvent(nullptr, CorvaneSDKEvent_Get("leak-check"));  // released
   char* version = CorvaneSDKManager_GetVersion();
-  EXPECT_STREQ(version, "0.0.17-cpp");
+  EXPECT_STREQ(version, CorvaneSDK::kSdkVersion);
   std::free(version);
 }
 

@@ -15,6 +15,7 @@
 #include "LogCapture.h"
 #include "QueueFile.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -89,14 +90,14 @@ std::string FreshImage() {
 class InjectorScope {
  public:
   explicit InjectorScope(std::function<bool(FileOp, const std::string&)> f) {
-    SetFileFaultInjector(std::move(f));
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(std::move(f));
   }
-  ~InjectorScope() { SetFileFaultInjector({}); }
+  ~InjectorScope() { ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector({}); }
 };
 
 class QueueFileTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetFileFaultInjector({}); }
+  void TearDown() override { ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector({}); }
 
   std::string Bytes() const { return ReadFileBytes(path_); }
   bool AddText(QueueFile& q, const std::string& s) {

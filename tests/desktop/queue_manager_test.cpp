@@ -17,10 +17,11 @@
 #include "FileIO.h"
 #include "LogCapture.h"
 #include "FixedProperties.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "QueueFile.h"
 #include "QueueManager.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 #include "TestHttpServer.h"
 
 using namespace CorvaneSDK;
@@ -484,9 +485,9 @@ TEST_F(QueueManagerTest, FailedWriteKeepsTheFileAndCatchesUpWithoutLossOrRepeat)
   q->Initialize();
   q->AddEvent(Named("before"));
   LogCapture capture(kLogError);
-  SetFileFaultInjector([](FileOp op, const std::string&) { return op == FileOp::Write; });
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([](FileOp op, const std::string&) { return op == FileOp::Write; });
   q->AddEvent(Named("during"));
-  SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   EXPECT_FALSE(q->HasFile());
   EXPECT_EQ(q->Count(), 2u);
   EXPECT_TRUE(capture.Contains("continuing in memory only"));
@@ -509,13 +510,13 @@ TEST_F(QueueManagerTest, EventsDeliveredWhileTheFileLagsAreNotSentAgainAfterARes
   q->Initialize();
   q->AddEvent(Named("a"));
   q->AddEvent(Named("b"));
-  SetFileFaultInjector([](FileOp op, const std::string&) { return op == FileOp::Write; });
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([](FileOp op, const std::string&) { return op == FileOp::Write; });
   q->AddEvent(Named("c"));
   q->Resume();
   monitor_.canSend = true;
   ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
   EXPECT_EQ(FileNames(), (std::vector<std::string>{"a", "b"})) << "removals could not be written";
-  SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   q->Destroy();  // one more try brings the file in step
   EXPECT_EQ(FileNames(), std::vector<std::string>{});
   auto again = Make();

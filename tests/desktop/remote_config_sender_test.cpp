@@ -2,7 +2,6 @@
 // rule, the POST and GET requests against a real local server, the attempt loop, the
 // response bound, and that the token never reaches the verbose trace.
 // Needs libcurl: left out of builds without the HTTP senders.
-#ifdef CORVANE_WITH_CURL
 
 #include "FixedProperties.h"
 #include "RemoteConfigSender.h"
@@ -14,8 +13,9 @@
 #include "FakeClock.h"
 #include "Json.h"
 #include "LogCapture.h"
-#include "PropertiesGetter.h"
+#include "IdentitySnapshot.h"
 #include "TestHttpServer.h"
+#include "Version.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -25,9 +25,7 @@ using Test::ScopedFakeClock;
 using Test::ScriptedResponse;
 using Test::TestHttpServer;
 
-struct FakeProperties : Test::FixedProperties {
-  FakeProperties() { storeType = 0; }
-};
+struct FakeProperties : Test::FixedProperties {};
 
 std::vector<std::string> SplitToken(const std::string& token) {
   std::vector<std::string> parts;
@@ -176,7 +174,7 @@ TEST_F(RemoteConfigSenderTest, PostCarriesTokenHeadersAndBody) {
       r.body,
       R"({"buildNumber":42,"bundleId":"com.example.game","platform":"Linux","qvUid":"user-1"})");
   EXPECT_EQ(r.Header("Content-Type"), "application/json");
-  EXPECT_EQ(r.Header("User-Agent"), "corvane/0.0.17-cpp");
+  EXPECT_EQ(r.Header("User-Agent"), std::string(CorvaneSDK::kUserAgent));
   EXPECT_EQ(r.Header("Accept"), "*/*");
   EXPECT_FALSE(r.Header("Accept-Encoding").empty());
   const Json claims = VerifiedClaims(r.Header("Quorvel-Token"));
@@ -241,7 +239,7 @@ TEST_F(RemoteConfigSenderTest, DocumentGetHasOnlyAgentAndAcceptHeaders) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "GET");
   EXPECT_EQ(requests[0].body, "");
-  EXPECT_EQ(requests[0].Header("User-Agent"), "corvane/0.0.17-cpp");
+  EXPECT_EQ(requests[0].Header("User-Agent"), std::string(CorvaneSDK::kUserAgent));
   EXPECT_EQ(requests[0].Header("Accept"), "*/*");
   EXPECT_TRUE(requests[0].Header("Quorvel-Token").empty());
   EXPECT_TRUE(requests[0].Header("Content-Type").empty());
@@ -336,4 +334,3 @@ TEST_F(RemoteConfigSenderTest, CancelEndsARetryWait) {
 }  // namespace
 }  // namespace CorvaneSDK
 
-#endif  // CORVANE_WITH_CURL

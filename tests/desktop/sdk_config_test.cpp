@@ -13,6 +13,7 @@
 #include "LogCapture.h"
 #include "Sender.h"
 #include "Utils.h"
+#include "Version.h"
 
 using namespace CorvaneSDK;
 using namespace CorvaneSDK::Test;
@@ -57,7 +58,7 @@ TEST_F(SdkConfigTest, QueryKeysInOrderAndTheHashOnLaterRuns) {
   EXPECT_EQ(requests[0].method, "GET");
   // First run: nothing stored, so no hash member.
   EXPECT_EQ(requests[0].query, "app_id=app&platform=" + Platform() + "&version=0.0.1");
-  EXPECT_EQ(requests[0].Header("User-Agent"), "corvane/0.0.17-cpp");
+  EXPECT_EQ(requests[0].Header("User-Agent"), std::string(CorvaneSDK::kUserAgent));
   EXPECT_EQ(requests[0].Header("Accept"), "*/*");
   EXPECT_EQ(Take(CorvaneSDKManager_GetFacebookAppId(m)), "fb-1");
   Json stored;

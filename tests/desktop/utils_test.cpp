@@ -14,6 +14,7 @@
 #include "LogCapture.h"
 #include "Random.h"
 #include "TempDir.h"
+#include "TestEnv.h"
 
 namespace CorvaneSDK {
 namespace {
@@ -251,9 +252,9 @@ TEST(Utils, ChooseNetworkAddressWithOnlyLinkLocalIsEmpty) {
 
 TEST(Utils, NetworkQueryHookReplacesAndRestores) {
   const Utils::NetworkAddress real = Utils::GetNetworkAddress();
-  Utils::SetNetworkQueryForTesting([] { return Utils::NetworkAddress{"203.0.113.7", "01:02"}; });
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([] { return Utils::NetworkAddress{"203.0.113.7", "01:02"}; });
   const Utils::NetworkAddress fake = Utils::GetNetworkAddress();
-  Utils::SetNetworkQueryForTesting(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
   EXPECT_EQ(fake.ip, "203.0.113.7");
   EXPECT_EQ(fake.mac, "01:02");
   const Utils::NetworkAddress again = Utils::GetNetworkAddress();
@@ -263,9 +264,9 @@ TEST(Utils, NetworkQueryHookReplacesAndRestores) {
 
 TEST(Utils, ThrowingNetworkHookGivesEmptyAddress) {
   LogCapture log;
-  Utils::SetNetworkQueryForTesting([]() -> Utils::NetworkAddress { throw 42; });
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([]() -> Utils::NetworkAddress { throw 42; });
   const Utils::NetworkAddress address = Utils::GetNetworkAddress();
-  Utils::SetNetworkQueryForTesting(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
   EXPECT_EQ(address.ip, "");
   EXPECT_TRUE(log.Contains("Network address query failed"));
 }

@@ -26,7 +26,10 @@
 
 #include "Clock.h"
 #include "CorvaneSDK.h"
+#include "Env.h"
 #include "FileIO.h"
+#include "Logger.h"
+#include "Utils.h"
 #include "Logger.h"
 
 namespace {
@@ -73,6 +76,30 @@ class StderrChannel : public LogChannel {
   }
 };
 
+// The child's environment: the scaled clock, stderr for log lines and, with a delay, a slow
+// disk in front of every file read and write; the rest is the system's.
+class ChildEnv : public Env {
+ public:
+  ChildEnv(int scale, int slowIoUs) : clock_(scale), slowIoUs_(slowIoUs) {}
+  Clock& GetClock() override { return clock_; }
+  uint64_t RandomBits() override { return SystemEnv::Instance().RandomBits(); }
+  bool ShouldFailFileOp(FileOp op, const std::string&) override {
+    if (slowIoUs_ > 0 && (op == FileOp::Read || op == FileOp::Write)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(slowIoUs_));
+    }
+    return false;
+  }
+  Utils::NetworkAddress QueryNetworkAddress() override {
+    return SystemEnv::Instance().QueryNetworkAddress();
+  }
+  LogChannel& LogSink() override { return channel_; }
+
+ private:
+  ScaledClock clock_;
+  StderrChannel channel_;
+  int slowIoUs_;
+};
+
 std::atomic<bool> g_started{false};
 void OnStart(int) { g_started = true; }
 
@@ -105,19 +132,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Both stay installed until exit: SDK threads may still read them during Destroy.
-  static ScaledClock clock(scale);
-  static StderrChannel channel;
-  SetClock(&clock);
-  Logger::SetChannel(&channel);
-  if (slowIoUs > 0) {
-    SetFileFaultInjector([slowIoUs](FileOp op, const std::string&) {
-      if (op == FileOp::Read || op == FileOp::Write) {
-        std::this_thread::sleep_for(std::chrono::microseconds(slowIoUs));
-      }
-      return false;
-    });
-  }
+  // Installed until exit: SDK threads may still use it during Destroy.
+  static ChildEnv env(scale, slowIoUs);
+  Env::SetDefault(&env);
 
   CorvaneSDKManager_AddStartCallback(OnStart, 1);
   InitializationData* data = InitializationData_Create("crash-app", "crash-secret");

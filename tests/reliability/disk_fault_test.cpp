@@ -17,6 +17,7 @@
 
 #include "FileIO.h"
 #include "LogCapture.h"
+#include "TestEnv.h"
 #include "sdk_harness.h"
 
 namespace CorvaneSDK {
@@ -30,7 +31,7 @@ class DiskFaultTest : public SdkHarness {
   void SetUp() override { ASSERT_TRUE(server_.Start()); }
   void TearDown() override {
     SdkHarness::TearDown();
-    SetFileFaultInjector(nullptr);
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
     if (mounted_) ::umount2(SaveDir().c_str(), MNT_DETACH);
     std::error_code ec;
     fs::permissions(SaveDir(), fs::perms::owner_all, ec);
@@ -73,7 +74,7 @@ TEST_F(DiskFaultTest, UnwritableSaveFolderRunsInMemoryAndRecoversAtNextStart) {
     std::fclose(f);
     std::remove(probe.c_str());
     const std::string folder = SaveDir();
-    SetFileFaultInjector([folder](FileOp op, const std::string& path) {
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([folder](FileOp op, const std::string& path) {
       return op != FileOp::Read && path.rfind(folder, 0) == 0;
     });
   }
@@ -94,7 +95,7 @@ TEST_F(DiskFaultTest, UnwritableSaveFolderRunsInMemoryAndRecoversAtNextStart) {
               permissionsBind ? "chmod 0500" : "running as root, so the fault injector refuses writes",
               labels.size() - server_.ledger().Missing(labels), labels.size(), server_.Refused());
 
-  SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   fs::permissions(SaveDir(), fs::perms::owner_all);
   ExpectFileWorksAtNextStart("unwritable folder");
 }
@@ -140,7 +141,7 @@ TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
   const int mountErrno = errno;
   if (!mounted_) {
     // No mount permitted: the queue file's writes start failing after about 128 KiB.
-    SetFileFaultInjector([this](FileOp op, const std::string& path) {
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([this](FileOp op, const std::string& path) {
       return op == FileOp::Write && path.find(".event_queue") != std::string::npos &&
              ++queueWrites_ > 80;
     });
@@ -167,7 +168,7 @@ TEST_F(DiskFaultTest, FullDiskContinuesInMemoryAndRecoversAtNextStart) {
                                             "; fault injector").c_str(),
               labels.size() - server_.ledger().Missing(labels), labels.size(), errors.size(),
               errors.empty() ? "" : errors[0].c_str());
-  SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   ExpectFileWorksAtNextStart("full disk");
   // The properties file is replaced atomically, so the user id survived the full disk.
   EXPECT_EQ(server_.ledger().UserIds().size(), 1u);
@@ -192,7 +193,7 @@ TEST_F(DiskFaultTest, FullDiskKeepsTheSavedQueueForTheNextStart) {
     }
     std::fclose(f);
   } else {
-    SetFileFaultInjector([](FileOp op, const std::string& path) {
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([](FileOp op, const std::string& path) {
       return op == FileOp::Write && path.find(".event_queue") != std::string::npos;
     });
   }
@@ -207,7 +208,7 @@ TEST_F(DiskFaultTest, FullDiskKeepsTheSavedQueueForTheNextStart) {
 
   // Space comes back: the events saved before the full disk arrive, once.
   std::remove(filler.c_str());
-  SetFileFaultInjector(nullptr);
+  ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr);
   server_.SetStatus(204);
   Init(Data(server_.Url()));
   EXPECT_TRUE(WaitUntil([&] { return server_.ledger().Has(saved); }))

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "LogCapture.h"
+#include "TestEnv.h"
 #include "TestHttpServer.h"
 #include "sdk_harness.h"
 
@@ -209,8 +210,8 @@ class RawServer {
 // Captures log lines with the fake time they were written at. Thread-safe.
 class TimedCapture : public LogChannel {
  public:
-  TimedCapture() { Logger::SetChannel(this); }
-  ~TimedCapture() override { Logger::SetChannel(nullptr); }
+  TimedCapture() { ::CorvaneSDK::Test::ProcessEnv().SetLogSink(this); }
+  ~TimedCapture() override { ::CorvaneSDK::Test::ProcessEnv().SetLogSink(nullptr); }
   void WriteLine(const std::string& line) override {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.emplace_back(GetClock().MonotonicMs(), line);

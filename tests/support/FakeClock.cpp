@@ -1,6 +1,8 @@
 // Fake clock sleeps: instant in auto mode, driven by Advance otherwise.
 #include "FakeClock.h"
 
+#include "TestEnv.h"
+
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -16,11 +18,11 @@ void FakeClock::Retire() {
 }
 
 ScopedFakeClock::ScopedFakeClock(bool autoAdvance) : clock_(new FakeClock(autoAdvance)) {
-  SetClock(clock_);
+  ProcessEnv().SetClock(clock_);
 }
 
 ScopedFakeClock::~ScopedFakeClock() {
-  SetClock(nullptr);
+  ProcessEnv().SetClock(nullptr);
   clock_->Retire();
   static std::mutex mutex;
   static std::vector<std::unique_ptr<FakeClock>>* retired = new std::vector<std::unique_ptr<FakeClock>>();

@@ -1,4 +1,5 @@
-// Captures the logger's lines for the lifetime of the object and sets the threshold.
+// Captures the logger's lines (as the test environment's log sink) for the lifetime of the
+// object and sets the threshold.
 #pragma once
 
 #include <mutex>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "Logger.h"
+#include "TestEnv.h"
 
 namespace CorvaneSDK {
 namespace Test {
@@ -14,10 +16,10 @@ class LogCapture : public LogChannel {
  public:
   explicit LogCapture(int level = kLogVerbose) : previous_(Logger::GetLevel()) {
     Logger::SetLevel(level);
-    Logger::SetChannel(this);
+    ProcessEnv().SetLogSink(this);
   }
   ~LogCapture() override {
-    Logger::SetChannel(nullptr);
+    ProcessEnv().SetLogSink(nullptr);
     Logger::SetLevel(previous_);
   }
   void WriteLine(const std::string& line) override {

@@ -16,12 +16,9 @@
 #include <random>
 #include <thread>
 
-#include "Clock.h"
-#include "Crypto.h"
-#include "Json.h"
+#include "Wire.h"
 #include "LivePage.h"
 #include "MobileConfig.h"
-#include "RemoteConfigSender.h"
 #include "Report.h"
 #include "Token.h"
 #include "Validation.h"
@@ -48,7 +45,7 @@ using httplib::Request;
 using httplib::Response;
 
 std::string ErrorBody(const std::string& message) {
-  return DumpJson(Json{{"error", message}});
+  return WriteJson(Json{{"error", message}});
 }
 
 void SetError(Response& res, int status, const std::string& message) {
@@ -58,7 +55,7 @@ void SetError(Response& res, int status, const std::string& message) {
 
 void SetJson(Response& res, const Json& body) {
   res.status = 200;
-  res.set_content(DumpJson(body), "application/json");
+  res.set_content(WriteJson(body), "application/json");
 }
 
 bool ReadFile(const std::string& path, std::string& out, std::string& error) {
@@ -85,11 +82,11 @@ bool ReadJsonObjectFile(const std::string& path, Json& object, std::string& hash
                         std::string& error) {
   std::string bytes;
   if (!ReadFile(path, bytes, error)) return false;
-  if (!ParseJson(bytes, object) || !object.is_object()) {
+  if (!ReadJson(bytes, object) || !object.is_object()) {
     error = path + " is not a JSON object";
     return false;
   }
-  hash = ToHex(Sha256(bytes));
+  hash = HexText(Sha256Bytes(bytes));
   return true;
 }
 
@@ -172,10 +169,12 @@ struct Collector::Impl {
     if (options.log) options.log(line);
   }
 
+  int64_t WallMs() const { return options.wallMs ? options.wallMs() : NowWallMs(); }
+
   void Record(const Request& req, int status, const std::string& appId, const std::string& note,
               bool informational = false) {
     RequestRecord r;
-    r.timeMs = WallNowMs();
+    r.timeMs = WallMs();
     r.method = req.method;
     r.path = req.path.substr(0, 256);
     const size_t q = req.target.find('?');
@@ -341,7 +340,7 @@ struct Collector::Impl {
     std::string decoded;
     AppCredential given;
     if (header.compare(0, prefix.size(), prefix) != 0 ||
-        !Base64Decode(header.substr(prefix.size()), decoded) || !ParseCredential(decoded, given)) {
+        !DecodeBase64(header.substr(prefix.size()), decoded) || !ParseCredential(decoded, given)) {
       error = "malformed Authorization header (expected Basic base64(appId:appSecret))";
       return false;
     }
@@ -374,7 +373,7 @@ struct Collector::Impl {
       return;
     }
     InsertResult result;
-    if (!store.Insert(batch, appId, WallNowMs(), result, error)) {
+    if (!store.Insert(batch, appId, WallMs(), result, error)) {
       SetError(res, 500, "storage: " + error);
       Record(req, 500, appId, "storage: " + error);
       return;
@@ -465,7 +464,7 @@ struct Collector::Impl {
   void HandleRemoteConfigFetch(const Request& req, const std::string& text, Response& res) {
     TokenClaims claims;
     std::string error;
-    if (!VerifyToken(req.get_header_value("Quorvel-Token"), TokenKey(), WallNowMs() / 1000, claims,
+    if (!VerifyToken(req.get_header_value("Quorvel-Token"), SdkTokenKey(), WallMs() / 1000, claims,
                      error)) {
       SetError(res, 401, error);
       Record(req, 401, "", error);
@@ -473,7 +472,7 @@ struct Collector::Impl {
     }
     Json body;
     static const char* const kKeys[] = {"buildNumber", "bundleId", "platform", "qvUid"};
-    if (!ParseJson(text, body) || !body.is_object()) {
+    if (!ReadJson(text, body) || !body.is_object()) {
       error = "body is not a JSON object";
     } else {
       for (auto it = body.begin(); it != body.end() && error.empty(); ++it) {
@@ -519,7 +518,7 @@ struct Collector::Impl {
       return;
     }
     // The location changes with the content, which is how the SDK notices a new version.
-    const std::string hash = ToHex(Sha256(document)).substr(0, 16);
+    const std::string hash = HexText(Sha256Bytes(document)).substr(0, 16);
     {
       std::lock_guard<std::mutex> lock(mutex);
       const std::string id = key + "/" + hash;
@@ -587,7 +586,7 @@ struct Collector::Impl {
     }
     state["requests"] = BuildRequests(kPageRequests);
     // Inside a script element no "<" may end it early; JSON reads the escape as the same "<".
-    std::string json = DumpJson(state);
+    std::string json = WriteJson(state);
     std::string safe;
     safe.reserve(json.size() + 16);
     for (char c : json) {
@@ -756,7 +755,7 @@ struct Collector::Impl {
 
   void HandlePutFaults(const Request&, const std::string& text, Response& res) {
     Json body;
-    if (!ParseJson(text, body) || !body.is_object()) {
+    if (!ReadJson(text, body) || !body.is_object()) {
       SetError(res, 400, "body is not a JSON object");
       return;
     }
@@ -807,8 +806,8 @@ struct Collector::Impl {
       // The SDK ignores a configuration whose credentials are not its own.
       for (const AppCredential& app : options.apps) {
         if (app.id != entry.first) continue;
-        if (JsonString(config, "appId") != app.id ||
-            JsonString(config, "appSecret") != app.secret) {
+        if (StringMember(config, "appId") != app.id ||
+            StringMember(config, "appSecret") != app.secret) {
           Log("warning: " + entry.second + ": \"appId\"/\"appSecret\" differ from --app " + app.id +
               "; the SDK will ignore this configuration");
         }

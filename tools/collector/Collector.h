@@ -48,6 +48,9 @@ struct CollectorOptions {
   int threads = 16;
   // One line per SDK request and per problem. Null: silent. Called on server threads.
   std::function<void(const std::string&)> log;
+  // Milliseconds since 1970 for stored times and the token age check. Null: the system
+  // clock. Tests that run the SDK on a fake clock hand the same time in here.
+  std::function<int64_t()> wallMs;
 };
 
 // One handled SDK request (or refused request), for /api/requests.

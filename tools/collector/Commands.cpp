@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 
-#include "Clock.h"
 #include "Report.h"
 
 namespace CorvaneSDK {
@@ -145,7 +144,7 @@ int Serve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (!settings.quiet) {
     settings.options.log = [&err, logMutex](const std::string& line) {
       std::lock_guard<std::mutex> lock(*logMutex);
-      err << FormatUtcMs(WallNowMs()) << "  " << line << std::endl;
+      err << FormatUtcMs(NowWallMs()) << "  " << line << std::endl;
     };
   }
   Collector collector(settings.options);
@@ -189,7 +188,7 @@ int StatsCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     return 1;
   }
   if (settings.json) {
-    out << DumpJson(StatsJson(stats)) << "\n";
+    out << WriteJson(StatsJson(stats)) << "\n";
   } else {
     out << FormatStats(stats);
   }
@@ -221,7 +220,7 @@ int Export(const std::vector<std::string>& args, std::ostream& out, std::ostream
       return 1;
     }
     for (const StoredEvent& e : page) {
-      out << (first ? "\n" : ",\n") << DumpJson(EventJson(e));
+      out << (first ? "\n" : ",\n") << WriteJson(EventJson(e));
       first = false;
     }
     if (page.size() < static_cast<size_t>(query.limit)) break;

@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "Crypto.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -97,7 +96,7 @@ bool ParseMobileExtras(const Json& file, MobileExtras& out, std::string& error) 
       error = "\"schema_hash\": expected a non-empty string";
       return false;
     }
-    out.schemaHash = hash != file.end() ? hash->get<std::string>() : ToHex(Sha256(DumpJson(*it)));
+    out.schemaHash = hash != file.end() ? hash->get<std::string>() : HexText(Sha256Bytes(WriteJson(*it)));
   } else if (file.contains("schema_hash")) {
     error = "\"schema_hash\" without \"schema\"";
     return false;

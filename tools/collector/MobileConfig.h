@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Json.h"
+#include "Wire.h"
 
 namespace CorvaneSDK {
 namespace Collector {

@@ -27,7 +27,7 @@ std::string Printable(std::string text) {
 
 Json EventJson(const StoredEvent& e) {
   Json value;
-  if (!ParseJson(e.valueJson, value)) value = e.valueJson;  // stored text is always ours
+  if (!ReadJson(e.valueJson, value)) value = e.valueJson;  // stored text is always ours
   return Json{{"seq", e.seq},
               {"eId", e.eId},
               {"parentEId", e.parentEId},

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Json.h"
+#include "Wire.h"
 #include "Storage.h"
 
 namespace CorvaneSDK {

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "Crypto.h"
-#include "Json.h"
+#include "Wire.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -23,11 +22,11 @@ bool SameBytes(const std::string& a, const std::string& b) {
 
 bool DecodePart(const std::string& part, const char* what, Json& out, std::string& error) {
   std::string bytes;
-  if (!Base64UrlDecode(part, bytes)) {
+  if (!DecodeBase64Url(part, bytes)) {
     error = std::string("token ") + what + " is not unpadded base64url";
     return false;
   }
-  if (!ParseJson(bytes, out) || !out.is_object()) {
+  if (!ReadJson(bytes, out) || !out.is_object()) {
     error = std::string("token ") + what + " is not a JSON object";
     return false;
   }
@@ -35,6 +34,8 @@ bool DecodePart(const std::string& part, const char* what, Json& out, std::strin
 }
 
 }  // namespace
+
+std::string SdkTokenKey() { return "QvKGBGBTC"; }
 
 bool VerifyToken(const std::string& token, const std::string& key, int64_t nowSeconds,
                  TokenClaims& claims, std::string& error) {
@@ -55,20 +56,20 @@ bool VerifyToken(const std::string& token, const std::string& key, int64_t nowSe
 
   Json header;
   if (!DecodePart(headerPart, "header", header, error)) return false;
-  if (JsonString(header, "alg") != "HS256") {
+  if (StringMember(header, "alg") != "HS256") {
     error = "token algorithm is not HS256";
     return false;
   }
-  if (header.contains("typ") && JsonString(header, "typ") != "JWT") {
+  if (header.contains("typ") && StringMember(header, "typ") != "JWT") {
     error = "token type is not JWT";
     return false;
   }
   std::string signature;
-  if (!Base64UrlDecode(signaturePart, signature)) {
+  if (!DecodeBase64Url(signaturePart, signature)) {
     error = "token signature is not unpadded base64url";
     return false;
   }
-  if (!SameBytes(signature, HmacSha256(key, headerPart + "." + claimsPart))) {
+  if (!SameBytes(signature, HmacSha256Bytes(key, headerPart + "." + claimsPart))) {
     error = "token signature does not match the SDK's key";
     return false;
   }
@@ -98,7 +99,7 @@ bool VerifyToken(const std::string& token, const std::string& key, int64_t nowSe
             std::to_string(nowSeconds) + ")";
     return false;
   }
-  claims.issuer = JsonString(body, "iss");
+  claims.issuer = StringMember(body, "iss");
   if (claims.issuer != "Quorvel") {
     error = "token issuer is not \"Quorvel\"";
     return false;
@@ -109,7 +110,7 @@ bool VerifyToken(const std::string& token, const std::string& key, int64_t nowSe
     return false;
   }
   claims.subject = sub->get<std::string>();
-  claims.id = JsonString(body, "jti");
+  claims.id = StringMember(body, "jti");
   if (claims.id.empty()) {
     error = "token claim \"jti\" is missing or empty";
     return false;

@@ -1,5 +1,6 @@
 // Verification of the signed token ("Quorvel-Token") that authenticates a remote config
-// request: a compact HS256 JSON Web Token keyed with the SDK's token key.
+// request: a compact HS256 JSON Web Token keyed with the SDK's token key, checked with
+// OpenSSL's HMAC rather than the SDK's own code.
 // Thread-safe: pure functions.
 #pragma once
 
@@ -15,6 +16,10 @@ struct TokenClaims {
   std::string issuer;    // "iss"
   std::string subject;   // "sub": the bundle id
 };
+
+// The 9-byte key the SDK signs its tokens with, held here on its own so that a change on
+// either side shows as refused tokens.
+std::string SdkTokenKey();
 
 // How far "iat" may lie from the collector's clock (either way). The SDK back-dates it by
 // 5 s; the rest covers a device clock that is a little off.

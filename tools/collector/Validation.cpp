@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "Json.h"
 #include "MobileConfig.h"
+#include "Wire.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -101,7 +101,7 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
     error = path + ": missing \"value\"";
     return false;
   }
-  record.valueJson = value == object.end() ? "null" : DumpJson(*value);
+  record.valueJson = value == object.end() ? "null" : WriteJson(*value);
   if (!RequireString(object, path, "id", record.sessionId, error)) return false;
   auto time = object.find("timeInMs");
   if (time == object.end()) {
@@ -164,12 +164,12 @@ bool ParseBatch(const std::string& body, Batch& out, std::string& error) {
     error = "empty body";
     return false;
   }
-  if (!JsonDepthWithin(body.data(), body.size(), kMaxBodyDepth)) {
+  if (!DepthWithin(body.data(), body.size(), kMaxBodyDepth)) {
     error = "body nests deeper than " + std::to_string(kMaxBodyDepth) + " levels";
     return false;
   }
   Json parsed;
-  if (!ParseJson(body, parsed)) {
+  if (!ReadJson(body, parsed)) {
     error = "body is not valid JSON";
     return false;
   }

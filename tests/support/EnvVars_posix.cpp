@@ -1,4 +1,4 @@
-#include "Env.h"
+#include "EnvVars.h"
 
 #include <cstdlib>
 

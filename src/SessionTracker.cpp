@@ -1,0 +1,204 @@
+// Sessions and the open event's hold.
+#include "SessionTracker.h"
+
+#include <utility>
+
+#include "Clock.h"
+#include "DeviceContext.h"
+#include "Event.h"
+#include "Identity.h"
+#include "Logger.h"
+#include "PendingOpenStore.h"
+#include "QueueManager.h"
+#include "Random.h"
+
+namespace CorvaneSDK {
+
+SessionTracker::SessionTracker(Identity& identity, DeviceContext& context,
+                               std::function<void(Event*)> send, Json openExtras,
+                               std::unique_ptr<PendingOpenStore> store)
+    : identity_(identity), context_(context), send_(std::move(send)),
+      openExtras_(std::move(openExtras)), store_(std::move(store)) {}
+
+SessionTracker::~SessionTracker() {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  Event::Release(openEvent_);
+  openEvent_ = nullptr;
+  for (Event* e : held_) Event::Release(e);
+  held_.clear();
+}
+
+void SessionTracker::SetFirstRun(bool firstRun) {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  firstRun_ = firstRun;
+}
+
+void SessionTracker::MarkPause(int64_t nowMs) {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  hasLastPause_ = true;
+  lastPauseMs_ = nowMs;
+}
+
+void SessionTracker::ClearPause() {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  hasLastPause_ = false;
+  lastPauseMs_ = 0;
+}
+
+void SessionTracker::Check() {
+  const int64_t now = GetClock().MonotonicMs();
+  bool firstRun;
+  {
+    std::lock_guard<std::mutex> lock(pauseMutex_);
+    if (!identity_.SessionId().empty() && hasLastPause_ && now - lastPauseMs_ <= kSessionTimeoutMs) {
+      return;
+    }
+    hasLastPause_ = true;
+    lastPauseMs_ = now;
+    identity_.SetSessionId(NewUuid());
+    firstRun = firstRun_;
+  }
+  const bool forgotten = identity_.Forgotten();
+  context_.Refresh();
+  if (forgotten) return;
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  // A still-pending open event (unsent while sending was off) goes out with its held
+  // events before the new session's one replaces it.
+  if (openEvent_ != nullptr) {
+    holding_ = false;
+    SendHeld();
+  }
+  holding_ = true;
+  deadlineMs_ = now + kOpenEventHoldMs;
+  openEvent_ = BuildOpenEvent(firstRun);
+  {
+    std::lock_guard<std::mutex> pause(pauseMutex_);
+    firstRun_ = false;
+  }
+  Persist();
+}
+
+Event* SessionTracker::BuildOpenEvent(bool firstOpen) const {
+  Event* event = Event::Acquire(firstOpen ? "qvsdk_first_open" : "qvsdk_open");
+  Json data = context_.OpenEventData();
+  for (auto it = openExtras_.begin(); it != openExtras_.end(); ++it) data[it.key()] = it.value();
+  event->value = std::move(data);
+  return event;
+}
+
+std::unique_lock<std::recursive_mutex> SessionTracker::Lock() const {
+  return std::unique_lock<std::recursive_mutex>(openMutex_);
+}
+
+bool SessionTracker::Holding() const { return holding_ && openEvent_ != nullptr; }
+
+bool SessionTracker::Hold(Event* event) {
+  if (held_.size() >= kMaxHeldEvents) return false;
+  held_.push_back(event);
+  if (Holding()) Persist();
+  return true;
+}
+
+// Caller holds openMutex_. Writes the open event as it would be sent now, held events
+// attached, so that a run that dies before the hold ends still delivers it next time.
+void SessionTracker::Persist() {
+  if (!store_ || openEvent_ == nullptr) return;
+  Event* copy = Event::FromJsonTree(openEvent_->ToJsonText());
+  if (copy == nullptr) return;
+  const std::string advertisingId = context_.AdvertisingId();
+  if (!advertisingId.empty() && copy->value.is_object()) copy->value["advertising_id"] = advertisingId;
+  for (Event* e : held_) {
+    Event* held = Event::FromJsonTree(e->ToJsonText());
+    if (held != nullptr) copy->subEvents.push_back(held);
+  }
+  identity_.Stamp(*copy);
+  const std::string text = copy->ToJsonText();
+  Event::Release(copy);
+  store_->Save(text);
+}
+
+void SessionTracker::DeliverLeftOver(QueueManager& queue) {
+  if (!store_) return;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  const std::string text = store_->LeftOver();
+  if (!text.empty()) {
+    Event* event = Event::FromJsonTree(text);
+    if (event == nullptr || event->eventName.empty()) {
+      CORVANE_LOG_WARNING("Dropping a damaged stored open event (" << text.size() << " bytes)");
+      Event::Release(event);
+    } else if (identity_.Forgotten()) {
+      Event::Release(event);
+    } else {
+      // Unchanged: its eId lets the server drop a repeat.
+      CORVANE_LOG_INFO("Delivering the open event of a run that ended during its hold");
+      queue.AddEvent(event);
+    }
+  }
+  store_->Clear();
+}
+
+// Caller holds openMutex_.
+void SessionTracker::SendHeld() {
+  Event* open = openEvent_;
+  std::vector<Event*> held;
+  held.swap(held_);
+  openEvent_ = nullptr;
+  if (open != nullptr) {
+    const std::string advertisingId = context_.AdvertisingId();
+    if (!advertisingId.empty() && open->value.is_object()) {
+      open->value["advertising_id"] = advertisingId;
+    }
+    const std::string session = identity_.SessionId();
+    for (Event* e : held) {
+      if (e->id.empty()) e->id = session;
+      open->subEvents.push_back(e);
+    }
+    send_(open);
+    // In the queue now (or dropped by the send path): nothing left to deliver next time.
+    if (store_) store_->Clear();
+    return;
+  }
+  // No open event: each held event goes by itself; what cannot go yet stays held.
+  for (Event* e : held) send_(e);
+}
+
+void SessionTracker::EndHold() {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  holding_ = false;
+  SendHeld();
+}
+
+void SessionTracker::EndHoldIfHolding() {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  if (!Holding()) return;
+  holding_ = false;
+  SendHeld();
+}
+
+bool SessionTracker::ReadyToSend() {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  if (!holding_) return true;
+  if (GetClock().MonotonicMs() < deadlineMs_) return false;
+  holding_ = false;
+  SendHeld();
+  return true;
+}
+
+bool SessionTracker::HasOpenEvent() const {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  return openEvent_ != nullptr;
+}
+
+size_t SessionTracker::HeldCount() const {
+  Logger::DeferScope deferOpen;
+  std::lock_guard<std::recursive_mutex> lock(openMutex_);
+  return held_.size();
+}
+
+}  // namespace CorvaneSDK

@@ -1,0 +1,86 @@
+// Sessions and the open event's hold. A session starts at the first start, and again at a
+// resume after more than 30 s in pause; each starts with an open event that is held for 5 s
+// so that cacheable events (at most 100) travel inside it. While held it is also kept on
+// disk (owner of the folder only), so a run that dies during the hold delivers it next time.
+// Locks: openMutex_ (recursive: sending the open event re-enters the send path) guards the
+// open event, the held events and the store; pauseMutex_ (taken before Identity's lock)
+// guards the pause time and the first-run flag.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Json.h"
+
+namespace CorvaneSDK {
+
+class DeviceContext;
+class Event;
+class Identity;
+class PendingOpenStore;
+class QueueManager;
+
+class SessionTracker {
+ public:
+  static constexpr int64_t kSessionTimeoutMs = 30000;
+  static constexpr int64_t kOpenEventHoldMs = 5000;
+  static constexpr size_t kMaxHeldEvents = 100;
+
+  // `send` is the manager's send path; `openExtras` are merged into every open event's
+  // value; `store` (may be null) keeps the held open event on disk.
+  SessionTracker(Identity& identity, DeviceContext& context, std::function<void(Event*)> send,
+                 Json openExtras, std::unique_ptr<PendingOpenStore> store);
+  ~SessionTracker();
+
+  void SetFirstRun(bool firstRun);
+  void MarkPause(int64_t nowMs);
+  void ClearPause();
+  // Starts a new session unless the current one is still fresh.
+  void Check();
+
+  // The open mutex, for the send path's decision (log lines deferred by the caller).
+  std::unique_lock<std::recursive_mutex> Lock() const;
+  // Caller holds Lock(). Whether the open event is being held now.
+  bool Holding() const;
+  // Caller holds Lock(). Keeps a cacheable event back; false when 100 are kept already.
+  bool Hold(Event* event);
+  // Sends the open event (or, without one, the held events) now.
+  void EndHold();
+  // As EndHold, but only while the open event is held (Flush).
+  void EndHoldIfHolding();
+  // For the sending thread: true when nothing is held back, ending a hold whose time is up.
+  bool ReadyToSend();
+  // The open event of a run that ended during its hold goes first into `queue`.
+  void DeliverLeftOver(QueueManager& queue);
+
+  bool HasOpenEvent() const;
+  size_t HeldCount() const;
+
+ private:
+  void SendHeld();
+  void Persist();
+  Event* BuildOpenEvent(bool firstOpen) const;
+
+  Identity& identity_;
+  DeviceContext& context_;
+  const std::function<void(Event*)> send_;
+  const Json openExtras_;
+
+  mutable std::recursive_mutex openMutex_;
+  Event* openEvent_ = nullptr;  // owned
+  bool holding_ = false;
+  int64_t deadlineMs_ = 0;
+  std::vector<Event*> held_;  // owned
+  std::unique_ptr<PendingOpenStore> store_;
+
+  std::mutex pauseMutex_;
+  bool hasLastPause_ = false;
+  int64_t lastPauseMs_ = 0;
+  bool firstRun_ = false;
+};
+
+}  // namespace CorvaneSDK
