@@ -2,6 +2,7 @@
 #include "CryptoPrimitives.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include <climits>
@@ -9,6 +10,24 @@
 
 namespace CorvaneSDK {
 namespace Mobile {
+
+int CryptoPrimitives::hmacSha256(const std::string&, const std::string&, std::string& out) {
+  out.clear();
+  return kCryptoParamError;
+}
+
+int OpenSslCrypto::hmacSha256(const std::string& key, const std::string& data, std::string& out) {
+  out.assign(EVP_MAX_MD_SIZE, '\0');
+  unsigned int length = 0;
+  if (key.size() > INT_MAX ||
+      HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+           data.size(), reinterpret_cast<unsigned char*>(&out[0]), &length) == nullptr) {
+    out.clear();
+    return kCryptoParamError;
+  }
+  out.resize(length);
+  return 0;
+}
 
 int OpenSslCrypto::randomBytes(size_t length, std::string& out) {
   out.assign(length, '\0');

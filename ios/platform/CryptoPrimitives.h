@@ -26,6 +26,8 @@ class CryptoPrimitives {
   // `key` 32 bytes, `iv` 16 bytes, else kCryptoParamError.
   virtual int aes256Cbc(bool encrypt, const std::string& key, const std::string& iv,
                         const std::string& in, std::string& out) = 0;
+  // HMAC-SHA256 of `data` (CCHmac on Apple); the base answers kCryptoParamError.
+  virtual int hmacSha256(const std::string& key, const std::string& data, std::string& out);
 };
 
 class OpenSslCrypto : public CryptoPrimitives {
@@ -35,6 +37,7 @@ class OpenSslCrypto : public CryptoPrimitives {
                      size_t length, std::string& out) override;
   int aes256Cbc(bool encrypt, const std::string& key, const std::string& iv, const std::string& in,
                 std::string& out) override;
+  int hmacSha256(const std::string& key, const std::string& data, std::string& out) override;
 };
 
 class CountingRandomCrypto : public OpenSslCrypto {

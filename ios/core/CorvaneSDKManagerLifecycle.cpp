@@ -1,0 +1,343 @@
+// The manager's running state: start and stop, sessions and the open event, readiness, the
+// send path, foreground and background, delivery state, deep links and the engine's callbacks.
+#include "CorvaneSDKManager.h"
+
+#include "CorvaneSDKDataBuilder.h"
+#include "CorvaneSDKAttributionToken.h"
+#include "CorvaneSDKEvent.h"
+#include "CorvaneSDKTrackingAuthorization.h"
+#include "CorvaneSDKInitializationSequence.h"
+#include "CorvaneSDKLog.h"
+#include "CorvaneSDKManagerIntegration.h"
+#include "CorvaneSDKMiddleware.h"
+#include "CorvaneSDKOperationQueue.h"
+#include "CorvaneSDKRegex.h"
+#include "CorvaneSDKSkanConversionContext.h"
+#include "CorvaneSDKUtils.h"
+#include "Platform.h"
+
+namespace CorvaneSDK {
+namespace Mobile {
+
+// ---- the engine's view ----
+
+bool CorvaneSDKManager::checkReady() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isInitialized_ || !hasStarted_ || configId_.empty()) return false;
+  }
+  Session::Release release;
+  if (!session_.checkHold(release)) return false;
+  if (!release.empty()) {
+    // This runs on the engine's queue, where no middleware may run: the open event goes out
+    // from the operation queue's.
+    auto self = shared_from_this();
+    auto shared = std::make_shared<Session::Release>(std::move(release));
+    operationQueue_->serialQueue()->async([self, shared] { self->deliver(std::move(*shared)); });
+  }
+  return true;
+}
+
+void CorvaneSDKManager::onSendEvent(const Value& event) {
+  if (!isInitialized() || !event.is_object()) return;
+  Value map = event;
+  auto id = map.find("id");
+  const bool hasId = id != map.end() && id->is_string() && !id->get<std::string>().empty();
+  if (!hasId && session_.hasSession()) map["id"] = session_.sessionId();
+  delegates_.sendEvent.each([&](CorvaneSDKSendEventDelegate& d) { d.onSendEvent(map); });
+  auto subs = event.find("subEvents");
+  if (subs != event.end() && subs->is_array()) {
+    for (const auto& sub : *subs) onSendEvent(sub);
+  }
+}
+
+void CorvaneSDKManager::onFinishFlush() {
+  bool stopNow;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopNow = isInitialized_ && forceDisabled_ && hasStarted_;
+  }
+  if (stopNow) stop();
+}
+
+std::string CorvaneSDKManager::getUserId() { return operationQueue_ ? operationQueue_->getUserId() : std::string(); }
+
+std::string CorvaneSDKManager::getSessionId() { return session_.sessionId(); }
+
+std::string CorvaneSDKManager::getHost() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return host_;
+}
+
+std::string CorvaneSDKManager::getCredential() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return credential_;
+}
+
+// ---- start, stop, sessions ----
+
+void CorvaneSDKManager::start() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isInitialized_ || forceDisabled_ || hasStarted_) return;
+    hasStarted_ = true;
+  }
+  // The session (and its open-event hold) comes first: the engine's first flush asks for
+  // readiness at once and would otherwise send the events held for the open event alone.
+  generateSessionId();
+  if (auto engine = operationQueue_->integration()) engine->start();
+  delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onStart(); });
+}
+
+void CorvaneSDKManager::stop() {
+  bool wasStarted;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isInitialized_) return;
+    wasStarted = hasStarted_;
+    if (wasStarted) {
+      hasStarted_ = false;
+      autoStart_ = false;
+    }
+  }
+  deliver(session_.release());
+  if (!wasStarted) return;
+  session_.clearPause();
+  delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onStop(); });
+}
+
+void CorvaneSDKManager::generateSessionId() {
+  auto started = session_.generateSessionId(CorvaneSDKUtils::createUUIDString());
+  if (started.firstInProcess) skanContext_->recordSession();
+  if (!started.isNew) return;
+  attributionToken_->fetchAppleAttributionToken();
+  if (auto engine = operationQueue_->integration()) engine->refresh();
+  logOpen();
+}
+
+void CorvaneSDKManager::logOpen() {
+  std::string name, configId;
+  std::optional<std::string> customUid;
+  int64_t storeType;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (forceDisabled_) return;
+    name = isFirstOpen_ ? "qvsdk_first_open" : "qvsdk_open";
+    isFirstOpen_ = false;
+    configId = configId_;
+    customUid = customUserId_;
+    storeType = storeType_;
+  }
+  std::weak_ptr<CorvaneSDKManagerIntegration> engine = operationQueue_->integration();
+  auto payload = CorvaneSDKDataBuilder::createLogOpenData(
+      [engine](const std::string& key) {
+        auto e = engine.lock();
+        return e ? e->getContextValue(key) : Value();
+      },
+      storeType, tracking_->getTrackingAuthorizationStatus());
+  auto open = std::make_shared<CorvaneSDKLogOperation>(name, payload, session_.sessionId(), configId, customUid);
+  // An open event still held from the last session goes out first, with its events.
+  deliver(session_.beginOpen(open));
+}
+
+void CorvaneSDKManager::deliver(Session::Release release) {
+  if (release.open) {
+    for (auto& held : release.held) release.open->addSubEvent(held);
+    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(release.open));
+    return;
+  }
+  for (auto& held : release.held) {
+    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(held));
+  }
+}
+
+void CorvaneSDKManager::runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation) {
+  auto context = CorvaneSDKContext::create(shared_from_this());
+  context->debug = CorvaneSDKLog::isDebug();
+  context->operationType = type;
+  context->operation = operation ? std::move(operation) : std::make_shared<CorvaneSDKOperation>();
+  runner_->run(context);
+}
+
+// ---- the send path ----
+
+std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const CorvaneSDKEvent& event) {
+  std::string configId;
+  std::optional<std::string> customUid;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    configId = configId_;
+    customUid = customUserId_;
+  }
+  auto op = std::make_shared<CorvaneSDKLogOperation>(event.eventName, event.value, session_.sessionId(), configId,
+                                                     customUid);
+  if (event.hasRevenue) op->setRevenue(event.revenue, event.currency);
+  return op;
+}
+
+void CorvaneSDKManager::recordForSkan(const CorvaneSDKEvent& event) {
+  if (event.hasRevenue) {
+    skanContext_->recordEvent(event.eventName,
+                              standardRevenue(event.revenue, event.currency.value_or(serverConfig_->configCurrency())));
+  } else {
+    skanContext_->recordEvent(event.eventName);
+  }
+}
+
+double CorvaneSDKManager::standardRevenue(double amount, const std::string& currency) const {
+  return serverConfig_->standardRevenue(amount, currency);
+}
+
+bool CorvaneSDKManager::logInternal(const CorvaneSDKEvent& event) {
+  bool started, wait;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (forceDisabled_) return false;
+    started = hasStarted_;
+  }
+  if (event.flag & kCorvaneSDKEventFlagOpenSubEvent) {
+    if (session_.hold(buildOperation(event), started)) {
+      recordForSkan(event);
+      return true;
+    }
+  }
+  if (event.flag & kCorvaneSDKEventFlagForceDisable) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    forceDisabled_ = true;
+  }
+  if (!started && !(event.flag & kCorvaneSDKEventFlagBeforeStart)) return false;
+  wait = session_.isOpenWait();
+  if (wait && operationQueue_->getQueueSize() >= configuration_->maxQueueSize) {
+    CorvaneSDKLog::debug("Queue full while the open event waits; dropping " + event.eventName);
+    return false;
+  }
+  runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(buildOperation(event)));
+  recordForSkan(event);
+  return true;
+}
+
+// ---- foreground, background, delivery state ----
+
+void CorvaneSDKManager::applicationWillEnterForeground() {
+  bool resume;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isInitialized_) return;
+    isInForeground_ = true;
+    resume = !gdprForgetMe_ && hasStarted_;
+  }
+  updateIntegrationStatus(false);
+  if (!resume) return;
+  generateSessionId();
+  delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onResume(); });
+}
+
+void CorvaneSDKManager::applicationDidEnterBackground() {
+  bool pause;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    isInForeground_ = false;
+    pause = isInitialized_ && !gdprForgetMe_ && hasStarted_;
+  }
+  updateIntegrationStatus(false);
+  if (operationQueue_) operationQueue_->handleAppStateNotification(kApplicationDidEnterBackgroundNotification);
+  if (!pause) return;
+  session_.pause();
+  delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onPause(); });
+}
+
+void CorvaneSDKManager::applicationDidBecomeActive() {
+  tracking_->applicationDidBecomeActive();
+}
+
+void CorvaneSDKManager::updateIntegrationStatus(bool immediate) {
+  bool should;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    should = !offline_ && (sendInBackground_ || isInForeground_);
+    if (should == integrationActive_) return;
+    integrationActive_ = should;
+  }
+  if (immediate) {
+    if (should) {
+      operationQueue_->resume();
+    } else {
+      operationQueue_->pause();
+    }
+  } else {
+    runOperation(should ? kCorvaneSDKOperationTypeResume : kCorvaneSDKOperationTypePause, nullptr);
+  }
+}
+
+void CorvaneSDKManager::setOffline(bool offline) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isInitialized_) return;
+    offline_ = offline;
+  }
+  updateIntegrationStatus(offline);
+}
+
+void CorvaneSDKManager::flush() { runOperation(kCorvaneSDKOperationTypeFlush, nullptr); }
+
+void CorvaneSDKManager::reset() {
+  if (isInitialized()) runOperation(kCorvaneSDKOperationTypeReset, nullptr);
+}
+
+// ---- deep links and the push token ----
+
+bool CorvaneSDKManager::openURLInternal(const std::string& url, bool resetUserActivity) {
+  if (!CorvaneSDKUtils::isValidDeepLink(url)) return false;
+  std::string filtered = url;
+  for (const auto& filter : configuration_->payloadFilters) {
+    CorvaneSDKRegex regex(filter.first);
+    if (regex.ok()) filtered = regex.replaceAll(filtered, filter.second);
+  }
+  bool initialized;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lastURL_ && *lastURL_ == url) return false;
+    lastURL_ = url;
+    if (resetUserActivity) userActivity_.reset();
+    deepLinkURL_ = filtered;
+    deepLinkClickTime_ = static_cast<uint64_t>(Platform::current()->clock->wallMs());
+    initialized = isInitialized_;
+    if (!initialized) pendingDeepLink_ = filtered;
+  }
+  if (initialized) logDeepLink(filtered);
+  return true;
+}
+
+void CorvaneSDKManager::logDeepLink(const std::string& url) {
+  uint64_t clickTime;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clickTime = deepLinkClickTime_;
+  }
+  logTyped("qvsdk_deep_link", CorvaneSDKDataBuilder::createLogDeepLinkData(url, clickTime),
+           kCorvaneSDKEventFlagOpenSubEvent);
+  delegates_.deepLink.each([&](CorvaneSDKDeepLinkDelegate& d) { d.onDeepLink(url); });
+}
+
+void CorvaneSDKManager::setDeviceTokenInternal(const std::string& hex) {
+  bool initialized;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (deviceToken_ && *deviceToken_ == hex) return;
+    deviceToken_ = hex;
+    initialized = isInitialized_;
+  }
+  if (initialized) logPushToken(hex);
+}
+
+std::string CorvaneSDKManager::getDeepLinkURL() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return deepLinkURL_.value_or(std::string());
+}
+
+void CorvaneSDKManager::fetchRemoteConfig(std::function<void(const std::string&)> done) {
+  serverConfig_->fetchRemoteConfig(getUserId(), std::move(done));
+}
+
+}  // namespace Mobile
+}  // namespace CorvaneSDK
