@@ -28,6 +28,7 @@
 #include "CorvaneSDKServerConfig.h"
 #include "CorvaneSDKSkanConversionContext.h"
 #include "CorvaneSDKSkanConversionSchema.h"
+#include "CorvaneSDKTrackingAuthorization.h"
 #include "OSVersion.h"
 #include "Platform.h"
 #include "SKAdNetwork.h"

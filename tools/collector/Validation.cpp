@@ -65,8 +65,9 @@ bool CheckKeys(const Json& object, const std::string& path, const std::set<std::
   return true;
 }
 
+// The mobile framework leaves "customUid" and "value" out when it has none (`mobile`).
 bool ParseEvent(const Json& object, const std::string& path, const std::string& parentEId,
-                std::vector<EventRecord>& out, std::string& error) {
+                std::vector<EventRecord>& out, std::string& error, bool mobile = false) {
   if (!object.is_object()) {
     error = path + ": expected an event object, got " + TypeName(object);
     return false;
@@ -95,11 +96,11 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
     return false;
   }
   auto value = object.find("value");
-  if (value == object.end()) {
+  if (value == object.end() && !mobile) {
     error = path + ": missing \"value\"";
     return false;
   }
-  record.valueJson = DumpJson(*value);
+  record.valueJson = value == object.end() ? std::string("null") : DumpJson(*value);
   if (!RequireString(object, path, "id", record.sessionId, error)) return false;
   auto time = object.find("timeInMs");
   if (time == object.end()) {
@@ -115,7 +116,10 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
     return false;
   }
   if (!RequireString(object, path, "cfgId", record.cfgId, error)) return false;
-  if (!RequireString(object, path, "customUid", record.customUid, error)) return false;
+  if ((!mobile || object.contains("customUid")) &&
+      !RequireString(object, path, "customUid", record.customUid, error)) {
+    return false;
+  }
   const std::string eId = record.eId;
   out.push_back(std::move(record));
 
@@ -127,7 +131,7 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
   }
   for (size_t i = 0; i < subs->size(); ++i) {
     const std::string subPath = path + ".subEvents[" + std::to_string(i) + "]";
-    if (!ParseEvent((*subs)[i], subPath, eId, out, error)) return false;
+    if (!ParseEvent((*subs)[i], subPath, eId, out, error, mobile)) return false;
   }
   return true;
 }
@@ -215,7 +219,7 @@ bool ParseBatch(const std::string& body, Batch& out, std::string& error) {
   }
   for (size_t i = 0; i < messages->size(); ++i) {
     const std::string path = "subMessages[" + std::to_string(i) + "]";
-    if (!ParseEvent((*messages)[i], path, std::string(), out.events, error)) {
+    if (!ParseEvent((*messages)[i], path, std::string(), out.events, error, out.platform == "iOS")) {
       out.events.clear();
       return false;
     }
