@@ -430,7 +430,7 @@ void CorvaneSDKManagerIntegration::flushQueueByLength() {
   if (!hasStarted_ || isPaused_) return;
   auto self = shared_from_this();
   dispatchBackground([self] {
-    if (self->inFlight_) return;
+    if (self->inFlight_ || self->retryHeld_) return;
     const size_t length = self->queue().size();
     if (CorvaneSDKLog::isDebug()) {
       CorvaneSDKLog::debug(self->description_ + " Length is " + std::to_string(length) + ".");
@@ -611,6 +611,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
   };
   switch (outcome.result) {
     case CorvaneSDKUploadResult::Delivered: {
+      retryHeld_ = false;
       removeBatch(batch);
       if (rejecting_) {
         acceptedSinceRejection_ = true;
@@ -624,6 +625,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
       return;
     }
     case CorvaneSDKUploadResult::Retry:
+      retryHeld_ = true;
       post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
       onFinishSend(false, false);
       return;

@@ -174,6 +174,10 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   bool persistScheduled_ = false;
   std::shared_ptr<HTTPTask> batchRequest_;
   bool inFlight_ = false;
+  // After an upload that is to be retried, reaching the flush length starts nothing: the next
+  // attempt waits for the timer, an explicit flush or the background, so a failing server
+  // sees one attempt per flush interval however fast the host logs.
+  bool retryHeld_ = false;
   uint64_t uploadGen_ = 0;
   int32_t curProcessId_ = 0;
   // Isolation of rejected events: batches shrink to `batchLimit_` while the events up to

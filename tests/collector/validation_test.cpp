@@ -61,30 +61,6 @@ TEST(Validation, NullValueAndEmptyIdentityStringsAreAccepted) {
   EXPECT_EQ(batch.events[0].sessionId, "");
 }
 
-TEST(Validation, MobileBatchesMayLeaveOutCustomUidAndValueElsewhereRequired) {
-  Json open = EventObject("qvsdk_open", "s1");
-  open.erase("customUid");
-  open.erase("value");
-  Json link = EventObject("qvsdk_deep_link", "s1", Json{{"url", "demo://x"}});
-  link.erase("customUid");
-  open["subEvents"] = Json::array({link});
-  Json body = BatchObject({open});
-  body["platform"] = "iOS";
-  Batch batch;
-  std::string error;
-  ASSERT_TRUE(ParseBatch(DumpJson(body), batch, error)) << error;
-  ASSERT_EQ(batch.events.size(), 2u);
-  EXPECT_EQ(batch.events[0].valueJson, "null");
-  EXPECT_EQ(batch.events[0].customUid, "");
-  EXPECT_EQ(batch.events[1].valueJson, R"({"url":"demo://x"})");
-
-  body["platform"] = "Linux";
-  EXPECT_EQ(Check(body), "subMessages[0]: missing \"value\"");
-  body["platform"] = "iOS";
-  body["subMessages"][0]["customUid"] = 7;
-  EXPECT_EQ(Check(body), "subMessages[0].customUid: expected a string, got an integer");
-}
-
 TEST(Validation, NamesEachMissingBatchKey) {
   for (const char* key : {"qvUid", "qvSdkVersion", "bundleId", "platform", "appVersion",
                           "buildNumber", "subMessages"}) {

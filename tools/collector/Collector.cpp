@@ -20,6 +20,7 @@
 #include "Crypto.h"
 #include "Json.h"
 #include "LivePage.h"
+#include "MobileConfig.h"
 #include "RemoteConfigSender.h"
 #include "Report.h"
 #include "Token.h"
@@ -395,27 +396,53 @@ struct Collector::Impl {
       Record(req, 400, "", "missing query member app_id");
       return;
     }
+    const bool mobile = IsMobileClient(req.get_param_value("platform"), std::string());
     auto file = options.sdkConfigs.find(appId);
-    if (file == options.sdkConfigs.end()) {
+    auto mobileFile = mobile ? options.mobileConfigs.find(appId) : options.mobileConfigs.end();
+    if (file == options.sdkConfigs.end() && mobileFile == options.mobileConfigs.end()) {
       const std::string error = "no SDK configuration for app \"" + appId.substr(0, 64) +
-                                "\" (start the collector with --sdk-config APP=FILE)";
+                                "\" (start the collector with --sdk-config APP=FILE" +
+                                (mobile ? " or --mobile-config APP=FILE)" : ")");
       SetError(res, 404, error);
       // The SDK keeps its stored or built-in configuration: nothing went wrong.
       Record(req, 404, appId, error, true);
       return;
     }
-    Json config;
-    std::string hash, error;
-    if (!ReadJsonObjectFile(file->second, config, hash, error)) {
-      SetError(res, 500, error);
-      Record(req, 500, appId, error);
-      return;
+    Json body = Json::object();
+    std::string note;
+    std::string error;
+    if (file != options.sdkConfigs.end()) {
+      Json config;
+      std::string hash;
+      if (!ReadJsonObjectFile(file->second, config, hash, error)) {
+        SetError(res, 500, error);
+        Record(req, 500, appId, error);
+        return;
+      }
+      body["sdk_config_hash"] = hash;
+      const bool unchanged = req.get_param_value("sdk_config_hash") == hash;
+      if (!unchanged) body["sdk_config"] = std::move(config);
+      note = unchanged ? "configuration unchanged" : "configuration sent";
     }
-    Json body = {{"sdk_config_hash", hash}};
-    const bool unchanged = req.get_param_value("sdk_config_hash") == hash;
-    if (!unchanged) body["sdk_config"] = std::move(config);
+    if (mobileFile != options.mobileConfigs.end()) {
+      Json document;
+      std::string hash;
+      MobileExtras extras;
+      if (!ReadJsonObjectFile(mobileFile->second, document, hash, error) ||
+          !ParseMobileExtras(document, extras, error)) {
+        error = mobileFile->second + ": " + error;
+        SetError(res, 500, error);
+        Record(req, 500, appId, error);
+        return;
+      }
+      std::vector<std::string> sent;
+      AddMobileAnswer(extras, [&req](const char* key) { return req.get_param_value(key); }, body, sent);
+      std::string list;
+      for (const std::string& name : sent) list += (list.empty() ? "" : ", ") + name;
+      note += std::string(note.empty() ? "" : "; ") + "mobile: " + (list.empty() ? "nothing new" : list);
+    }
     SetJson(res, body);
-    Record(req, 200, appId, unchanged ? "configuration unchanged" : "configuration sent");
+    Record(req, 200, appId, note);
   }
 
   // The document for a remote config request; false when none is configured for it.
@@ -791,6 +818,16 @@ struct Collector::Impl {
       Json document;
       std::string hash;
       if (!ReadJsonObjectFile(entry.second, document, hash, error)) return false;
+    }
+    for (const auto& entry : options.mobileConfigs) {
+      Json document;
+      std::string hash;
+      MobileExtras extras;
+      if (!ReadJsonObjectFile(entry.second, document, hash, error)) return false;
+      if (!ParseMobileExtras(document, extras, error)) {
+        error = entry.second + ": " + error;
+        return false;
+      }
     }
     return true;
   }

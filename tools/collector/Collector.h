@@ -37,6 +37,9 @@ struct CollectorOptions {
   // Accepted Basic credentials. Empty: any well-formed credentials are accepted.
   std::vector<AppCredential> apps;
   std::map<std::string, std::string> sdkConfigs;  // app id -> JSON file
+  // app id -> JSON file of the mobile answer's members (currency, conversion schema, exchange
+  // rates; MobileConfig.h), added for mobile clients' config requests.
+  std::map<std::string, std::string> mobileConfigs;
   // Remote config documents, looked up by the request's bundle id, then by the app id whose
   // uploads carried that bundle id, then under "*"; a single document serves every bundle.
   std::map<std::string, std::string> remoteConfigs;

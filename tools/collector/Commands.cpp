@@ -274,7 +274,7 @@ bool ParseServeArgs(const std::vector<std::string>& args, ServeSettings& out, st
     static const char* const kValued[] = {
         "--host",    "--port",         "--port-file",     "--db",
         "--app",     "--sdk-config",   "--remote-config", "--max-body",
-        "--threads", "--fault-status", "--fail-rate",     "--latency-ms"};
+        "--threads", "--fault-status", "--fail-rate",     "--latency-ms", "--mobile-config"};
     bool known = false;
     for (const char* option : kValued) known = known || name == option;
     if (!known) {
@@ -306,6 +306,9 @@ bool ParseServeArgs(const std::vector<std::string>& args, ServeSettings& out, st
     } else if (name == "--sdk-config") {
       if (!ParseKeyPath(name, value, key, path, error)) return false;
       out.options.sdkConfigs[key] = path;
+    } else if (name == "--mobile-config") {
+      if (!ParseKeyPath(name, value, key, path, error)) return false;
+      out.options.mobileConfigs[key] = path;
     } else if (name == "--remote-config") {
       if (!ParseKeyPath(name, value, key, path, error)) return false;
       out.options.remoteConfigs[key] = path;
@@ -404,6 +407,8 @@ serve options:
   --db FILE                 SQLite database (default corvane-collector.db)
   --app ID:SECRET           accepted credentials, repeatable (none: accept any)
   --sdk-config APP=FILE     SDK configuration served to app APP
+  --mobile-config APP=FILE  currency, conversion schema and exchange rates for APP's
+                            mobile clients
   --remote-config KEY=FILE  remote config document for bundle id or app id KEY
                             ("*" for every bundle; a single one serves all)
   --max-body BYTES          larger request bodies get 413 (default 8388608)

@@ -63,6 +63,7 @@ const char* LivePageHtml() {
   <h1>Corvane collector</h1>
   <span class="chip">events <b id="c-events">0</b></span>
   <span class="chip">sessions <b id="c-sessions">0</b></span>
+  <span class="chip" title="sessions of the mobile framework / of the desktop library">mobile / desktop <b id="c-clients">0 / 0</b></span>
   <span class="chip">users <b id="c-users">0</b></span>
   <span class="chip">uploads <b id="c-batches">0</b></span>
   <span class="chip" id="chip-dup">duplicates <b id="c-dup">0</b></span>
@@ -134,6 +135,9 @@ async function getJson(path) {
 function renderStats(s) {
   document.getElementById("c-events").textContent = s.events;
   document.getElementById("c-sessions").textContent = s.sessions;
+  const kinds = { mobile: 0, desktop: 0 };
+  for (const c of s.byClient || []) kinds[c.client] = (kinds[c.client] || 0) + c.sessions;
+  document.getElementById("c-clients").textContent = kinds.mobile + " / " + kinds.desktop;
   document.getElementById("c-users").textContent = s.users;
   document.getElementById("c-batches").textContent = s.batches;
   document.getElementById("c-dup").textContent = s.duplicates;
@@ -164,6 +168,7 @@ function renderSessions(list) {
     // The span runs from the session's first event; each event sits at its own time.
     label.append(el("div", "meta", clock(s.firstMs) + " · " + duration(s.lastMs - s.firstMs) + " · " + s.events + " events"));
     label.append(el("div", "meta", "user " + String(s.userId).slice(0, 8) + " · " + s.platform + " " + s.appVersion));
+    label.append(el("div", "meta", (s.client || "desktop") + " · SDK " + (s.sdkVersion || "?")));
     const strip = el("div", "strip");
     const span = Math.max(1, s.lastMs - s.firstMs);
     if (s.bins) {

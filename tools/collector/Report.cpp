@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "MobileConfig.h"
+
 namespace CorvaneSDK {
 namespace Collector {
 
@@ -38,6 +40,7 @@ Json EventJson(const StoredEvent& e) {
               {"userId", e.userId},
               {"sdkVersion", e.sdkVersion},
               {"platform", e.platform},
+              {"client", ClientKind(e.platform, e.sdkVersion)},
               {"appVersion", e.appVersion},
               {"appId", e.appId},
               {"bundleId", e.bundleId},
@@ -47,9 +50,17 @@ Json EventJson(const StoredEvent& e) {
 Json StatsJson(const Stats& s) {
   Json byName = Json::object();
   for (const auto& entry : s.byName) byName[entry.first] = entry.second;
+  Json byClient = Json::array();
+  for (const auto& c : s.byClient) {
+    byClient.push_back(Json{{"client", ClientKind(c.platform, c.sdkVersion)},
+                            {"platform", c.platform},
+                            {"sdkVersion", c.sdkVersion},
+                            {"sessions", c.sessions},
+                            {"events", c.events}});
+  }
   return Json{{"events", s.events},         {"batches", s.batches},       {"sessions", s.sessions},
               {"users", s.users},           {"duplicates", s.duplicates}, {"lastSeq", s.lastSeq},
-              {"byName", std::move(byName)}};
+              {"byName", std::move(byName)}, {"byClient", std::move(byClient)}};
 }
 
 Json SessionJson(const SessionSummary& s) {
@@ -57,6 +68,8 @@ Json SessionJson(const SessionSummary& s) {
               {"userId", s.userId},
               {"platform", s.platform},
               {"appVersion", s.appVersion},
+              {"sdkVersion", s.sdkVersion},
+              {"client", ClientKind(s.platform, s.sdkVersion)},
               {"firstMs", s.firstMs},
               {"lastMs", s.lastMs},
               {"events", s.events}};
@@ -70,6 +83,16 @@ std::string FormatStats(const Stats& s) {
                 "  duplicates: %" PRId64 "\n",
                 s.events, s.sessions, s.users, s.batches, s.duplicates);
   out += line;
+  // A desktop-only store needs no split; once the mobile framework has sent, both kinds show.
+  bool anyMobile = false;
+  for (const auto& c : s.byClient) anyMobile = anyMobile || IsMobileClient(c.platform, c.sdkVersion);
+  if (anyMobile) out += "sessions by client:\n";
+  for (const auto& c : anyMobile ? s.byClient : std::vector<Stats::Client>()) {
+    std::snprintf(line, sizeof line, "  %-8s %-12s %-16s sessions %6" PRId64 "  events %8" PRId64 "\n",
+                  ClientKind(c.platform, c.sdkVersion).c_str(), Printable(c.platform.substr(0, 12)).c_str(),
+                  Printable(c.sdkVersion.substr(0, 16)).c_str(), c.sessions, c.events);
+    out += line;
+  }
   if (s.byName.empty()) return out;
   size_t width = 10;
   for (const auto& entry : s.byName) width = std::max(width, entry.first.size());

@@ -305,7 +305,11 @@ bool Storage::GetStats(const std::string& userId, Stats& out, std::string& error
   Statement dups(db_,
                  "SELECT COALESCE(SUM(count), 0) FROM duplicates WHERE ?1 IS NULL OR user_id = ?1");
   Statement batches(db_, "SELECT COUNT(*) FROM batches WHERE ?1 IS NULL OR user_id = ?1");
-  for (Statement* s : {&totals, &names, &dups, &batches}) {
+  Statement clients(db_,
+                    "SELECT platform, sdk_version, COUNT(DISTINCT NULLIF(session_id, '')), "
+                    "COUNT(*) FROM events WHERE ?1 IS NULL OR user_id = ?1 "
+                    "GROUP BY platform, sdk_version ORDER BY platform, sdk_version");
+  for (Statement* s : {&totals, &names, &dups, &batches, &clients}) {
     if (!s->ok()) {
       error = s->Error();
       return false;
@@ -328,6 +332,18 @@ bool Storage::GetStats(const std::string& userId, Stats& out, std::string& error
     error = names.Error();
     return false;
   }
+  while ((rc = clients.Step()) == SQLITE_ROW) {
+    Stats::Client client;
+    client.platform = clients.Text(0);
+    client.sdkVersion = clients.Text(1);
+    client.sessions = clients.Int(2);
+    client.events = clients.Int(3);
+    out.byClient.push_back(std::move(client));
+  }
+  if (rc != SQLITE_DONE) {
+    error = clients.Error();
+    return false;
+  }
   return true;
 }
 
@@ -340,7 +356,7 @@ bool Storage::GetSessions(int limit, std::vector<SessionSummary>& out, std::stri
   }
   Statement s(db_,
               "SELECT session_id, MIN(user_id), MIN(platform), MIN(app_version), MIN(time_ms), "
-              "MAX(time_ms), COUNT(*) FROM events GROUP BY session_id "
+              "MAX(time_ms), COUNT(*), MIN(sdk_version) FROM events GROUP BY session_id "
               "ORDER BY MIN(time_ms) DESC, session_id LIMIT ?1");
   if (!s.ok()) {
     error = s.Error();
@@ -357,6 +373,7 @@ bool Storage::GetSessions(int limit, std::vector<SessionSummary>& out, std::stri
     summary.firstMs = s.Int(4);
     summary.lastMs = s.Int(5);
     summary.events = s.Int(6);
+    summary.sdkVersion = s.Text(7);
     out.push_back(std::move(summary));
   }
   if (rc != SQLITE_DONE) {

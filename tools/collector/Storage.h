@@ -49,6 +49,14 @@ struct Stats {
   int64_t duplicates = 0;
   int64_t lastSeq = 0;
   std::vector<std::pair<std::string, int64_t>> byName;  // sorted by name
+  // Per platform and SDK version: tells mobile sessions from desktop ones.
+  struct Client {
+    std::string platform;
+    std::string sdkVersion;
+    int64_t sessions = 0;  // distinct non-empty session ids
+    int64_t events = 0;
+  };
+  std::vector<Client> byClient;  // sorted by platform, then SDK version
 };
 
 struct SessionSummary {
@@ -56,6 +64,7 @@ struct SessionSummary {
   std::string userId;
   std::string platform;
   std::string appVersion;
+  std::string sdkVersion;
   int64_t firstMs = 0;
   int64_t lastMs = 0;
   int64_t events = 0;

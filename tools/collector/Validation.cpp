@@ -5,6 +5,7 @@
 #include <set>
 
 #include "Json.h"
+#include "MobileConfig.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -65,9 +66,9 @@ bool CheckKeys(const Json& object, const std::string& path, const std::set<std::
   return true;
 }
 
-// The mobile framework leaves "customUid" and "value" out when it has none (`mobile`).
+// The mobile framework leaves "value" and "customUid" out when the event has none.
 bool ParseEvent(const Json& object, const std::string& path, const std::string& parentEId,
-                std::vector<EventRecord>& out, std::string& error, bool mobile = false) {
+                bool mobile, std::vector<EventRecord>& out, std::string& error) {
   if (!object.is_object()) {
     error = path + ": expected an event object, got " + TypeName(object);
     return false;
@@ -100,7 +101,7 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
     error = path + ": missing \"value\"";
     return false;
   }
-  record.valueJson = value == object.end() ? std::string("null") : DumpJson(*value);
+  record.valueJson = value == object.end() ? "null" : DumpJson(*value);
   if (!RequireString(object, path, "id", record.sessionId, error)) return false;
   auto time = object.find("timeInMs");
   if (time == object.end()) {
@@ -131,7 +132,7 @@ bool ParseEvent(const Json& object, const std::string& path, const std::string& 
   }
   for (size_t i = 0; i < subs->size(); ++i) {
     const std::string subPath = path + ".subEvents[" + std::to_string(i) + "]";
-    if (!ParseEvent((*subs)[i], subPath, eId, out, error, mobile)) return false;
+    if (!ParseEvent((*subs)[i], subPath, eId, mobile, out, error)) return false;
   }
   return true;
 }
@@ -217,9 +218,10 @@ bool ParseBatch(const std::string& body, Batch& out, std::string& error) {
     error = std::string("subMessages: expected an array, got ") + TypeName(*messages);
     return false;
   }
+  const bool mobile = IsMobileClient(out.platform, out.sdkVersion);
   for (size_t i = 0; i < messages->size(); ++i) {
     const std::string path = "subMessages[" + std::to_string(i) + "]";
-    if (!ParseEvent((*messages)[i], path, std::string(), out.events, error, out.platform == "iOS")) {
+    if (!ParseEvent((*messages)[i], path, std::string(), mobile, out.events, error)) {
       out.events.clear();
       return false;
     }
