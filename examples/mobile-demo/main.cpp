@@ -275,7 +275,8 @@ class Demo {
         if (e.value("eventName", "") == "qvsdk_apple_attribution") ++tokens;
       }
     }
-    say("attribution-token events sent: " + std::to_string(tokens) + " (fetched from AdServices at each new session)");
+    say("attribution-token events sent: " + std::to_string(tokens) +
+        " (the token is fetched from AdServices at each new session and logged when it changed)");
     auto ctx = manager_->skanContext();
     say("conversion context: fine " + std::to_string(ctx->fineCv()) + ", coarse " + coarse(ctx->coarseCv()) +
         ", window " + std::to_string(ctx->postbackWindowIndex()) + (ctx->windowLocked() ? ", locked" : ", open") +
@@ -322,6 +323,11 @@ class Demo {
     say("exchange rates: " + dumpJson(sc->exchangeRates()));
     auto schema = sc->schema();
     say(std::string("conversion schema: ") + (schema ? "hash " + schema->schemaHash() : "none (no conversion values)"));
+    if (schema) {
+      say("  the demo's schema (examples/mobile-demo/mobile-config.json), first window: fine 1 after a session,");
+      say("  8 after a completed level, 20 after ad revenue of at least 0.01 USD; coarse medium from fine 8,");
+      say("  high from fine 20; the window locks at coarse high");
+    }
   }
 
   // Moves the double clock; the main queue's timers come due in order.

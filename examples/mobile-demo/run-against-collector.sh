@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The mobile demo against a fresh collector on a free loopback port (the ctest entry):
-#   run-against-collector.sh COLLECTOR MOBILE_DEMO SDK_CONFIG
+#   run-against-collector.sh COLLECTOR MOBILE_DEMO SDK_CONFIG MOBILE_CONFIG
 set -euo pipefail
-collector=$1 demo=$2 sdk_config=$3
+collector=$1 demo=$2 sdk_config=$3 mobile_config=$4
 dir=$(mktemp -d "${TMPDIR:-/tmp}/corvane-mobile-demo-test.XXXXXX")
 pid=""
 cleanup() {
@@ -12,6 +12,7 @@ cleanup() {
 trap cleanup EXIT
 "$collector" serve --port 0 --port-file "$dir/port" --db "$dir/events.db" \
   --app demo-ios:demo-ios-secret --sdk-config "demo-ios=$sdk_config" \
+  --mobile-config "demo-ios=$mobile_config" \
   >"$dir/collector.out" 2>"$dir/collector.log" &
 pid=$!
 for _ in $(seq 300); do
