@@ -207,6 +207,8 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKLogOperation> buildOperation(const CorvaneSDKEvent& event);
   void runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation);
   void recordForSkan(const CorvaneSDKEvent& event);
+  void toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record);
+  uint64_t approximateQueueSize();
   void updateIntegrationStatus(bool immediate);
   bool logTyped(const std::string& name, const Value& payload, int flag = 0);
 
@@ -221,6 +223,8 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKInitializationSequence> sequence_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext_;
   std::vector<int> observerTokens_;  // guarded by mutex_
+  std::atomic<uint64_t> cachedQueueSize_{0};
+  std::atomic<bool> queueSizeRefreshing_{false};
   std::shared_ptr<CorvaneSDKTrackingAuthorization> tracking_;
   std::shared_ptr<CorvaneSDKAttributionToken> attributionToken_;
   std::shared_ptr<CorvaneSDKStoreKitCapturer> capturer_;

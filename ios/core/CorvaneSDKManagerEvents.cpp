@@ -69,7 +69,8 @@ bool CorvaneSDKManager::logAdRevenue(const std::string& source, double revenue, 
   const std::string code = currency.empty() ? "USD" : currency;
   event.setRevenue(revenue, code);
   if (!logEvent(event)) return false;
-  skanContext_->recordRevenueAd(standardRevenue(revenue, code));
+  const double converted = standardRevenue(revenue, code);
+  toSkan([converted](CorvaneSDKSkanConversionContextImpl& c) { c.recordRevenueAd(converted); });
   return true;
 }
 
@@ -115,7 +116,10 @@ bool CorvaneSDKManager::logPurchase(const std::string& pack, double price, int64
   const std::string code = currency.empty() ? "USD" : currency;
   if (success) event.setRevenue(price * static_cast<double>(amount), code);
   if (!logEvent(event)) return false;
-  if (success) skanContext_->recordRevenueIAP(standardRevenue(price * static_cast<double>(amount), code));
+  if (success) {
+    const double converted = standardRevenue(price * static_cast<double>(amount), code);
+    toSkan([converted](CorvaneSDKSkanConversionContextImpl& c) { c.recordRevenueIAP(converted); });
+  }
   return true;
 }
 
@@ -183,8 +187,9 @@ bool CorvaneSDKManager::logCryptoPayment(const std::string& pack, double price, 
                 CorvaneSDKDataBuilder::createLogCryptoPaymentData(pack, price, amount, currency, chain))) {
     return false;
   }
-  skanContext_->recordRevenueCrypto(
-      serverConfig_->standardCryptoRevenue(price * static_cast<double>(amount), currency.empty() ? "ETH" : currency));
+  const double converted =
+      serverConfig_->standardCryptoRevenue(price * static_cast<double>(amount), currency.empty() ? "ETH" : currency);
+  toSkan([converted](CorvaneSDKSkanConversionContextImpl& c) { c.recordRevenueCrypto(converted); });
   return true;
 }
 

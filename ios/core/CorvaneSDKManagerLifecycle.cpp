@@ -108,7 +108,7 @@ void CorvaneSDKManager::stop() {
 
 void CorvaneSDKManager::generateSessionId() {
   auto started = session_.generateSessionId(CorvaneSDKUtils::createUUIDString());
-  if (started.firstInProcess) skanContext_->recordSession();
+  if (started.firstInProcess) toSkan([](CorvaneSDKSkanConversionContextImpl& c) { c.recordSession(); });
   if (!started.isNew) return;
   attributionToken_->fetchAppleAttributionToken();
   if (auto engine = operationQueue_->integration()) engine->refresh();
@@ -176,12 +176,41 @@ std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const 
 }
 
 void CorvaneSDKManager::recordForSkan(const CorvaneSDKEvent& event) {
+  const std::string name = event.eventName;
   if (event.hasRevenue) {
-    skanContext_->recordEvent(event.eventName,
-                              standardRevenue(event.revenue, event.currency.value_or(serverConfig_->configCurrency())));
+    const double revenue = standardRevenue(event.revenue, event.currency.value_or(serverConfig_->configCurrency()));
+    toSkan([name, revenue](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name, revenue); });
   } else {
-    skanContext_->recordEvent(event.eventName);
+    toSkan([name](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name); });
   }
+}
+
+void CorvaneSDKManager::toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record) {
+  // The context runs on a queue of its own and callers wait for it: the host's thread hands the
+  // record to the operation queue (in logging order) and goes on.
+  auto context = skanContext_;
+  operationQueue_->serialQueue()->async([context, record] { record(*context); });
+}
+
+uint64_t CorvaneSDKManager::approximateQueueSize() {
+  // Asking the engine waits for its queue (busy writing the file): the answer of the last
+  // refresh is used and a new one is asked for, at most one at a time.
+  if (!queueSizeRefreshing_.exchange(true)) {
+    std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
+    if (auto engine = operationQueue_->integration()) {
+      std::weak_ptr<CorvaneSDKManagerIntegration> weakEngine = engine;
+      engine->dispatchBackground([weak, weakEngine] {
+        auto self = weak.lock();
+        auto e = weakEngine.lock();
+        if (!self) return;
+        if (e) self->cachedQueueSize_ = e->getQueueSize();
+        self->queueSizeRefreshing_ = false;
+      });
+    } else {
+      queueSizeRefreshing_ = false;
+    }
+  }
+  return cachedQueueSize_.load();
 }
 
 double CorvaneSDKManager::standardRevenue(double amount, const std::string& currency) const {
@@ -207,7 +236,7 @@ bool CorvaneSDKManager::logInternal(const CorvaneSDKEvent& event) {
   }
   if (!started && !(event.flag & kCorvaneSDKEventFlagBeforeStart)) return false;
   wait = session_.isOpenWait();
-  if (wait && operationQueue_->getQueueSize() >= configuration_->maxQueueSize) {
+  if (wait && approximateQueueSize() >= configuration_->maxQueueSize) {
     CorvaneSDKLog::debug("Queue full while the open event waits; dropping " + event.eventName);
     return false;
   }

@@ -182,6 +182,16 @@ void CorvaneSDKOperationQueue::initialize() {
   dispatchOn(*serialQueue_, [self] { self->flushMessageQueue(); }, false);
 }
 
+std::shared_ptr<CorvaneSDKMiddlewareRunner> CorvaneSDKOperationQueue::makeRunner(
+    const CorvaneSDKMiddlewareList& appMiddlewares) {
+  CorvaneSDKMiddlewareList list;
+  for (const auto& m : appMiddlewares) {
+    if (m && m.get() != this) list.push_back(m);
+  }
+  list.push_back(shared_from_this());
+  return std::make_shared<CorvaneSDKMiddlewareRunner>(std::move(list));
+}
+
 void CorvaneSDKOperationQueue::context(std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) {
   if (context) {
     try {

@@ -84,6 +84,10 @@ class CorvaneSDKOperationQueue : public CorvaneSDKMiddleware,
   void initialize();
   bool isInitialized() const { return initialized_.load(); }
 
+  // The manager's runner: the app's middlewares in order, then this queue, always last (an
+  // app list that holds this queue already has it taken out).
+  std::shared_ptr<CorvaneSDKMiddlewareRunner> makeRunner(const CorvaneSDKMiddlewareList& appMiddlewares);
+
   // The middleware operation: hands the context's operation to the serial queue by type, then
   // calls next with the same context.
   void context(std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) override;

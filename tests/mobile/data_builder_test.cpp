@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "CorvaneSDKDataBuilder.h"
+#include "CorvaneSDKEvent.h"
 #include "MobileTestSupport.h"
 
 namespace CorvaneSDK {
@@ -190,6 +191,22 @@ TEST_F(MobileDataBuilder, DeepLinkQueryFoldsDecodedPairsFirstValueWinning) {
 
   std::string huge = "app://x?big=" + std::string(8 * 1024 * 1024, '%');
   EXPECT_EQ(DB::createLogDeepLinkData(huge, 1)["big"].get_ref<const std::string&>().size(), 8u * 1024 * 1024);
+}
+
+TEST_F(MobileDataBuilder, SubEventWithoutIdTakesItsParentsId) {
+  CorvaneSDKLogOperation open("qvsdk_open", DB::createLogOpenData(nullptr, 0, 0), "session-1", "default", std::nullopt);
+  auto held = std::make_shared<CorvaneSDKLogOperation>("qvsdk_level_attempt", DB::createLogLevelData(1, "a"), "",
+                                                       "default", std::nullopt);
+  auto own = std::make_shared<CorvaneSDKLogOperation>("qvsdk_level_attempt", DB::createLogLevelData(2, "b"),
+                                                      "session-0", "default", std::nullopt);
+  open.addSubEvent(held);
+  open.addSubEvent(own);
+  open.addSubEvent(nullptr);
+  ASSERT_EQ(open.getNumSubEvents(), 2u);
+  EXPECT_EQ(open.getSubEvent(0)->id, "session-1");
+  EXPECT_EQ(open.getSubEvent(1)->id, "session-0");
+  EXPECT_EQ(open.getSubEvent(0)->value, (Value{{"level", 1}, {"label", "a"}}));
+  EXPECT_FALSE(open.getSubEvent(2));
 }
 
 }  // namespace

@@ -265,6 +265,8 @@ TEST_F(MobileServerConfig, TriedFourTimesThenStoredValuesAreUsed) {
 
   server.ClearRequests();
   server.SetDefault("/v1/public/config", ScriptedResponse(503));
+  // The retries wait on the monotonic clock: a wall clock set a day back changes nothing.
+  ports.clock->setWallMs(ports.clock->wallMs() - 86400000LL);
   auto second = make();  // a new start restores what the first stored
   EXPECT_EQ(second->configCurrency(), "EUR");
   fetch(*second);

@@ -292,7 +292,10 @@ TEST_F(MobileManager, RestartKeepsQueueUserIdSdkConfigSchemaAndContext) {
   endHold(*m);
   ASSERT_TRUE(pump([&] { return m->getQueueSize() >= 2; }));
   ASSERT_TRUE(m->serverConfig()->schema());
-  ASSERT_TRUE(pump([&] { return m->operationQueue()->getSkanConversionContext().has_value(); }));
+  ASSERT_TRUE(pump([&] {
+    auto stored = m->operationQueue()->getSkanConversionContext();
+    return stored && stored->value("session_count", 0) == 1;
+  }));
   CorvaneSDKManager::shutdown();
   m.reset();
 
@@ -435,6 +438,33 @@ TEST_F(MobileManager, RemoteConfigBesideTheSdkConfigEndpoint) {
   ASSERT_TRUE(parseJson(server.Requests("/rc/fetch").at(0).body, body));
   EXPECT_EQ(body["qvUid"], m->getUserId());
   EXPECT_EQ(m->operationQueue()->getRemoteConfigPath().value_or(""), server.Url("/doc/7"));
+}
+
+TEST_F(MobileManager, ClassLevelNamesAndTheCustomUserId) {
+  EXPECT_EQ(CorvaneSDKManager::version(), "0.0.15-ios");
+  EXPECT_EQ(CorvaneSDKManager::resolveModuleClassName("Adjust"), "CorvaneSDKAdjustModule");
+  EXPECT_EQ(CorvaneSDKManager::resolveModuleClassName("Custom"), "Custom");
+  CorvaneSDKManager::addModuleClassNameMap("Custom", "MyCustomModule");
+  EXPECT_EQ(CorvaneSDKManager::getModuleClassNameMap().at("Custom"), "MyCustomModule");
+  EXPECT_FALSE(CorvaneSDKManager::sharedInstance());
+  EXPECT_FALSE(CorvaneSDKManager::initialize(std::shared_ptr<CorvaneSDKConfiguration>()));
+
+  auto c = config();
+  c->customUserId = "player-1";
+  auto m = init(c);
+  m->log("mine");
+  m->setCustomUserId("");
+  m->log("nobody");
+  endHold(*m);
+  ASSERT_TRUE(pump([&] { return hasUploaded("mine") && hasUploaded("nobody"); }));
+  for (const auto& e : uploaded()) {
+    if (e["eventName"] == "mine") {
+      EXPECT_EQ(e["customUid"], "player-1");
+    }
+    if (e["eventName"] == "nobody") {
+      EXPECT_FALSE(e.contains("customUid"));
+    }
+  }
 }
 
 }  // namespace

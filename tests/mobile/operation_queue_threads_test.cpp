@@ -80,8 +80,10 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
       next(ctx);
     });
   });
-  auto runner = std::make_shared<CorvaneSDKMiddlewareRunner>(
-      CorvaneSDKMiddlewareList{reentrant, dropper, changer, deferrer, queue});
+  // The app's list names the queue too; it still runs once, last.
+  auto runner = queue->makeRunner({reentrant, queue, dropper, changer, deferrer});
+  ASSERT_EQ(runner->middlewares().size(), 5u);
+  ASSERT_EQ(runner->middlewares().back(), queue);
   weakRunner = runner;
 
   // Engine callbacks and the start notification are host code too; they call back in.
@@ -117,6 +119,7 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
     });
   }
   Testing::waitUntil([&] { return startedThreads.load() == kThreads; });
+  queue->integration()->start();  // so that the engine asks the manager before each flush
   queue->initialize();
   for (auto& t : hosts) t.join();
   {
@@ -129,6 +132,7 @@ TEST(MobileOperationQueueThreads, ReentrantDroppingChangingAndDeferringMiddlewar
   ASSERT_TRUE(Testing::waitUntil([&] { return queue->getQueueSize() == expected; }))
       << "engine holds " << queue->getQueueSize() << " of " << expected;
   EXPECT_EQ(onSerialQueue.load(), 0);
+  EXPECT_GT(hookRuns.load(), 0);
   EXPECT_EQ(queue->pendingMessageCount(), 0u);
 
   // What was persisted is exactly what the middlewares let through.

@@ -98,7 +98,7 @@ class OperationQueueHarness {
     configuration = config;
     client = makeClient();
     queue = CorvaneSDKOperationQueue::create(host, configuration, client);
-    runner = std::make_shared<CorvaneSDKMiddlewareRunner>(CorvaneSDKMiddlewareList{queue});
+    runner = queue->makeRunner({});
   }
 
   static std::shared_ptr<CorvaneSDKHTTPClient> makeClient() { return std::make_shared<CorvaneSDKHTTPClient>(); }
