@@ -28,6 +28,7 @@ const char* const kApplicationWillEnterForegroundNotification = "UIApplicationWi
 const char* const kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
 const char* const kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 const char* const kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+const char* const kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
 
 namespace {
 
@@ -355,8 +356,9 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
       },
       main_);
 
-  // Pending launch options, user activity, open URL and device token.
-  if (pending.userActivity) userActivity_ = pending.userActivity;
+  // Pending launch options, user activity, open URL and device token. The operation queue
+  // holds the first two until its engine is ready, so they reach it before any event.
+  forwardLaunchItems(pending.launchOptions ? pending.launchOptions : c.launchOptions, pending.userActivity);
   if (pending.openURL) openURLInternal(*pending.openURL, false);
   if (pending.deviceToken) setDeviceTokenInternal(*pending.deviceToken);
   if (c.excludedModuleNames) {

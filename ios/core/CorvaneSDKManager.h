@@ -57,6 +57,7 @@ extern const char* const kApplicationWillEnterForegroundNotification;
 extern const char* const kApplicationDidEnterBackgroundNotification;
 extern const char* const kApplicationDidBecomeActiveNotification;
 extern const char* const kApplicationWillTerminateNotification;
+extern const char* const kApplicationDidFinishLaunchingNotification;
 
 class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_shared_from_this<CorvaneSDKManager> {
  public:
@@ -206,6 +207,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void logDeepLink(const std::string& url);
   std::shared_ptr<CorvaneSDKLogOperation> buildOperation(const CorvaneSDKEvent& event);
   void runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation);
+  void forwardLaunchItems(const std::optional<Value>& launchOptions, const std::optional<Value>& activity);
   void recordForSkan(const CorvaneSDKEvent& event);
   void toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record);
   uint64_t approximateQueueSize();

@@ -2,7 +2,9 @@
 // real files and libcurl, real serial-queue threads, and the hand-run main queue and clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -465,6 +467,82 @@ TEST_F(MobileManager, ClassLevelNamesAndTheCustomUserId) {
       EXPECT_FALSE(e.contains("customUid"));
     }
   }
+}
+
+TEST_F(MobileManager, PendingLaunchOptionsAndUserActivityReachTheEngineBeforeAnyEvent) {
+  struct Seen {
+    std::mutex mutex;
+    std::vector<int64_t> types;
+    std::string notificationName;
+    Value launchOptions, activity;
+  };
+  auto seen = std::make_shared<Seen>();
+  auto c = config();
+  c->middlewares.push_back(std::make_shared<CorvaneSDKBlockMiddleware>(
+      [seen](std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) {
+        {
+          std::lock_guard<std::mutex> lock(seen->mutex);
+          seen->types.push_back(context->operationType);
+          if (auto l = std::dynamic_pointer_cast<CorvaneSDKApplicationLifecycleOperation>(context->operation)) {
+            seen->notificationName = l->notificationName;
+            seen->launchOptions = l->launchOptions;
+          }
+          if (auto a = std::dynamic_pointer_cast<CorvaneSDKContinueUserActivityOperation>(context->operation)) {
+            seen->activity = a->activity;
+          }
+        }
+        next(context);
+      }));
+  const Value launch{{"url", "app://launched"}};
+  const Value activity{{"activityType", "browsing"}, {"webpageURL", "https://example.com/item/4"}};
+  CorvaneSDKManager::setLaunchOptions(launch);
+  CorvaneSDKManager::setUserActivity(activity);
+  auto m = init(c);
+  endHold(*m);
+  ASSERT_TRUE(pump([&] { return hasUploaded("qvsdk_first_open"); }));
+  {
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    ASSERT_GE(seen->types.size(), 3u);
+    EXPECT_EQ(seen->types[0], kCorvaneSDKOperationTypeApplicationLifecycle);
+    EXPECT_EQ(seen->types[1], kCorvaneSDKOperationTypeContinueUserActivity);
+    EXPECT_EQ(seen->notificationName, "UIApplicationDidFinishLaunchingNotification");
+    EXPECT_EQ(seen->launchOptions, launch);
+    EXPECT_EQ(seen->activity, activity);
+  }
+  // The engine is handed the activity before the first event.
+  const auto lines = ports.log->lines();
+  size_t activityAt = lines.size(), firstLogAt = lines.size();
+  for (size_t n = 0; n < lines.size(); ++n) {
+    if (activityAt == lines.size() && lines[n].find("Running: continueUserActivity:") != std::string::npos &&
+        lines[n].find("example.com/item/4") != std::string::npos) {
+      activityAt = n;
+    }
+    if (firstLogAt == lines.size() && lines[n].find("Running: log:") != std::string::npos) firstLogAt = n;
+  }
+  EXPECT_LT(activityAt, lines.size());
+  EXPECT_LT(activityAt, firstLogAt);
+}
+
+TEST_F(MobileManager, LaunchOptionsFromTheConfigurationAndANonMapActivity) {
+  auto types = std::make_shared<std::vector<int64_t>>();
+  auto mutex = std::make_shared<std::mutex>();
+  auto c = config();
+  c->launchOptions = Value{{"source", "config"}};
+  c->middlewares.push_back(std::make_shared<CorvaneSDKBlockMiddleware>(
+      [types, mutex](std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) {
+        {
+          std::lock_guard<std::mutex> lock(*mutex);
+          types->push_back(context->operationType);
+        }
+        next(context);
+      }));
+  CorvaneSDKManager::setUserActivity(Value("not a map"));
+  auto m = init(c);
+  std::lock_guard<std::mutex> lock(*mutex);
+  ASSERT_FALSE(types->empty());
+  EXPECT_EQ(types->front(), kCorvaneSDKOperationTypeApplicationLifecycle);
+  EXPECT_EQ(std::count(types->begin(), types->end(), kCorvaneSDKOperationTypeContinueUserActivity), 0);
+  EXPECT_TRUE(ports.log->contains("Ignoring a user activity that is not a map"));
 }
 
 }  // namespace
