@@ -2,6 +2,8 @@
 // configuration, the SDK config, the initialisation actions and onInitialized.
 #include "CorvaneSDKManager.h"
 
+#include <set>
+
 #include "CorvaneSDKAttributionToken.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKTrackingAuthorization.h"
@@ -124,6 +126,7 @@ std::string hexOf(const std::vector<uint8_t>& bytes) {
 std::shared_ptr<CorvaneSDKManager> CorvaneSDKManager::initialize(std::shared_ptr<CorvaneSDKConfiguration> configuration,
                                                                  std::function<void()> completion) {
   std::shared_ptr<CorvaneSDKManager> manager;
+  bool created = false;
   {
     auto& state = classState();
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -137,10 +140,13 @@ std::shared_ptr<CorvaneSDKManager> CorvaneSDKManager::initialize(std::shared_ptr
       manager.reset(new CorvaneSDKManager(copy));
       manager->construct(pendingItems().take());
       state.instance = manager;
+      created = true;
     } else {
       manager = state.instance;
     }
   }
+  // Outside the class lock: the class-name map takes it, and module code may ask for the instance.
+  if (created) manager->loadModules();
   manager->initialize(std::move(completion));
   return manager;
 }
@@ -361,11 +367,6 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   forwardLaunchItems(pending.launchOptions ? pending.launchOptions : c.launchOptions, pending.userActivity);
   if (pending.openURL) openURLInternal(*pending.openURL, false);
   if (pending.deviceToken) setDeviceTokenInternal(*pending.deviceToken);
-  if (c.excludedModuleNames) {
-    for (const auto& name : *c.excludedModuleNames) {
-      CorvaneSDKLog::debug("Excluded module: " + resolveModuleClassName(name));
-    }
-  }
 
   // Stored values: SDK config, currency, rates, schema, then the conversion context.
   serverConfig_->restore();
@@ -439,6 +440,60 @@ void CorvaneSDKManager::registerNotifications() {
   }));
   std::lock_guard<std::mutex> lock(mutex_);
   observerTokens_.insert(observerTokens_.end(), tokens.begin(), tokens.end());
+}
+
+void CorvaneSDKManager::loadModules() {
+  const auto& c = *configuration_;
+  std::set<std::string> excluded;
+  if (c.excludedModuleNames) {
+    for (const auto& name : *c.excludedModuleNames) {
+      excluded.insert(resolveModuleClassName(name));
+      CorvaneSDKLog::debug("Excluded module: " + resolveModuleClassName(name));
+    }
+  }
+  if (!c.moduleDataList) return;
+  auto classes = Platform::current()->moduleClasses;
+  for (const auto& entry : *c.moduleDataList) {
+    const std::string className = resolveModuleClassName(entry.className);
+    if (excluded.count(className)) {
+      CorvaneSDKLog::debug("Skipping excluded module " + className);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (modules_.count(className)) {
+        CorvaneSDKLog::debug("Module " + className + " is already loaded");
+        continue;
+      }
+    }
+    // A module that is not linked in is simply absent, as on a device without it.
+    ModuleFactory factory = classes ? classes->lookUpClass(className) : ModuleFactory();
+    if (!factory) {
+      CorvaneSDKLog::debug("Module class not found: " + className);
+      continue;
+    }
+    std::shared_ptr<PlatformModule> module;
+    try {
+      module = factory(entry.data && entry.data->is_object() ? *entry.data : Value::object());
+    } catch (...) {
+    }
+    if (!module) {
+      CorvaneSDKLog::debug("Module " + className + " could not be created");
+      continue;
+    }
+    CorvaneSDKLog::debug("Module loaded: " + className);
+    std::lock_guard<std::mutex> lock(mutex_);
+    modules_[className] = module;
+    modules_.emplace(entry.className, module);
+  }
+}
+
+std::shared_ptr<PlatformModule> CorvaneSDKManager::getModule(const std::string& name) {
+  const std::string className = resolveModuleClassName(name);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = modules_.find(name);
+  if (found == modules_.end()) found = modules_.find(className);
+  return found == modules_.end() ? nullptr : found->second;
 }
 
 void CorvaneSDKManager::onSdkConfigDone() {

@@ -25,6 +25,7 @@
 #include "CorvaneSDKIntegrationHost.h"
 #include "CorvaneSDKServerConfig.h"
 #include "CorvaneSDKSession.h"
+#include "ModuleClasses.h"
 #include "Value.h"
 
 namespace CorvaneSDK {
@@ -189,6 +190,8 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKStoreKitCapturer> storeKitCapturer() const { return capturer_; }
   bool logIAPReceiptAppStoreServer(const std::string& transactionId);
   double standardRevenue(double amount, const std::string& currency) const;
+  // A configured module by its configured or its class name; null when it was not loaded.
+  std::shared_ptr<PlatformModule> getModule(const std::string& name);
 
  private:
   using Session = CorvaneSDKSessionT<CorvaneSDKLogOperation>;
@@ -197,6 +200,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   // Tracking, the attribution token, purchase capture and the delegate hook.
   void setupAttribution();
   void applySdkConfig();
+  void loadModules();
   void onSdkConfigDone();
   void onInitialized();
   void registerNotifications();
@@ -261,6 +265,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::optional<std::string> pendingDeepLink_;   // accepted before initialisation
   std::optional<std::string> deviceToken_;
   std::vector<std::function<void()>> completions_;
+  std::map<std::string, std::shared_ptr<PlatformModule>> modules_;
   int64_t bootStartMs_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -543,6 +544,46 @@ TEST_F(MobileManager, LaunchOptionsFromTheConfigurationAndANonMapActivity) {
   EXPECT_EQ(types->front(), kCorvaneSDKOperationTypeApplicationLifecycle);
   EXPECT_EQ(std::count(types->begin(), types->end(), kCorvaneSDKOperationTypeContinueUserActivity), 0);
   EXPECT_TRUE(ports.log->contains("Ignoring a user activity that is not a map"));
+}
+
+TEST_F(MobileManager, ConfiguredModulesLoadByClassNameAndMissingOrExcludedOnesAreSkipped) {
+  struct Recorded : PlatformModule {
+    Value data;
+  };
+  auto make = [](const Value& data) {
+    auto module = std::make_shared<Recorded>();
+    module->data = data;
+    return module;
+  };
+  ports.moduleClasses->registerClass("CorvaneSDKAdjustModule", make);
+  ports.moduleClasses->registerClass("MyModule", make);
+  ports.moduleClasses->registerClass("CorvaneSDKTenjinModule", make);
+  ports.moduleClasses->registerClass("Throws", [](const Value&) -> std::shared_ptr<PlatformModule> {
+    throw std::runtime_error("broken module");
+  });
+  auto c = config();
+  c->addModule("Adjust", Value{{"token", "t-1"}});
+  c->addModule("MyModule");
+  c->addModule("Singular");
+  c->addModule("Tenjin");
+  c->addModule("Throws");
+  c->addExcludedModuleName("Tenjin");
+  auto m = init(c);
+
+  auto adjust = std::dynamic_pointer_cast<Recorded>(m->getModule("Adjust"));
+  ASSERT_TRUE(adjust);
+  EXPECT_EQ(adjust->data, Value({{"token", "t-1"}}));
+  EXPECT_EQ(m->getModule("CorvaneSDKAdjustModule"), adjust);
+  auto mine = std::dynamic_pointer_cast<Recorded>(m->getModule("MyModule"));
+  ASSERT_TRUE(mine);
+  EXPECT_EQ(mine->data, Value::object());
+  EXPECT_FALSE(m->getModule("Singular"));
+  EXPECT_TRUE(ports.log->contains("Module class not found: CorvaneSDKSingularModule"));
+  EXPECT_FALSE(m->getModule("Tenjin"));
+  EXPECT_FALSE(m->getModule("Throws"));
+  EXPECT_TRUE(ports.log->contains("Module Throws could not be created"));
+  EXPECT_FALSE(m->getModule("Unknown"));
+  EXPECT_TRUE(m->hasStarted());
 }
 
 }  // namespace
