@@ -11,6 +11,7 @@
 #include "CorvaneSDKInitializationSequence.h"
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKManagerIntegration.h"
+#include "CorvaneSDKNotificationAuthorization.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
 #include "CorvaneSDKSkanConversionContext.h"
@@ -527,9 +528,7 @@ void CorvaneSDKManager::runInitializationAction(int64_t type, const Value& data,
     tracking_->runAutomaticPrompt(std::move(done));
     return;
   }
-  // No user-notification port yet: the request is skipped and the sequence goes on.
-  CorvaneSDKLog::debug("Notification authorization is not available: " + dumpJson(data));
-  done();
+  CorvaneSDKNotificationAuthorization::run(data, main_, std::move(done));
 }
 
 void CorvaneSDKManager::onInitialized() {

@@ -403,7 +403,7 @@ TEST_F(MobileManager, InitialisationWaitsForItsActionsOneSecondCheckAtATime) {
   AttributionPlatform::install(attribution);
   auto c = config();
   c->addInitializationAction(0);
-  c->addInitializationAction(1, Value{{"authorizationOptions", 7}});  // skipped: no notification port
+  c->addInitializationAction(1, Value{{"authorizationOptions", 7}});  // answered at once: not granted
   auto m = CorvaneSDKManager::initialize(c);
   ASSERT_TRUE(pump([&] { return tracking->heldCount() == 1; }));  // the automatic prompt is up
   main().advance(3000);
@@ -584,6 +584,82 @@ TEST_F(MobileManager, ConfiguredModulesLoadByClassNameAndMissingOrExcludedOnesAr
   EXPECT_TRUE(ports.log->contains("Module Throws could not be created"));
   EXPECT_FALSE(m->getModule("Unknown"));
   EXPECT_TRUE(m->hasStarted());
+}
+
+TEST_F(MobileManager, NotificationAuthorizationActionWaitsForItsAnswerAndRegistersWhenGranted) {
+  ports.userNotifications->setHoldsRequests(true);
+  auto c = config();
+  c->addInitializationAction(1, Value{{"authorizationOptions", 6}, {"registerRemote", true}});
+  auto m = CorvaneSDKManager::initialize(c);
+  ASSERT_TRUE(pump([&] { return ports.userNotifications->heldCount() == 1; }));
+  EXPECT_EQ(ports.userNotifications->requestedOptions(), std::vector<int64_t>{6});
+  main().advance(3000);
+  EXPECT_FALSE(m->isInitialized());
+  EXPECT_EQ(ports.userNotifications->answerHeld(true), 1);
+  ASSERT_TRUE(pump([&] {
+    main().advance(200);
+    return m->isInitialized();
+  }));
+  EXPECT_EQ(ports.userNotifications->remoteRegistrations(), 1);
+}
+
+// A platform that answers every request twice: granted, then with an error.
+class TwiceAnsweringNotifications : public SettableUserNotifications {
+ public:
+  void requestAuthorization(int64_t options, NotificationAuthorizationHandler handler) override {
+    SettableUserNotifications::requestAuthorization(options, [](bool, const std::optional<std::string>&) {});
+    handler(true, std::nullopt);
+    handler(false, std::string("second answer"));
+  }
+};
+
+TEST_F(MobileManager, NotificationAuthorizationActionEndsOnceWhateverTheAnswer) {
+  auto twice = std::make_shared<TwiceAnsweringNotifications>();
+  auto installed = std::make_shared<Ports>(*Platform::current());
+  installed->userNotifications = twice;
+  Platform::install(installed);
+  auto tracking = std::make_shared<SettableTrackingManager>(true, 0);
+  auto attribution = std::make_shared<AttributionPorts>(AttributionPlatform::portable());
+  attribution->trackingManager = tracking;
+  AttributionPlatform::install(attribution);
+  auto c = config();
+  c->addInitializationAction(1, Value{{"authorizationOptions", 7}, {"registerRemote", true}});
+  c->addInitializationAction(0);
+  c->addInitializationAction(1, Value{{"authorizationOptions", "not a number"}, {"registerRemote", "yes"}});
+  auto m = CorvaneSDKManager::initialize(c);
+  ASSERT_TRUE(pump([&] {
+    main().advance(200);
+    return m->isInitialized();
+  }));
+  AttributionPlatform::install(nullptr);
+  EXPECT_EQ(twice->requestedOptions(), (std::vector<int64_t>{7, 0}));
+  EXPECT_EQ(twice->remoteRegistrations(), 1);  // only the first action asked, and only once
+  EXPECT_EQ(tracking->promptsShown(), 1);      // the action between ran once
+}
+
+TEST_F(MobileManager, NotificationAuthorizationDeniedOrMissingStillFinishesInitialisation) {
+  ports.userNotifications->setAnswer(false, std::string("denied by the user"));
+  auto c = config();
+  c->addInitializationAction(1, Value{{"registerRemote", true}});
+  auto initAndCheck = [&] {
+    auto made = CorvaneSDKManager::initialize(c);
+    EXPECT_TRUE(made && pump([&] {
+                  main().advance(200);
+                  return made->isInitialized();
+                }));
+    return made;
+  };
+  auto m = initAndCheck();
+  EXPECT_EQ(ports.userNotifications->remoteRegistrations(), 0);
+  EXPECT_TRUE(ports.log->contains("Notification authorization failed: denied by the user"));
+  CorvaneSDKManager::shutdown();
+
+  auto installed = std::make_shared<Ports>(*Platform::current());
+  installed->userNotifications = std::make_shared<SettableUserNotifications>(false);
+  Platform::install(installed);
+  m = initAndCheck();
+  EXPECT_TRUE(ports.log->contains("Notification authorization is not available"));
+  EXPECT_EQ(ports.userNotifications->requestedOptions().size(), 1u);  // only the first manager asked
 }
 
 }  // namespace
