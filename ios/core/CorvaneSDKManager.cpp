@@ -2,6 +2,8 @@
 // configuration, the SDK config, the initialisation actions and onInitialized.
 #include "CorvaneSDKManager.h"
 
+#include <set>
+
 #include "CorvaneSDKAttributionToken.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKTrackingAuthorization.h"
@@ -9,6 +11,7 @@
 #include "CorvaneSDKInitializationSequence.h"
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKManagerIntegration.h"
+#include "CorvaneSDKNotificationAuthorization.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
 #include "CorvaneSDKSkanConversionContext.h"
@@ -28,6 +31,7 @@ const char* const kApplicationWillEnterForegroundNotification = "UIApplicationWi
 const char* const kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
 const char* const kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 const char* const kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+const char* const kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
 
 namespace {
 
@@ -123,6 +127,7 @@ std::string hexOf(const std::vector<uint8_t>& bytes) {
 std::shared_ptr<CorvaneSDKManager> CorvaneSDKManager::initialize(std::shared_ptr<CorvaneSDKConfiguration> configuration,
                                                                  std::function<void()> completion) {
   std::shared_ptr<CorvaneSDKManager> manager;
+  bool created = false;
   {
     auto& state = classState();
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -136,10 +141,13 @@ std::shared_ptr<CorvaneSDKManager> CorvaneSDKManager::initialize(std::shared_ptr
       manager.reset(new CorvaneSDKManager(copy));
       manager->construct(pendingItems().take());
       state.instance = manager;
+      created = true;
     } else {
       manager = state.instance;
     }
   }
+  // Outside the class lock: the class-name map takes it, and module code may ask for the instance.
+  if (created) manager->loadModules();
   manager->initialize(std::move(completion));
   return manager;
 }
@@ -355,15 +363,11 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
       },
       main_);
 
-  // Pending launch options, user activity, open URL and device token.
-  if (pending.userActivity) userActivity_ = pending.userActivity;
+  // Pending launch options, user activity, open URL and device token. The operation queue
+  // holds the first two until its engine is ready, so they reach it before any event.
+  forwardLaunchItems(pending.launchOptions ? pending.launchOptions : c.launchOptions, pending.userActivity);
   if (pending.openURL) openURLInternal(*pending.openURL, false);
   if (pending.deviceToken) setDeviceTokenInternal(*pending.deviceToken);
-  if (c.excludedModuleNames) {
-    for (const auto& name : *c.excludedModuleNames) {
-      CorvaneSDKLog::debug("Excluded module: " + resolveModuleClassName(name));
-    }
-  }
 
   // Stored values: SDK config, currency, rates, schema, then the conversion context.
   serverConfig_->restore();
@@ -439,6 +443,60 @@ void CorvaneSDKManager::registerNotifications() {
   observerTokens_.insert(observerTokens_.end(), tokens.begin(), tokens.end());
 }
 
+void CorvaneSDKManager::loadModules() {
+  const auto& c = *configuration_;
+  std::set<std::string> excluded;
+  if (c.excludedModuleNames) {
+    for (const auto& name : *c.excludedModuleNames) {
+      excluded.insert(resolveModuleClassName(name));
+      CorvaneSDKLog::debug("Excluded module: " + resolveModuleClassName(name));
+    }
+  }
+  if (!c.moduleDataList) return;
+  auto classes = Platform::current()->moduleClasses;
+  for (const auto& entry : *c.moduleDataList) {
+    const std::string className = resolveModuleClassName(entry.className);
+    if (excluded.count(className)) {
+      CorvaneSDKLog::debug("Skipping excluded module " + className);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (modules_.count(className)) {
+        CorvaneSDKLog::debug("Module " + className + " is already loaded");
+        continue;
+      }
+    }
+    // A module that is not linked in is simply absent, as on a device without it.
+    ModuleFactory factory = classes ? classes->lookUpClass(className) : ModuleFactory();
+    if (!factory) {
+      CorvaneSDKLog::debug("Module class not found: " + className);
+      continue;
+    }
+    std::shared_ptr<PlatformModule> module;
+    try {
+      module = factory(entry.data && entry.data->is_object() ? *entry.data : Value::object());
+    } catch (...) {
+    }
+    if (!module) {
+      CorvaneSDKLog::debug("Module " + className + " could not be created");
+      continue;
+    }
+    CorvaneSDKLog::debug("Module loaded: " + className);
+    std::lock_guard<std::mutex> lock(mutex_);
+    modules_[className] = module;
+    modules_.emplace(entry.className, module);
+  }
+}
+
+std::shared_ptr<PlatformModule> CorvaneSDKManager::getModule(const std::string& name) {
+  const std::string className = resolveModuleClassName(name);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = modules_.find(name);
+  if (found == modules_.end()) found = modules_.find(className);
+  return found == modules_.end() ? nullptr : found->second;
+}
+
 void CorvaneSDKManager::onSdkConfigDone() {
   applySdkConfig();
   std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
@@ -470,9 +528,7 @@ void CorvaneSDKManager::runInitializationAction(int64_t type, const Value& data,
     tracking_->runAutomaticPrompt(std::move(done));
     return;
   }
-  // No user-notification port yet: the request is skipped and the sequence goes on.
-  CorvaneSDKLog::debug("Notification authorization is not available: " + dumpJson(data));
-  done();
+  CorvaneSDKNotificationAuthorization::run(data, main_, std::move(done));
 }
 
 void CorvaneSDKManager::onInitialized() {

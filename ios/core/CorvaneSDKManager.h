@@ -25,6 +25,7 @@
 #include "CorvaneSDKIntegrationHost.h"
 #include "CorvaneSDKServerConfig.h"
 #include "CorvaneSDKSession.h"
+#include "ModuleClasses.h"
 #include "Value.h"
 
 namespace CorvaneSDK {
@@ -57,6 +58,7 @@ extern const char* const kApplicationWillEnterForegroundNotification;
 extern const char* const kApplicationDidEnterBackgroundNotification;
 extern const char* const kApplicationDidBecomeActiveNotification;
 extern const char* const kApplicationWillTerminateNotification;
+extern const char* const kApplicationDidFinishLaunchingNotification;
 
 class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_shared_from_this<CorvaneSDKManager> {
  public:
@@ -188,6 +190,8 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKStoreKitCapturer> storeKitCapturer() const { return capturer_; }
   bool logIAPReceiptAppStoreServer(const std::string& transactionId);
   double standardRevenue(double amount, const std::string& currency) const;
+  // A configured module by its configured or its class name; null when it was not loaded.
+  std::shared_ptr<PlatformModule> getModule(const std::string& name);
 
  private:
   using Session = CorvaneSDKSessionT<CorvaneSDKLogOperation>;
@@ -196,6 +200,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   // Tracking, the attribution token, purchase capture and the delegate hook.
   void setupAttribution();
   void applySdkConfig();
+  void loadModules();
   void onSdkConfigDone();
   void onInitialized();
   void registerNotifications();
@@ -206,6 +211,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void logDeepLink(const std::string& url);
   std::shared_ptr<CorvaneSDKLogOperation> buildOperation(const CorvaneSDKEvent& event);
   void runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation);
+  void forwardLaunchItems(const std::optional<Value>& launchOptions, const std::optional<Value>& activity);
   void recordForSkan(const CorvaneSDKEvent& event);
   void toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record);
   uint64_t approximateQueueSize();
@@ -259,6 +265,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::optional<std::string> pendingDeepLink_;   // accepted before initialisation
   std::optional<std::string> deviceToken_;
   std::vector<std::function<void()>> completions_;
+  std::map<std::string, std::shared_ptr<PlatformModule>> modules_;
   int64_t bootStartMs_ = 0;
 };
 

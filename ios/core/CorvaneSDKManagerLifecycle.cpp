@@ -159,6 +159,32 @@ void CorvaneSDKManager::runOperation(int64_t type, std::shared_ptr<CorvaneSDKOpe
   runner_->run(context);
 }
 
+void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOptions,
+                                           const std::optional<Value>& activity) {
+  if (launchOptions) {
+    if (launchOptions->is_object()) {
+      auto op = std::make_shared<CorvaneSDKApplicationLifecycleOperation>();
+      op->notificationName = kApplicationDidFinishLaunchingNotification;
+      op->launchOptions = *launchOptions;
+      runOperation(kCorvaneSDKOperationTypeApplicationLifecycle, op);
+    } else {
+      CorvaneSDKLog::debug("Ignoring launch options that are not a map");
+    }
+  }
+  if (!activity) return;
+  if (!activity->is_object()) {
+    CorvaneSDKLog::debug("Ignoring a user activity that is not a map");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    userActivity_ = activity;
+  }
+  auto op = std::make_shared<CorvaneSDKContinueUserActivityOperation>();
+  op->activity = *activity;
+  runOperation(kCorvaneSDKOperationTypeContinueUserActivity, op);
+}
+
 // ---- the send path ----
 
 std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const CorvaneSDKEvent& event) {

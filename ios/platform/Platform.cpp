@@ -37,6 +37,8 @@ Ports Platform::portable(const std::string& root) {
   ports.reachability = std::make_shared<InterfaceReachability>();
   ports.telephony = std::make_shared<SettableTelephony>();
   ports.httpSession = std::make_shared<CurlHTTPSessionFactory>();
+  ports.moduleClasses = std::make_shared<ModuleClassRegistry>();
+  ports.userNotifications = std::make_shared<SettableUserNotifications>();
   return ports;
 }
 

@@ -15,10 +15,12 @@
 #include "Dispatch.h"
 #include "FileSystem.h"
 #include "HTTPSession.h"
+#include "ModuleClasses.h"
 #include "NotificationCenter.h"
 #include "Reachability.h"
 #include "Telephony.h"
 #include "UserDefaults.h"
+#include "UserNotifications.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
@@ -49,6 +51,8 @@ struct Ports {
   std::shared_ptr<Reachability> reachability;
   std::shared_ptr<Telephony> telephony;
   std::shared_ptr<HTTPSessionFactory> httpSession;
+  std::shared_ptr<ModuleClassesPort> moduleClasses;
+  std::shared_ptr<UserNotificationPort> userNotifications;
 };
 
 class Platform {

@@ -2,8 +2,11 @@
 // real files and libcurl, real serial-queue threads, and the hand-run main queue and clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -400,7 +403,7 @@ TEST_F(MobileManager, InitialisationWaitsForItsActionsOneSecondCheckAtATime) {
   AttributionPlatform::install(attribution);
   auto c = config();
   c->addInitializationAction(0);
-  c->addInitializationAction(1, Value{{"authorizationOptions", 7}});  // skipped: no notification port
+  c->addInitializationAction(1, Value{{"authorizationOptions", 7}});  // answered at once: not granted
   auto m = CorvaneSDKManager::initialize(c);
   ASSERT_TRUE(pump([&] { return tracking->heldCount() == 1; }));  // the automatic prompt is up
   main().advance(3000);
@@ -465,6 +468,198 @@ TEST_F(MobileManager, ClassLevelNamesAndTheCustomUserId) {
       EXPECT_FALSE(e.contains("customUid"));
     }
   }
+}
+
+TEST_F(MobileManager, PendingLaunchOptionsAndUserActivityReachTheEngineBeforeAnyEvent) {
+  struct Seen {
+    std::mutex mutex;
+    std::vector<int64_t> types;
+    std::string notificationName;
+    Value launchOptions, activity;
+  };
+  auto seen = std::make_shared<Seen>();
+  auto c = config();
+  c->middlewares.push_back(std::make_shared<CorvaneSDKBlockMiddleware>(
+      [seen](std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) {
+        {
+          std::lock_guard<std::mutex> lock(seen->mutex);
+          seen->types.push_back(context->operationType);
+          if (auto l = std::dynamic_pointer_cast<CorvaneSDKApplicationLifecycleOperation>(context->operation)) {
+            seen->notificationName = l->notificationName;
+            seen->launchOptions = l->launchOptions;
+          }
+          if (auto a = std::dynamic_pointer_cast<CorvaneSDKContinueUserActivityOperation>(context->operation)) {
+            seen->activity = a->activity;
+          }
+        }
+        next(context);
+      }));
+  const Value launch{{"url", "app://launched"}};
+  const Value activity{{"activityType", "browsing"}, {"webpageURL", "https://example.com/item/4"}};
+  CorvaneSDKManager::setLaunchOptions(launch);
+  CorvaneSDKManager::setUserActivity(activity);
+  auto m = init(c);
+  endHold(*m);
+  ASSERT_TRUE(pump([&] { return hasUploaded("qvsdk_first_open"); }));
+  {
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    ASSERT_GE(seen->types.size(), 3u);
+    EXPECT_EQ(seen->types[0], kCorvaneSDKOperationTypeApplicationLifecycle);
+    EXPECT_EQ(seen->types[1], kCorvaneSDKOperationTypeContinueUserActivity);
+    EXPECT_EQ(seen->notificationName, "UIApplicationDidFinishLaunchingNotification");
+    EXPECT_EQ(seen->launchOptions, launch);
+    EXPECT_EQ(seen->activity, activity);
+  }
+  // The engine is handed the activity before the first event.
+  const auto lines = ports.log->lines();
+  size_t activityAt = lines.size(), firstLogAt = lines.size();
+  for (size_t n = 0; n < lines.size(); ++n) {
+    if (activityAt == lines.size() && lines[n].find("Running: continueUserActivity:") != std::string::npos &&
+        lines[n].find("example.com/item/4") != std::string::npos) {
+      activityAt = n;
+    }
+    if (firstLogAt == lines.size() && lines[n].find("Running: log:") != std::string::npos) firstLogAt = n;
+  }
+  EXPECT_LT(activityAt, lines.size());
+  EXPECT_LT(activityAt, firstLogAt);
+}
+
+TEST_F(MobileManager, LaunchOptionsFromTheConfigurationAndANonMapActivity) {
+  auto types = std::make_shared<std::vector<int64_t>>();
+  auto mutex = std::make_shared<std::mutex>();
+  auto c = config();
+  c->launchOptions = Value{{"source", "config"}};
+  c->middlewares.push_back(std::make_shared<CorvaneSDKBlockMiddleware>(
+      [types, mutex](std::shared_ptr<CorvaneSDKContext> context, CorvaneSDKMiddlewareNext next) {
+        {
+          std::lock_guard<std::mutex> lock(*mutex);
+          types->push_back(context->operationType);
+        }
+        next(context);
+      }));
+  CorvaneSDKManager::setUserActivity(Value("not a map"));
+  auto m = init(c);
+  std::lock_guard<std::mutex> lock(*mutex);
+  ASSERT_FALSE(types->empty());
+  EXPECT_EQ(types->front(), kCorvaneSDKOperationTypeApplicationLifecycle);
+  EXPECT_EQ(std::count(types->begin(), types->end(), kCorvaneSDKOperationTypeContinueUserActivity), 0);
+  EXPECT_TRUE(ports.log->contains("Ignoring a user activity that is not a map"));
+}
+
+TEST_F(MobileManager, ConfiguredModulesLoadByClassNameAndMissingOrExcludedOnesAreSkipped) {
+  struct Recorded : PlatformModule {
+    Value data;
+  };
+  auto make = [](const Value& data) {
+    auto module = std::make_shared<Recorded>();
+    module->data = data;
+    return module;
+  };
+  ports.moduleClasses->registerClass("CorvaneSDKAdjustModule", make);
+  ports.moduleClasses->registerClass("MyModule", make);
+  ports.moduleClasses->registerClass("CorvaneSDKTenjinModule", make);
+  ports.moduleClasses->registerClass("Throws", [](const Value&) -> std::shared_ptr<PlatformModule> {
+    throw std::runtime_error("broken module");
+  });
+  auto c = config();
+  c->addModule("Adjust", Value{{"token", "t-1"}});
+  c->addModule("MyModule");
+  c->addModule("Singular");
+  c->addModule("Tenjin");
+  c->addModule("Throws");
+  c->addExcludedModuleName("Tenjin");
+  auto m = init(c);
+
+  auto adjust = std::dynamic_pointer_cast<Recorded>(m->getModule("Adjust"));
+  ASSERT_TRUE(adjust);
+  EXPECT_EQ(adjust->data, Value({{"token", "t-1"}}));
+  EXPECT_EQ(m->getModule("CorvaneSDKAdjustModule"), adjust);
+  auto mine = std::dynamic_pointer_cast<Recorded>(m->getModule("MyModule"));
+  ASSERT_TRUE(mine);
+  EXPECT_EQ(mine->data, Value::object());
+  EXPECT_FALSE(m->getModule("Singular"));
+  EXPECT_TRUE(ports.log->contains("Module class not found: CorvaneSDKSingularModule"));
+  EXPECT_FALSE(m->getModule("Tenjin"));
+  EXPECT_FALSE(m->getModule("Throws"));
+  EXPECT_TRUE(ports.log->contains("Module Throws could not be created"));
+  EXPECT_FALSE(m->getModule("Unknown"));
+  EXPECT_TRUE(m->hasStarted());
+}
+
+TEST_F(MobileManager, NotificationAuthorizationActionWaitsForItsAnswerAndRegistersWhenGranted) {
+  ports.userNotifications->setHoldsRequests(true);
+  auto c = config();
+  c->addInitializationAction(1, Value{{"authorizationOptions", 6}, {"registerRemote", true}});
+  auto m = CorvaneSDKManager::initialize(c);
+  ASSERT_TRUE(pump([&] { return ports.userNotifications->heldCount() == 1; }));
+  EXPECT_EQ(ports.userNotifications->requestedOptions(), std::vector<int64_t>{6});
+  main().advance(3000);
+  EXPECT_FALSE(m->isInitialized());
+  EXPECT_EQ(ports.userNotifications->answerHeld(true), 1);
+  ASSERT_TRUE(pump([&] {
+    main().advance(200);
+    return m->isInitialized();
+  }));
+  EXPECT_EQ(ports.userNotifications->remoteRegistrations(), 1);
+}
+
+// A platform that answers every request twice: granted, then with an error.
+class TwiceAnsweringNotifications : public SettableUserNotifications {
+ public:
+  void requestAuthorization(int64_t options, NotificationAuthorizationHandler handler) override {
+    SettableUserNotifications::requestAuthorization(options, [](bool, const std::optional<std::string>&) {});
+    handler(true, std::nullopt);
+    handler(false, std::string("second answer"));
+  }
+};
+
+TEST_F(MobileManager, NotificationAuthorizationActionEndsOnceWhateverTheAnswer) {
+  auto twice = std::make_shared<TwiceAnsweringNotifications>();
+  auto installed = std::make_shared<Ports>(*Platform::current());
+  installed->userNotifications = twice;
+  Platform::install(installed);
+  auto tracking = std::make_shared<SettableTrackingManager>(true, 0);
+  auto attribution = std::make_shared<AttributionPorts>(AttributionPlatform::portable());
+  attribution->trackingManager = tracking;
+  AttributionPlatform::install(attribution);
+  auto c = config();
+  c->addInitializationAction(1, Value{{"authorizationOptions", 7}, {"registerRemote", true}});
+  c->addInitializationAction(0);
+  c->addInitializationAction(1, Value{{"authorizationOptions", "not a number"}, {"registerRemote", "yes"}});
+  auto m = CorvaneSDKManager::initialize(c);
+  ASSERT_TRUE(pump([&] {
+    main().advance(200);
+    return m->isInitialized();
+  }));
+  AttributionPlatform::install(nullptr);
+  EXPECT_EQ(twice->requestedOptions(), (std::vector<int64_t>{7, 0}));
+  EXPECT_EQ(twice->remoteRegistrations(), 1);  // only the first action asked, and only once
+  EXPECT_EQ(tracking->promptsShown(), 1);      // the action between ran once
+}
+
+TEST_F(MobileManager, NotificationAuthorizationDeniedOrMissingStillFinishesInitialisation) {
+  ports.userNotifications->setAnswer(false, std::string("denied by the user"));
+  auto c = config();
+  c->addInitializationAction(1, Value{{"registerRemote", true}});
+  auto initAndCheck = [&] {
+    auto made = CorvaneSDKManager::initialize(c);
+    EXPECT_TRUE(made && pump([&] {
+                  main().advance(200);
+                  return made->isInitialized();
+                }));
+    return made;
+  };
+  auto m = initAndCheck();
+  EXPECT_EQ(ports.userNotifications->remoteRegistrations(), 0);
+  EXPECT_TRUE(ports.log->contains("Notification authorization failed: denied by the user"));
+  CorvaneSDKManager::shutdown();
+
+  auto installed = std::make_shared<Ports>(*Platform::current());
+  installed->userNotifications = std::make_shared<SettableUserNotifications>(false);
+  Platform::install(installed);
+  m = initAndCheck();
+  EXPECT_TRUE(ports.log->contains("Notification authorization is not available"));
+  EXPECT_EQ(ports.userNotifications->requestedOptions().size(), 1u);  // only the first manager asked
 }
 
 }  // namespace

@@ -78,6 +78,10 @@ TestPorts::TestPorts(TestPortsOptions options) : previousDebug_(CorvaneSDKLog::i
   ports->reachability = reachability;
   ports->telephony = telephony;
   ports->httpSession = http;
+  moduleClasses = std::make_shared<ModuleClassRegistry>();
+  ports->moduleClasses = moduleClasses;
+  userNotifications = std::make_shared<SettableUserNotifications>();
+  ports->userNotifications = userNotifications;
   previous_ = Platform::current();
   Platform::install(ports);
   CorvaneSDKLog::setDebug(options.debugLog);

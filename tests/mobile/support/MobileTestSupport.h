@@ -62,6 +62,8 @@ class TestPorts {
   std::shared_ptr<SettableTelephony> telephony;
   std::shared_ptr<HTTPSessionFactory> http;
   std::shared_ptr<ManualHTTPSessionFactory> manualHttp;  // set with manualHttp
+  std::shared_ptr<ModuleClassRegistry> moduleClasses;
+  std::shared_ptr<SettableUserNotifications> userNotifications;
 
  private:
   std::shared_ptr<const Ports> previous_;
