@@ -809,8 +809,14 @@ void CorvaneSDKManagerIntegration::endBackgroundTask() {
 
 void CorvaneSDKManagerIntegration::applicationDidEnterBackground() {
   if (!hasStarted_ || isPaused_) return;
-  beginBackgroundTask();
-  flush();
+  // The task begins on the serial queue, behind work already queued: a flush queued earlier
+  // that finds the queue empty would otherwise end the task this flush needs.
+  auto self = shared_from_this();
+  dispatchBackground([self] {
+    if (!self->hasStarted_ || self->isPaused_) return;
+    self->beginBackgroundTask();
+    self->flushOnQueue(kCorvaneSDKMaxBatchSize);
+  });
 }
 
 void CorvaneSDKManagerIntegration::applicationWillTerminate() {
