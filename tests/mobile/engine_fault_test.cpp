@@ -14,6 +14,7 @@
 #include <map>
 
 #include "EngineHarness.h"
+#include "RawTcpServer.h"
 #include "TempDir.h"
 
 namespace CorvaneSDK {
@@ -60,130 +61,54 @@ class Ledger {
 
 // A TCP server that resets every connection, holds every request unanswered, redirects it
 // elsewhere, or answers 204 (recording the events). The mode is read per request.
-class RawServer {
+class RawServer : public RawTcpServer {
  public:
   enum class Mode { kReset, kSilent, kRedirect, kHealthy };
 
   explicit RawServer(Ledger& ledger) : ledger_(ledger) {}
-  ~RawServer() { stop(); }
+  ~RawServer() override { Stop(); }
 
-  bool start() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_ < 0) return false;
-    int one = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listen_, 16) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      return false;
-    }
-    port_ = ntohs(addr.sin_port);
-    running_ = true;
-    acceptor_ = std::thread([this] { acceptLoop(); });
-    return true;
-  }
-
-  void stop() {
-    if (!running_.exchange(false)) return;
-    acceptor_.join();
-    std::vector<std::thread> threads;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      threads.swap(threads_);
-    }
-    for (auto& t : threads) t.join();
-    ::close(listen_);
-  }
-
+  bool start() { return Start(); }
+  void stop() { Stop(); }
   void setMode(Mode mode) { mode_ = mode; }
   void setRedirect(const std::string& location) { location_ = location; }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/v4/event"; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(Port()) + "/v4/event"; }
 
  private:
-  void acceptLoop() {
-    while (running_) {
-      pollfd p{listen_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::lock_guard<std::mutex> lock(mutex_);
-      threads_.emplace_back([this, fd] { serve(fd); });
-    }
-  }
-
-  // Reads one request (head and Content-Length body); false on close or stop.
-  bool readRequest(int fd, std::string& buffer, std::string& body) {
-    char chunk[16384];
-    size_t need = std::string::npos;
-    size_t headEnd = std::string::npos;
-    for (;;) {
-      if (headEnd == std::string::npos && (headEnd = buffer.find("\r\n\r\n")) != std::string::npos) {
-        std::string head = buffer.substr(0, headEnd);
-        std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        const size_t at = head.find("content-length:");
-        need = headEnd + 4 + (at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10));
-      }
-      if (need != std::string::npos && buffer.size() >= need) {
-        body = buffer.substr(headEnd + 4, need - headEnd - 4);
-        buffer.erase(0, need);
-        return true;
-      }
-      pollfd p{fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, 20);
-      if (!running_) return false;
-      if (r <= 0) continue;
-      const ssize_t got = ::recv(fd, chunk, sizeof(chunk), 0);
-      if (got <= 0) return false;
-      buffer.append(chunk, static_cast<size_t>(got));
-    }
-  }
-
-  void serve(int fd) {
+  void Serve(int fd) override {
     std::string buffer, body;
-    while (running_) {
-      const Mode mode = mode_.load();
-      if (mode == Mode::kReset) {
+    while (Running()) {
+      if (mode_.load() == Mode::kReset) {
         ledger_.request();
-        linger hard{1, 0};  // RST instead of FIN
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        ResetOnClose(fd);
         break;
       }
-      if (!readRequest(fd, buffer, body)) break;
+      if (!ReadRequest(fd, buffer, body)) break;
       ledger_.request();
       if (mode_.load() == Mode::kSilent) {
         // Hold the connection until the client gives up on it.
         char c;
-        while (running_) {
+        while (Running()) {
           pollfd p{fd, POLLIN, 0};
           if (::poll(&p, 1, 20) > 0 && ::recv(fd, &c, 1, 0) <= 0) break;
         }
         break;
       }
       if (mode_.load() == Mode::kRedirect) {
-        const std::string moved = "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location_ +
-                                  "\r\nContent-Length: 0\r\nConnection: keep-alive\r\n\r\n";
-        if (::send(fd, moved.data(), moved.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(moved.size())) break;
+        if (!SendAll(fd, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location_ +
+                             "\r\nContent-Length: 0\r\nConnection: keep-alive\r\n\r\n")) {
+          break;
+        }
         continue;
       }
       ledger_.accept(body);
-      static const std::string k204 = "HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n";
-      if (::send(fd, k204.data(), k204.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(k204.size())) break;
+      if (!SendAll(fd, "HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n")) break;
     }
-    ::close(fd);
   }
 
   Ledger& ledger_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> running_{false};
   std::atomic<Mode> mode_{Mode::kHealthy};
   std::string location_;  // set before start
-  std::thread acceptor_;
-  std::mutex mutex_;
-  std::vector<std::thread> threads_;
 };
 
 class MobileEngineFaults : public Testing::EngineTest {

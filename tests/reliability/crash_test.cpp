@@ -7,9 +7,7 @@
 // Duplicates from a kill between upload and removal are counted and reported.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -30,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Json.h"
 #include "TempDir.h"
 #include "TestHttpServer.h"
@@ -194,81 +193,30 @@ class IngestServer {
 
 // ---- the child process -----------------------------------------------------------------
 
-// One run of crash_child with pipes on stdin and stdout and stderr in a file. Not
-// thread-safe except for the printed-line state, which its reader thread fills.
+// One run of crash_child. Not thread-safe except for the printed-line state, which the
+// process's reader thread fills.
 class Child {
  public:
-  ~Child() { Kill(); }
-
   bool Spawn(const std::vector<std::string>& args, const std::string& stderrPath) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return false;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      ::close(in[0]);
-      ::close(in[1]);
-      return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    // Sockets of the parent's server must not live on in the child.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(CORVANE_CRASH_CHILD));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, CORVANE_CRASH_CHILD, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (rc != 0) {
-      pid_ = -1;
-      ::close(in[1]);
-      ::close(out[0]);
-      return false;
-    }
-    stdin_ = in[1];
-    stdout_ = out[0];
-    reader_ = std::thread([this] { ReadLoop(); });
-    return true;
+    return process_.Spawn(
+        CORVANE_CRASH_CHILD, args, stderrPath, false,
+        [this](const std::string& line) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (line.rfind("L ", 0) == 0) labels_.push_back(line.substr(2));
+          if (line == "R") ready_ = true;
+          if (line == "D") done_ = true;
+          cv_.notify_all();
+        },
+        [this] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          eof_ = true;
+          cv_.notify_all();
+        });
   }
-
-  void Kill() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
-    Close();
-  }
-
+  void Kill() { process_.Kill(); }
   // Closes stdin (the child destroys the manager and exits). False when it had to be
   // killed after `timeoutMs` or exited with a failure.
-  bool Finish(int timeoutMs) {
-    if (stdin_ >= 0) {
-      ::close(stdin_);
-      stdin_ = -1;
-    }
-    bool ok = false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pid_ > 0) {
-      int status = 0;
-      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        pid_ = -1;
-        break;
-      }
-      if (Clock::now() > deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    Kill();
-    return ok;
-  }
+  bool Finish(int timeoutMs) { return process_.Finish(timeoutMs); }
 
   size_t Printed() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -299,48 +247,13 @@ class Child {
   }
 
  private:
-  void Close() {
-    if (stdin_ >= 0) ::close(stdin_);
-    stdin_ = -1;
-    if (reader_.joinable()) reader_.join();
-    if (stdout_ >= 0) ::close(stdout_);
-    stdout_ = -1;
-  }
-
-  void ReadLoop() {
-    std::string pending;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(stdout_, buffer, sizeof(buffer));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      pending.append(buffer, static_cast<size_t>(n));
-      size_t start = 0;
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
-        const std::string line = pending.substr(start, nl - start);
-        if (line.rfind("L ", 0) == 0) labels_.push_back(line.substr(2));
-        if (line == "R") ready_ = true;
-        if (line == "D") done_ = true;
-      }
-      pending.erase(0, start);
-      cv_.notify_all();
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    eof_ = true;
-    cv_.notify_all();
-  }
-
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-  std::thread reader_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<std::string> labels_;
   bool ready_ = false;
   bool done_ = false;
   bool eof_ = false;
+  ChildProcess process_;  // last: its reader thread is joined before the state above goes
 };
 
 // ---- the queue file, read from outside --------------------------------------------------

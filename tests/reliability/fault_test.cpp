@@ -24,6 +24,7 @@
 
 #include "LogCapture.h"
 #include "TestEnv.h"
+#include "RawTcpServer.h"
 #include "TestHttpServer.h"
 #include "sdk_harness.h"
 
@@ -33,7 +34,7 @@ namespace {
 
 // A TCP server that speaks just enough HTTP/1.1 to misbehave on purpose. Each connection
 // runs on its own thread; the mode is read per request. Thread-safe.
-class RawServer {
+class RawServer : public RawTcpServer {
  public:
   enum class Mode {
     kHealthy,   // reads the request, answers 204, keeps the connection
@@ -42,43 +43,11 @@ class RawServer {
     kEarly204,  // answers 204 after the headers, then reads the body
   };
 
-  ~RawServer() { Stop(); }
-
-  bool Start() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_ < 0) return false;
-    int one = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::listen(listen_, 16) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      return false;
-    }
-    port_ = ntohs(addr.sin_port);
-    running_ = true;
-    acceptor_ = std::thread([this] { AcceptLoop(); });
-    return true;
-  }
-
-  void Stop() {
-    if (!running_.exchange(false)) return;
-    if (acceptor_.joinable()) acceptor_.join();
-    std::vector<std::thread> threads;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      threads.swap(threads_);
-    }
-    for (auto& t : threads) t.join();
-    ::close(listen_);
-  }
+  ~RawServer() override { Stop(); }
 
   void SetMode(Mode mode) { mode_ = mode; }
   std::string Url(const std::string& scheme = "http") const {
-    return scheme + "://127.0.0.1:" + std::to_string(port_) + "/v4/event";
+    return scheme + "://127.0.0.1:" + std::to_string(Port()) + "/v4/event";
   }
   // Fake monotonic time of every request (for kReset: every connection).
   std::vector<int64_t> Times() const {
@@ -93,83 +62,18 @@ class RawServer {
   LabelLedger& ledger() { return ledger_; }
 
  private:
-  void AcceptLoop() {
-    while (running_) {
-      pollfd p{listen_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::lock_guard<std::mutex> lock(mutex_);
-      threads_.emplace_back([this, fd] { Serve(fd); });
-    }
-  }
-
   void Stamp() {
     std::lock_guard<std::mutex> lock(mutex_);
     times_.push_back(GetClock().MonotonicMs());
   }
 
-  // Reads until `n` bytes are buffered; false on close, error or Stop.
-  bool Fill(int fd, std::string& buffer, size_t n) {
-    char chunk[16384];
-    while (buffer.size() < n) {
-      pollfd p{fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, 20);
-      if (!running_) return false;
-      if (r <= 0) continue;
-      const ssize_t got = ::recv(fd, chunk, sizeof(chunk), 0);
-      if (got <= 0) return false;
-      buffer.append(chunk, static_cast<size_t>(got));
-    }
-    return true;
-  }
-
-  // Reads the head of the next request into `head` and leaves what follows in `buffer`.
-  bool ReadHead(int fd, std::string& buffer, std::string& head) {
-    char chunk[16384];
-    for (;;) {
-      const size_t end = buffer.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        head = buffer.substr(0, end + 4);
-        buffer.erase(0, end + 4);
-        return true;
-      }
-      pollfd p{fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, 20);
-      if (!running_) return false;
-      if (r <= 0) continue;
-      const ssize_t got = ::recv(fd, chunk, sizeof(chunk), 0);
-      if (got <= 0) return false;
-      buffer.append(chunk, static_cast<size_t>(got));
-    }
-  }
-
-  static size_t ContentLength(const std::string& head) {
-    std::string lower = head;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const size_t at = lower.find("\r\ncontent-length:");
-    return at == std::string::npos ? 0 : std::strtoul(lower.c_str() + at + 17, nullptr, 10);
-  }
-
-  static bool SendAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  void Serve(int fd) {
+  void Serve(int fd) override {
     static const std::string k204 = "HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n";
     std::string buffer, head;
     for (;;) {
       if (mode_ == Mode::kReset) {
         Stamp();
-        linger hard{1, 0};  // close with RST instead of FIN
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        ResetOnClose(fd);
         break;
       }
       if (!ReadHead(fd, buffer, head)) break;
@@ -178,7 +82,7 @@ class RawServer {
       const size_t length = ContentLength(head);
       if (mode == Mode::kHang) {
         Fill(fd, buffer, length);
-        while (running_ && mode_ == Mode::kHang) {
+        while (Running() && mode_ == Mode::kHang) {
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         break;  // the client sees its connection closed without an answer
@@ -192,17 +96,11 @@ class RawServer {
       buffer.erase(0, length);
       if (mode == Mode::kHealthy && !SendAll(fd, k204)) break;
     }
-    ::close(fd);
   }
 
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> running_{false};
   std::atomic<Mode> mode_{Mode::kHealthy};
   std::atomic<int> truncated_{0};
-  std::thread acceptor_;
   mutable std::mutex mutex_;
-  std::vector<std::thread> threads_;
   std::vector<int64_t> times_;
   LabelLedger ledger_;
 };

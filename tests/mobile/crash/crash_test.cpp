@@ -8,8 +8,6 @@
 // CORVANE_MOBILE_CRASH_SEED the seed.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -29,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "CorvaneSDKFileStorage.h"
 #include "CorvaneSDKManagerIntegration.h"
 #include "Platform.h"
@@ -50,11 +49,6 @@ using CorvaneSDK::Test::TestHttpServer;
 int EnvInt(const char* name, int fallback) {
   const char* text = std::getenv(name);
   return text == nullptr || *text == '\0' ? fallback : std::atoi(text);
-}
-
-int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 // Every event of every accepted upload, by eId. Thread-safe.
@@ -124,76 +118,38 @@ struct Printed {
   int64_t atMs = 0;  // steady clock, when the log call had returned
 };
 
-// One run of the host with pipes on stdin and stdout, stderr to a file.
+// One run of the host; the process's reader thread fills the printed-line state.
 class Host {
  public:
-  ~Host() { kill(); }
-
   bool spawn(const std::vector<std::string>& args, const std::string& stderrPath) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return false;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      ::close(in[0]);
-      ::close(in[1]);
-      return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // the server's sockets stay here
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(CORVANE_MOBILE_CRASH_HOST));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, CORVANE_MOBILE_CRASH_HOST, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (rc != 0) {
-      pid_ = -1;
-      ::close(in[1]);
-      ::close(out[0]);
-      return false;
-    }
-    stdin_ = in[1];
-    stdout_ = out[0];
-    reader_ = std::thread([this] { readLoop(); });
-    return true;
+    return process_.Spawn(
+        CORVANE_MOBILE_CRASH_HOST, args, stderrPath, true,
+        [this](const std::string& line) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (line == "R") {
+            ready_ = true;
+          } else if (line == "D") {
+            done_ = true;
+          } else if (line.rfind("E ", 0) == 0) {
+            drained_ = line.substr(2);
+          } else if (line.rfind("L ", 0) == 0) {
+            std::istringstream in(line.substr(2));
+            Printed p;
+            in >> p.label >> p.eId >> p.atMs;
+            if (in) printed_.push_back(p);
+          }
+          cv_.notify_all();
+        },
+        [this] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          cv_.notify_all();
+        });
   }
 
   // SIGKILL; returns the steady time of the kill.
-  int64_t kill() {
-    const int64_t at = SteadyMs();
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
-    close();
-    return at;
-  }
-
+  int64_t kill() { return process_.Kill(); }
   // Waits for the exit; false when it failed or had to be killed after `timeoutMs`.
-  bool finish(int timeoutMs) {
-    if (stdin_ >= 0) ::close(stdin_);
-    stdin_ = -1;
-    bool ok = false;
-    const int64_t deadline = SteadyMs() + timeoutMs;
-    while (pid_ > 0 && SteadyMs() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        pid_ = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    kill();
-    return ok;
-  }
+  bool finish(int timeoutMs) { return process_.Finish(timeoutMs); }
 
   bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -212,55 +168,13 @@ class Host {
   }
 
  private:
-  void close() {
-    if (stdin_ >= 0) ::close(stdin_);
-    stdin_ = -1;
-    if (reader_.joinable()) reader_.join();
-    if (stdout_ >= 0) ::close(stdout_);
-    stdout_ = -1;
-  }
-
-  void readLoop() {
-    std::string buffer;
-    char chunk[8192];
-    for (;;) {
-      const ssize_t n = ::read(stdout_, chunk, sizeof chunk);
-      if (n <= 0) break;
-      buffer.append(chunk, static_cast<size_t>(n));
-      size_t end;
-      while ((end = buffer.find('\n')) != std::string::npos) {
-        const std::string line = buffer.substr(0, end);
-        buffer.erase(0, end + 1);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (line == "R") {
-          ready_ = true;
-        } else if (line == "D") {
-          done_ = true;
-        } else if (line.rfind("E ", 0) == 0) {
-          drained_ = line.substr(2);
-        } else if (line.rfind("L ", 0) == 0) {
-          std::istringstream in(line.substr(2));
-          Printed p;
-          in >> p.label >> p.eId >> p.atMs;
-          if (in) printed_.push_back(p);
-        }
-        cv_.notify_all();
-      }
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    cv_.notify_all();
-  }
-
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-  std::thread reader_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ready_ = false;
   bool done_ = false;
   std::string drained_;
   std::vector<Printed> printed_;
+  ChildProcess process_;  // last: its reader thread is joined before the state above goes
 };
 
 TEST(MobileCrash, EverythingPersistedIsDeliveredAfterKillsAtRandomMoments) {
