@@ -1,20 +1,19 @@
 // The manager's running state: start and stop, sessions and the open event, readiness, the
-// send path, foreground and background, delivery state, deep links and the engine's callbacks.
+// send path, foreground and background, delivery state and the engine's callbacks.
 #include "CorvaneSDKManager.h"
 
-#include "CorvaneSDKDataBuilder.h"
 #include "CorvaneSDKAttributionToken.h"
+#include "CorvaneSDKDataBuilder.h"
+#include "CorvaneSDKDeepLinks.h"
 #include "CorvaneSDKEvent.h"
-#include "CorvaneSDKTrackingAuthorization.h"
-#include "CorvaneSDKInitializationSequence.h"
 #include "CorvaneSDKLog.h"
+#include "CorvaneSDKManagerAttribution.h"
 #include "CorvaneSDKManagerIntegration.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
-#include "CorvaneSDKRegex.h"
 #include "CorvaneSDKSkanConversionContext.h"
+#include "CorvaneSDKTrackingAuthorization.h"
 #include "CorvaneSDKUtils.h"
-#include "Platform.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
@@ -24,8 +23,9 @@ namespace Mobile {
 bool CorvaneSDKManager::checkReady() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isInitialized_ || !hasStarted_ || configId_.empty()) return false;
+    if (!isInitialized_ || !hasStarted_) return false;
   }
+  if (identity_->configId().empty()) return false;
   Session::Release release;
   if (!session_.checkHold(release)) return false;
   if (!release.empty()) {
@@ -64,16 +64,6 @@ std::string CorvaneSDKManager::getUserId() { return operationQueue_ ? operationQ
 
 std::string CorvaneSDKManager::getSessionId() { return session_.sessionId(); }
 
-std::string CorvaneSDKManager::getHost() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return host_;
-}
-
-std::string CorvaneSDKManager::getCredential() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return credential_;
-}
-
 // ---- start, stop, sessions ----
 
 void CorvaneSDKManager::start() {
@@ -110,32 +100,29 @@ void CorvaneSDKManager::generateSessionId() {
   auto started = session_.generateSessionId(CorvaneSDKUtils::createUUIDString());
   if (started.firstInProcess) toSkan([](CorvaneSDKSkanConversionContextImpl& c) { c.recordSession(); });
   if (!started.isNew) return;
-  attributionToken_->fetchAppleAttributionToken();
+  attribution_->token()->fetchAppleAttributionToken();
   if (auto engine = operationQueue_->integration()) engine->refresh();
   logOpen();
 }
 
 void CorvaneSDKManager::logOpen() {
-  std::string name, configId;
-  std::optional<std::string> customUid;
-  int64_t storeType;
+  std::string name;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (forceDisabled_) return;
     name = isFirstOpen_ ? "qvsdk_first_open" : "qvsdk_open";
     isFirstOpen_ = false;
-    configId = configId_;
-    customUid = customUserId_;
-    storeType = storeType_;
   }
+  const auto stamp = identity_->stamp();
   std::weak_ptr<CorvaneSDKManagerIntegration> engine = operationQueue_->integration();
   auto payload = CorvaneSDKDataBuilder::createLogOpenData(
       [engine](const std::string& key) {
         auto e = engine.lock();
         return e ? e->getContextValue(key) : Value();
       },
-      storeType, tracking_->getTrackingAuthorizationStatus());
-  auto open = std::make_shared<CorvaneSDKLogOperation>(name, payload, session_.sessionId(), configId, customUid);
+      stamp.storeType, attribution_->tracking()->getTrackingAuthorizationStatus());
+  auto open = std::make_shared<CorvaneSDKLogOperation>(name, payload, session_.sessionId(), stamp.configId,
+                                                       stamp.customUserId);
   // An open event still held from the last session goes out first, with its events.
   deliver(session_.beginOpen(open));
 }
@@ -176,10 +163,7 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
     CorvaneSDKLog::debug("Ignoring a user activity that is not a map");
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    userActivity_ = activity;
-  }
+  deepLinks_->setUserActivity(*activity);
   auto op = std::make_shared<CorvaneSDKContinueUserActivityOperation>();
   op->activity = *activity;
   runOperation(kCorvaneSDKOperationTypeContinueUserActivity, op);
@@ -188,15 +172,9 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
 // ---- the send path ----
 
 std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const CorvaneSDKEvent& event) {
-  std::string configId;
-  std::optional<std::string> customUid;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    configId = configId_;
-    customUid = customUserId_;
-  }
-  auto op = std::make_shared<CorvaneSDKLogOperation>(event.eventName, event.value, session_.sessionId(), configId,
-                                                     customUid);
+  const auto stamp = identity_->stamp();
+  auto op = std::make_shared<CorvaneSDKLogOperation>(event.eventName, event.value, session_.sessionId(),
+                                                     stamp.configId, stamp.customUserId);
   if (event.hasRevenue) op->setRevenue(event.revenue, event.currency);
   return op;
 }
@@ -211,7 +189,7 @@ void CorvaneSDKManager::recordForSkan(const CorvaneSDKEvent& event) {
   }
 }
 
-void CorvaneSDKManager::toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record) {
+void CorvaneSDKManager::toSkan(CorvaneSDKTypedEvents::SkanRecord record) {
   // The context runs on a queue of its own and callers wait for it: the host's thread hands the
   // record to the operation queue (in logging order) and goes on.
   auto context = skanContext_;
@@ -302,7 +280,7 @@ void CorvaneSDKManager::applicationDidEnterBackground() {
 }
 
 void CorvaneSDKManager::applicationDidBecomeActive() {
-  tracking_->applicationDidBecomeActive();
+  attribution_->tracking()->applicationDidBecomeActive();
 }
 
 void CorvaneSDKManager::updateIntegrationStatus(bool immediate) {
@@ -339,55 +317,45 @@ void CorvaneSDKManager::reset() {
   if (isInitialized()) runOperation(kCorvaneSDKOperationTypeReset, nullptr);
 }
 
-// ---- deep links and the push token ----
+// ---- deep links, the push token and the remaining state ----
 
 bool CorvaneSDKManager::openURLInternal(const std::string& url, bool resetUserActivity) {
-  if (!CorvaneSDKUtils::isValidDeepLink(url)) return false;
-  std::string filtered = url;
-  for (const auto& filter : configuration_->payloadFilters) {
-    CorvaneSDKRegex regex(filter.first);
-    if (regex.ok()) filtered = regex.replaceAll(filtered, filter.second);
-  }
-  bool initialized;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (lastURL_ && *lastURL_ == url) return false;
-    lastURL_ = url;
-    if (resetUserActivity) userActivity_.reset();
-    deepLinkURL_ = filtered;
-    deepLinkClickTime_ = static_cast<uint64_t>(Platform::current()->clock->wallMs());
-    initialized = isInitialized_;
-    if (!initialized) pendingDeepLink_ = filtered;
-  }
-  if (initialized) logDeepLink(filtered);
-  return true;
+  return deepLinks_->open(url, resetUserActivity);
 }
 
-void CorvaneSDKManager::logDeepLink(const std::string& url) {
-  uint64_t clickTime;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    clickTime = deepLinkClickTime_;
-  }
-  logTyped("qvsdk_deep_link", CorvaneSDKDataBuilder::createLogDeepLinkData(url, clickTime),
-           kCorvaneSDKEventFlagOpenSubEvent);
-  delegates_.deepLink.each([&](CorvaneSDKDeepLinkDelegate& d) { d.onDeepLink(url); });
-}
+void CorvaneSDKManager::setDeviceTokenInternal(const std::string& hex) { deepLinks_->setDeviceToken(hex); }
 
-void CorvaneSDKManager::setDeviceTokenInternal(const std::string& hex) {
-  bool initialized;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (deviceToken_ && *deviceToken_ == hex) return;
-    deviceToken_ = hex;
-    initialized = isInitialized_;
-  }
-  if (initialized) logPushToken(hex);
-}
+std::string CorvaneSDKManager::getDeepLinkURL() { return deepLinks_->deepLinkURL(); }
 
-std::string CorvaneSDKManager::getDeepLinkURL() {
+bool CorvaneSDKManager::gdprForgetMe() {
+  const bool accepted = typed_->logTyped("qvsdk_gdpr_forget_me", Value::object(),
+                                         kCorvaneSDKEventFlagForceDisable | kCorvaneSDKEventFlagBeforeStart);
+  if (operationQueue_) operationQueue_->setGdprForgetMe(true);
   std::lock_guard<std::mutex> lock(mutex_);
-  return deepLinkURL_.value_or(std::string());
+  gdprForgetMe_ = true;
+  forceDisabled_ = true;
+  return accepted;
+}
+
+#define CORVANE_FLAG_GETTER(name, field)      \
+  bool CorvaneSDKManager::name() {            \
+    std::lock_guard<std::mutex> lock(mutex_); \
+    return field;                             \
+  }
+CORVANE_FLAG_GETTER(isInitialized, isInitialized_)
+CORVANE_FLAG_GETTER(hasStarted, hasStarted_)
+CORVANE_FLAG_GETTER(isForceDisabled, forceDisabled_)
+CORVANE_FLAG_GETTER(isIntegrationActive, integrationActive_)
+#undef CORVANE_FLAG_GETTER
+
+uint64_t CorvaneSDKManager::getQueueSize() { return operationQueue_ ? operationQueue_->getQueueSize() : 0; }
+
+std::shared_ptr<CorvaneSDKTrackingAuthorization> CorvaneSDKManager::trackingAuthorization() const {
+  return attribution_->tracking();
+}
+
+std::shared_ptr<CorvaneSDKStoreKitCapturer> CorvaneSDKManager::storeKitCapturer() const {
+  return attribution_->capturer();
 }
 
 void CorvaneSDKManager::fetchRemoteConfig(std::function<void(const std::string&)> done) {
