@@ -13,6 +13,7 @@
 #include "CorvaneSDKNotificationAuthorization.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
+#include "CorvaneSDKSendPath.h"
 #include "CorvaneSDKServerConfigBinding.h"
 #include "CorvaneSDKSkanConversionContext.h"
 #include "CorvaneSDKSkanPlatform.h"
@@ -185,8 +186,7 @@ CORVANE_DELEGATE_PAIR(DeviceToken, deviceToken)
 
 CorvaneSDKManager::CorvaneSDKManager(std::shared_ptr<CorvaneSDKConfiguration> configuration)
     : configuration_(std::move(configuration)),
-      main_(Platform::current()->dispatch->mainQueue()),
-      session_(Platform::current()->clock) {}
+      main_(Platform::current()->dispatch->mainQueue()) {}
 
 CorvaneSDKManager::~CorvaneSDKManager() = default;
 
@@ -220,13 +220,14 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   operationQueue_ = CorvaneSDKOperationQueue::create(weak, configuration_, httpClient_);
   CorvaneSDKMiddlewareList chain = c.middlewares;
   chain.push_back(operationQueue_);
-  runner_ = std::make_shared<CorvaneSDKMiddlewareRunner>(chain);
   serverConfig_ = CorvaneSDKServerConfigBinding::create(c, *identity_, operationQueue_, httpClient_, main_);
+  sendPath_ = CorvaneSDKSendPath::create({weak, operationQueue_, std::make_shared<CorvaneSDKMiddlewareRunner>(chain),
+                                          identity_, serverConfig_, c.maxQueueSize});
 
   // The typed events are owned here and only reached through this object, which outlives them.
   CorvaneSDKTypedEvents::Sink sink;
   sink.send = [this](const CorvaneSDKEvent& event) { return logInternal(event); };
-  sink.toSkan = [this](CorvaneSDKTypedEvents::SkanRecord record) { toSkan(std::move(record)); };
+  sink.toSkan = [this](CorvaneSDKTypedEvents::SkanRecord record) { sendPath_->toSkan(std::move(record)); };
   sink.identity = identity_;
   sink.rates = serverConfig_;
   sink.queue = operationQueue_;
@@ -252,6 +253,7 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   auto stored = operationQueue_->getSkanConversionContext();
   skanContext_ = stored ? CorvaneSDKSkanConversionContextImpl::initWithData(*stored)
                         : CorvaneSDKSkanConversionContextImpl::init();
+  sendPath_->setSkanContext(skanContext_);
   std::weak_ptr<CorvaneSDKOperationQueue> queue = operationQueue_;
   skanContext_->setExternal(std::make_shared<CorvaneSDKSkanConversionManagerExternal>(
       [weak] {

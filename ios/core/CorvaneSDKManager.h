@@ -28,7 +28,7 @@
 #include "CorvaneSDKIntegrationHost.h"
 #include "CorvaneSDKModules.h"
 #include "CorvaneSDKServerConfig.h"
-#include "CorvaneSDKSession.h"
+#include "CorvaneSDKSession.h"  // the exported session and open-event constants
 #include "CorvaneSDKTypedEvents.h"
 #include "ModuleClasses.h"
 #include "Value.h"
@@ -39,7 +39,7 @@ namespace Mobile {
 class CorvaneSDKEvent;
 class CorvaneSDKLogOperation;
 class CorvaneSDKOperationQueue;
-class CorvaneSDKMiddlewareRunner;
+class CorvaneSDKSendPath;
 class CorvaneSDKHTTPClient;
 class CorvaneSDKInitializationSequence;
 class CorvaneSDKSkanConversionContextImpl;
@@ -224,7 +224,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<PlatformModule> getModule(const std::string& name) { return modules_.get(name); }
 
  private:
-  using Session = CorvaneSDKSessionT<CorvaneSDKLogOperation>;
   explicit CorvaneSDKManager(std::shared_ptr<CorvaneSDKConfiguration> configuration);
   void construct(CorvaneSDKPendingItems::Taken pending);
   void onSdkConfigDone();
@@ -233,18 +232,11 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void runInitializationAction(int64_t type, const Value& data, std::function<void()> done);
   void generateSessionId();
   void logOpen();
-  void deliver(Session::Release release);
-  std::shared_ptr<CorvaneSDKLogOperation> buildOperation(const CorvaneSDKEvent& event);
-  void runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation);
   void forwardLaunchItems(const std::optional<Value>& launchOptions, const std::optional<Value>& activity);
-  void recordForSkan(const CorvaneSDKEvent& event);
-  void toSkan(CorvaneSDKTypedEvents::SkanRecord record);
-  uint64_t approximateQueueSize();
   void updateIntegrationStatus(bool immediate);
 
   const std::shared_ptr<CorvaneSDKConfiguration> configuration_;
   std::shared_ptr<MainQueue> main_;
-  Session session_;
   CorvaneSDKDelegates delegates_;
   CorvaneSDKModules modules_;
   std::shared_ptr<CorvaneSDKIdentity> identity_;
@@ -252,13 +244,11 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::unique_ptr<CorvaneSDKTypedEvents> typed_;
   std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::shared_ptr<CorvaneSDKOperationQueue> operationQueue_;
-  std::shared_ptr<CorvaneSDKMiddlewareRunner> runner_;
+  std::shared_ptr<CorvaneSDKSendPath> sendPath_;
   std::shared_ptr<CorvaneSDKServerConfig> serverConfig_;
   std::shared_ptr<CorvaneSDKInitializationSequence> sequence_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext_;
   std::unique_ptr<CorvaneSDKManagerAttribution> attribution_;
-  std::atomic<uint64_t> cachedQueueSize_{0};
-  std::atomic<bool> queueSizeRefreshing_{false};
 
   std::mutex mutex_;
   // Guarded by mutex_.

@@ -11,6 +11,7 @@
 #include "CorvaneSDKManagerIntegration.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
+#include "CorvaneSDKSendPath.h"
 #include "CorvaneSDKSkanConversionContext.h"
 #include "CorvaneSDKTrackingAuthorization.h"
 #include "CorvaneSDKUtils.h"
@@ -25,17 +26,7 @@ bool CorvaneSDKManager::checkReady() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!isInitialized_ || !hasStarted_) return false;
   }
-  if (identity_->configId().empty()) return false;
-  Session::Release release;
-  if (!session_.checkHold(release)) return false;
-  if (!release.empty()) {
-    // This runs on the engine's queue, where no middleware may run: the open event goes out
-    // from the operation queue's.
-    auto self = shared_from_this();
-    auto shared = std::make_shared<Session::Release>(std::move(release));
-    operationQueue_->serialQueue()->async([self, shared] { self->deliver(std::move(*shared)); });
-  }
-  return true;
+  return !identity_->configId().empty() && sendPath_->checkHold();
 }
 
 void CorvaneSDKManager::onSendEvent(const Value& event) {
@@ -43,7 +34,7 @@ void CorvaneSDKManager::onSendEvent(const Value& event) {
   Value map = event;
   auto id = map.find("id");
   const bool hasId = id != map.end() && id->is_string() && !id->get<std::string>().empty();
-  if (!hasId && session_.hasSession()) map["id"] = session_.sessionId();
+  if (!hasId && sendPath_->session().hasSession()) map["id"] = sendPath_->session().sessionId();
   delegates_.sendEvent.each([&](CorvaneSDKSendEventDelegate& d) { d.onSendEvent(map); });
   auto subs = event.find("subEvents");
   if (subs != event.end() && subs->is_array()) {
@@ -62,7 +53,7 @@ void CorvaneSDKManager::onFinishFlush() {
 
 std::string CorvaneSDKManager::getUserId() { return operationQueue_ ? operationQueue_->getUserId() : std::string(); }
 
-std::string CorvaneSDKManager::getSessionId() { return session_.sessionId(); }
+std::string CorvaneSDKManager::getSessionId() { return sendPath_->session().sessionId(); }
 
 // ---- start, stop, sessions ----
 
@@ -90,16 +81,14 @@ void CorvaneSDKManager::stop() {
       autoStart_ = false;
     }
   }
-  deliver(session_.release());
+  sendPath_->release();
   if (!wasStarted) return;
-  session_.clearPause();
+  sendPath_->session().clearPause();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onStop(); });
 }
 
 void CorvaneSDKManager::generateSessionId() {
-  auto started = session_.generateSessionId(CorvaneSDKUtils::createUUIDString());
-  if (started.firstInProcess) toSkan([](CorvaneSDKSkanConversionContextImpl& c) { c.recordSession(); });
-  if (!started.isNew) return;
+  if (!sendPath_->startSession().isNew) return;
   attribution_->token()->fetchAppleAttributionToken();
   if (auto engine = operationQueue_->integration()) engine->refresh();
   logOpen();
@@ -113,37 +102,7 @@ void CorvaneSDKManager::logOpen() {
     name = isFirstOpen_ ? "qvsdk_first_open" : "qvsdk_open";
     isFirstOpen_ = false;
   }
-  const auto stamp = identity_->stamp();
-  std::weak_ptr<CorvaneSDKManagerIntegration> engine = operationQueue_->integration();
-  auto payload = CorvaneSDKDataBuilder::createLogOpenData(
-      [engine](const std::string& key) {
-        auto e = engine.lock();
-        return e ? e->getContextValue(key) : Value();
-      },
-      stamp.storeType, attribution_->tracking()->getTrackingAuthorizationStatus());
-  auto open = std::make_shared<CorvaneSDKLogOperation>(name, payload, session_.sessionId(), stamp.configId,
-                                                       stamp.customUserId);
-  // An open event still held from the last session goes out first, with its events.
-  deliver(session_.beginOpen(open));
-}
-
-void CorvaneSDKManager::deliver(Session::Release release) {
-  if (release.open) {
-    for (auto& held : release.held) release.open->addSubEvent(held);
-    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(release.open));
-    return;
-  }
-  for (auto& held : release.held) {
-    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(held));
-  }
-}
-
-void CorvaneSDKManager::runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation) {
-  auto context = CorvaneSDKContext::create(shared_from_this());
-  context->debug = CorvaneSDKLog::isDebug();
-  context->operationType = type;
-  context->operation = operation ? std::move(operation) : std::make_shared<CorvaneSDKOperation>();
-  runner_->run(context);
+  sendPath_->beginOpen(name, attribution_->tracking()->getTrackingAuthorizationStatus());
 }
 
 void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOptions,
@@ -153,7 +112,7 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
       auto op = std::make_shared<CorvaneSDKApplicationLifecycleOperation>();
       op->notificationName = kApplicationDidFinishLaunchingNotification;
       op->launchOptions = *launchOptions;
-      runOperation(kCorvaneSDKOperationTypeApplicationLifecycle, op);
+      sendPath_->run(kCorvaneSDKOperationTypeApplicationLifecycle, op);
     } else {
       CorvaneSDKLog::debug("Ignoring launch options that are not a map");
     }
@@ -166,87 +125,29 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
   deepLinks_->setUserActivity(*activity);
   auto op = std::make_shared<CorvaneSDKContinueUserActivityOperation>();
   op->activity = *activity;
-  runOperation(kCorvaneSDKOperationTypeContinueUserActivity, op);
+  sendPath_->run(kCorvaneSDKOperationTypeContinueUserActivity, op);
 }
 
 // ---- the send path ----
-
-std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const CorvaneSDKEvent& event) {
-  const auto stamp = identity_->stamp();
-  auto op = std::make_shared<CorvaneSDKLogOperation>(event.eventName, event.value, session_.sessionId(),
-                                                     stamp.configId, stamp.customUserId);
-  if (event.hasRevenue) op->setRevenue(event.revenue, event.currency);
-  return op;
-}
-
-void CorvaneSDKManager::recordForSkan(const CorvaneSDKEvent& event) {
-  const std::string name = event.eventName;
-  if (event.hasRevenue) {
-    const double revenue = standardRevenue(event.revenue, event.currency.value_or(serverConfig_->configCurrency()));
-    toSkan([name, revenue](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name, revenue); });
-  } else {
-    toSkan([name](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name); });
-  }
-}
-
-void CorvaneSDKManager::toSkan(CorvaneSDKTypedEvents::SkanRecord record) {
-  // The context runs on a queue of its own and callers wait for it: the host's thread hands the
-  // record to the operation queue (in logging order) and goes on.
-  auto context = skanContext_;
-  operationQueue_->serialQueue()->async([context, record] { record(*context); });
-}
-
-uint64_t CorvaneSDKManager::approximateQueueSize() {
-  // Asking the engine waits for its queue (busy writing the file): the answer of the last
-  // refresh is used and a new one is asked for, at most one at a time.
-  if (!queueSizeRefreshing_.exchange(true)) {
-    std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
-    if (auto engine = operationQueue_->integration()) {
-      std::weak_ptr<CorvaneSDKManagerIntegration> weakEngine = engine;
-      engine->dispatchBackground([weak, weakEngine] {
-        auto self = weak.lock();
-        auto e = weakEngine.lock();
-        if (!self) return;
-        if (e) self->cachedQueueSize_ = e->getQueueSize();
-        self->queueSizeRefreshing_ = false;
-      });
-    } else {
-      queueSizeRefreshing_ = false;
-    }
-  }
-  return cachedQueueSize_.load();
-}
 
 double CorvaneSDKManager::standardRevenue(double amount, const std::string& currency) const {
   return serverConfig_->standardRevenue(amount, currency);
 }
 
 bool CorvaneSDKManager::logInternal(const CorvaneSDKEvent& event) {
-  bool started, wait;
+  bool started;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (forceDisabled_) return false;
     started = hasStarted_;
   }
-  if (event.flag & kCorvaneSDKEventFlagOpenSubEvent) {
-    if (session_.hold(buildOperation(event), started)) {
-      recordForSkan(event);
-      return true;
-    }
-  }
+  if ((event.flag & kCorvaneSDKEventFlagOpenSubEvent) && sendPath_->hold(event, started)) return true;
   if (event.flag & kCorvaneSDKEventFlagForceDisable) {
     std::lock_guard<std::mutex> lock(mutex_);
     forceDisabled_ = true;
   }
   if (!started && !(event.flag & kCorvaneSDKEventFlagBeforeStart)) return false;
-  wait = session_.isOpenWait();
-  if (wait && approximateQueueSize() >= configuration_->maxQueueSize) {
-    CorvaneSDKLog::debug("Queue full while the open event waits; dropping " + event.eventName);
-    return false;
-  }
-  runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(buildOperation(event)));
-  recordForSkan(event);
-  return true;
+  return sendPath_->send(event);
 }
 
 // ---- foreground, background, delivery state ----
@@ -275,7 +176,7 @@ void CorvaneSDKManager::applicationDidEnterBackground() {
   updateIntegrationStatus(false);
   if (operationQueue_) operationQueue_->handleAppStateNotification(kApplicationDidEnterBackgroundNotification);
   if (!pause) return;
-  session_.pause();
+  sendPath_->session().pause();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onPause(); });
 }
 
@@ -298,7 +199,7 @@ void CorvaneSDKManager::updateIntegrationStatus(bool immediate) {
       operationQueue_->pause();
     }
   } else {
-    runOperation(should ? kCorvaneSDKOperationTypeResume : kCorvaneSDKOperationTypePause, nullptr);
+    sendPath_->run(should ? kCorvaneSDKOperationTypeResume : kCorvaneSDKOperationTypePause, nullptr);
   }
 }
 
@@ -311,10 +212,10 @@ void CorvaneSDKManager::setOffline(bool offline) {
   updateIntegrationStatus(offline);
 }
 
-void CorvaneSDKManager::flush() { runOperation(kCorvaneSDKOperationTypeFlush, nullptr); }
+void CorvaneSDKManager::flush() { sendPath_->run(kCorvaneSDKOperationTypeFlush, nullptr); }
 
 void CorvaneSDKManager::reset() {
-  if (isInitialized()) runOperation(kCorvaneSDKOperationTypeReset, nullptr);
+  if (isInitialized()) sendPath_->run(kCorvaneSDKOperationTypeReset, nullptr);
 }
 
 // ---- deep links, the push token and the remaining state ----
