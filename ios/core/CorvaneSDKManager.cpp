@@ -4,6 +4,7 @@
 
 #include "CorvaneSDKAttributionToken.h"
 #include "CorvaneSDKDeepLinks.h"
+#include "CorvaneSDKDeliveryState.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKHTTPClient.h"
 #include "CorvaneSDKInitializationSequence.h"
@@ -200,9 +201,6 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     autoStart_ = c.autoStart;
-    offline_ = c.offline;
-    sendInBackground_ = c.sendInBackground;
-    isInForeground_ = true;
   }
 
   sequence_ = CorvaneSDKInitializationSequence::create(main_);
@@ -223,11 +221,12 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   serverConfig_ = CorvaneSDKServerConfigBinding::create(c, *identity_, operationQueue_, httpClient_, main_);
   sendPath_ = CorvaneSDKSendPath::create({weak, operationQueue_, std::make_shared<CorvaneSDKMiddlewareRunner>(chain),
                                           identity_, serverConfig_, c.maxQueueSize});
+  delivery_ = std::make_shared<CorvaneSDKDeliveryState>(c.offline, c.sendInBackground, operationQueue_, sendPath_);
 
   // The typed events are owned here and only reached through this object, which outlives them.
   CorvaneSDKTypedEvents::Sink sink;
   sink.send = [this](const CorvaneSDKEvent& event) { return logInternal(event); };
-  sink.toSkan = [this](CorvaneSDKTypedEvents::SkanRecord record) { sendPath_->toSkan(std::move(record)); };
+  sink.toSkan = [path = sendPath_](CorvaneSDKTypedEvents::SkanRecord record) { path->toSkan(std::move(record)); };
   sink.identity = identity_;
   sink.rates = serverConfig_;
   sink.queue = operationQueue_;
@@ -279,7 +278,7 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
     isFirstOpen_ = operationQueue_->isFirstOpen();
   }
   operationQueue_->initialize();
-  updateIntegrationStatus(true);
+  delivery_->apply(true);
 }
 
 void CorvaneSDKManager::initialize(std::function<void()> completion) {

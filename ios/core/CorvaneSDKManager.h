@@ -2,9 +2,9 @@
 // log family and the typed methods) and registers callbacks. It owns and coordinates; each
 // concern with state of its own is its own object: the session and open event, the
 // initialisation actions, the identity, deep links and the device token, the typed events,
-// the SDK config with rates, the attribution parts, the modules, the delegate lists, the
-// SKAdNetwork context and the operation queue with the delivery engine. The manager holds the
-// run flags (initialised, started, forced off, delivery state).
+// the SDK config with rates, the attribution parts, the modules, the delivery state, the
+// delegate lists, the SKAdNetwork context and the operation queue with the delivery engine.
+// The manager holds the run flags (initialised, started, forced off).
 //
 // Threads: thread-safe. Host calls come from any thread; notifications, initialisation actions
 // and config retries run on the main queue; the engine calls the host interface from its
@@ -40,6 +40,7 @@ class CorvaneSDKEvent;
 class CorvaneSDKLogOperation;
 class CorvaneSDKOperationQueue;
 class CorvaneSDKSendPath;
+class CorvaneSDKDeliveryState;
 class CorvaneSDKHTTPClient;
 class CorvaneSDKInitializationSequence;
 class CorvaneSDKSkanConversionContextImpl;
@@ -233,7 +234,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void generateSessionId();
   void logOpen();
   void forwardLaunchItems(const std::optional<Value>& launchOptions, const std::optional<Value>& activity);
-  void updateIntegrationStatus(bool immediate);
 
   const std::shared_ptr<CorvaneSDKConfiguration> configuration_;
   std::shared_ptr<MainQueue> main_;
@@ -245,6 +245,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::shared_ptr<CorvaneSDKOperationQueue> operationQueue_;
   std::shared_ptr<CorvaneSDKSendPath> sendPath_;
+  std::shared_ptr<CorvaneSDKDeliveryState> delivery_;
   std::shared_ptr<CorvaneSDKServerConfig> serverConfig_;
   std::shared_ptr<CorvaneSDKInitializationSequence> sequence_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext_;
@@ -256,10 +257,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   bool isInitializing_ = false;
   bool hasStarted_ = false;
   bool autoStart_ = true;
-  bool offline_ = false;
-  bool sendInBackground_ = true;
-  bool isInForeground_ = true;
-  bool integrationActive_ = true;
   bool forceDisabled_ = false;
   bool gdprForgetMe_ = false;
   bool isFirstOpen_ = false;

@@ -5,6 +5,7 @@
 #include "CorvaneSDKAttributionToken.h"
 #include "CorvaneSDKDataBuilder.h"
 #include "CorvaneSDKDeepLinks.h"
+#include "CorvaneSDKDeliveryState.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKManagerAttribution.h"
@@ -157,10 +158,9 @@ void CorvaneSDKManager::applicationWillEnterForeground() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!isInitialized_) return;
-    isInForeground_ = true;
     resume = !gdprForgetMe_ && hasStarted_;
   }
-  updateIntegrationStatus(false);
+  delivery_->setForeground(true);
   if (!resume) return;
   generateSessionId();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onResume(); });
@@ -170,10 +170,9 @@ void CorvaneSDKManager::applicationDidEnterBackground() {
   bool pause;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    isInForeground_ = false;
     pause = isInitialized_ && !gdprForgetMe_ && hasStarted_;
   }
-  updateIntegrationStatus(false);
+  delivery_->setForeground(false);
   if (operationQueue_) operationQueue_->handleAppStateNotification(kApplicationDidEnterBackgroundNotification);
   if (!pause) return;
   sendPath_->session().pause();
@@ -184,32 +183,8 @@ void CorvaneSDKManager::applicationDidBecomeActive() {
   attribution_->tracking()->applicationDidBecomeActive();
 }
 
-void CorvaneSDKManager::updateIntegrationStatus(bool immediate) {
-  bool should;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    should = !offline_ && (sendInBackground_ || isInForeground_);
-    if (should == integrationActive_) return;
-    integrationActive_ = should;
-  }
-  if (immediate) {
-    if (should) {
-      operationQueue_->resume();
-    } else {
-      operationQueue_->pause();
-    }
-  } else {
-    sendPath_->run(should ? kCorvaneSDKOperationTypeResume : kCorvaneSDKOperationTypePause, nullptr);
-  }
-}
-
 void CorvaneSDKManager::setOffline(bool offline) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!isInitialized_) return;
-    offline_ = offline;
-  }
-  updateIntegrationStatus(offline);
+  if (isInitialized()) delivery_->setOffline(offline);
 }
 
 void CorvaneSDKManager::flush() { sendPath_->run(kCorvaneSDKOperationTypeFlush, nullptr); }
@@ -246,8 +221,9 @@ bool CorvaneSDKManager::gdprForgetMe() {
 CORVANE_FLAG_GETTER(isInitialized, isInitialized_)
 CORVANE_FLAG_GETTER(hasStarted, hasStarted_)
 CORVANE_FLAG_GETTER(isForceDisabled, forceDisabled_)
-CORVANE_FLAG_GETTER(isIntegrationActive, integrationActive_)
 #undef CORVANE_FLAG_GETTER
+
+bool CorvaneSDKManager::isIntegrationActive() { return delivery_->active(); }
 
 uint64_t CorvaneSDKManager::getQueueSize() { return operationQueue_ ? operationQueue_->getQueueSize() : 0; }
 
