@@ -2,6 +2,7 @@
 // configuration, the SDK config, the initialisation actions and onInitialized.
 #include "CorvaneSDKManager.h"
 
+#include "CorvaneSDKAppStateObserver.h"
 #include "CorvaneSDKAttributionToken.h"
 #include "CorvaneSDKDeepLinks.h"
 #include "CorvaneSDKDeliveryState.h"
@@ -26,12 +27,6 @@
 
 namespace CorvaneSDK {
 namespace Mobile {
-
-const char* const kApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
-const char* const kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
-const char* const kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
-const char* const kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
-const char* const kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
 
 namespace {
 
@@ -111,14 +106,7 @@ void CorvaneSDKManager::shutdown() {
       engine->pause();
     }
   }
-  std::vector<int> tokens;
-  {
-    std::lock_guard<std::mutex> lock(manager->mutex_);
-    tokens.swap(manager->observerTokens_);
-  }
-  if (auto center = Platform::current()->notificationCenter) {
-    for (int token : tokens) center->removeObserver(token);
-  }
+  manager->appState_.stopObserving();
 }
 
 std::string CorvaneSDKManager::version() { return kCorvaneSDKVersion; }
@@ -292,32 +280,11 @@ void CorvaneSDKManager::initialize(std::function<void()> completion) {
     if (isInitializing_) return;
     isInitializing_ = true;
   }
-  registerNotifications();
   std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
+  appState_.observe(weak, operationQueue_);
   serverConfig_->fetch([weak] {
     if (auto self = weak.lock()) self->onSdkConfigDone();
   });
-}
-
-void CorvaneSDKManager::registerNotifications() {
-  auto center = Platform::current()->notificationCenter;
-  if (!center) return;
-  std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
-  std::vector<int> tokens;
-  auto observe = [&](const char* name, void (CorvaneSDKManager::*fn)()) {
-    tokens.push_back(center->addObserver(name, [weak, fn](const Notification&) {
-      if (auto self = weak.lock()) ((*self).*fn)();
-    }));
-  };
-  observe(kApplicationWillEnterForegroundNotification, &CorvaneSDKManager::applicationWillEnterForeground);
-  observe(kApplicationDidEnterBackgroundNotification, &CorvaneSDKManager::applicationDidEnterBackground);
-  observe(kApplicationDidBecomeActiveNotification, &CorvaneSDKManager::applicationDidBecomeActive);
-  std::weak_ptr<CorvaneSDKOperationQueue> queue = operationQueue_;
-  tokens.push_back(center->addObserver(kApplicationWillTerminateNotification, [queue](const Notification& n) {
-    if (auto q = queue.lock()) q->handleAppStateNotification(n.name);
-  }));
-  std::lock_guard<std::mutex> lock(mutex_);
-  observerTokens_.insert(observerTokens_.end(), tokens.begin(), tokens.end());
 }
 
 void CorvaneSDKManager::onSdkConfigDone() {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "CorvaneSDKAppStateObserver.h"
 #include "CorvaneSDKConfiguration.h"
 #include "CorvaneSDKDelegates.h"
 #include "CorvaneSDKIdentity.h"
@@ -229,7 +230,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void construct(CorvaneSDKPendingItems::Taken pending);
   void onSdkConfigDone();
   void onInitialized();
-  void registerNotifications();
   void runInitializationAction(int64_t type, const Value& data, std::function<void()> done);
   void generateSessionId();
   void logOpen();
@@ -239,6 +239,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<MainQueue> main_;
   CorvaneSDKDelegates delegates_;
   CorvaneSDKModules modules_;
+  CorvaneSDKAppStateObserver appState_;
   std::shared_ptr<CorvaneSDKIdentity> identity_;
   std::shared_ptr<CorvaneSDKDeepLinks> deepLinks_;
   std::unique_ptr<CorvaneSDKTypedEvents> typed_;
@@ -260,7 +261,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   bool forceDisabled_ = false;
   bool gdprForgetMe_ = false;
   bool isFirstOpen_ = false;
-  std::vector<int> observerTokens_;
   std::vector<std::function<void()>> completions_;
 };
 
