@@ -191,17 +191,7 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
     autoStart_ = c.autoStart;
   }
 
-  sequence_ = CorvaneSDKInitializationSequence::create(main_);
   std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
-  for (int64_t type : {int64_t(0), int64_t(1)}) {
-    sequence_->setHandler(type, [weak, type](const CorvaneSDKInitializationAction& action, std::function<void()> done) {
-      auto self = weak.lock();
-      if (!self) return done();
-      self->runInitializationAction(type, action.data.value_or(Value::object()), std::move(done));
-    });
-  }
-  sequence_->begin(c.initializationActionList);
-
   httpClient_ = CorvaneSDKHTTPClient::initWithRequestFactory(c.requestFactory);
   operationQueue_ = CorvaneSDKOperationQueue::create(weak, configuration_, httpClient_);
   CorvaneSDKMiddlewareList chain = c.middlewares;
@@ -255,8 +245,19 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
         if (auto q = queue.lock()) q->setSkanConversionContext(dictionary);
       }));
 
-  // Last: purchases and prompts may answer from platform threads as soon as these exist.
+  // Late: purchases and prompts may answer from platform threads as soon as these exist.
   attribution_ = std::make_unique<CorvaneSDKManagerAttribution>(weak, deepLinks_, c);
+
+  // The actions run on the main queue and may prompt at once: after the parts they use.
+  sequence_ = CorvaneSDKInitializationSequence::create(main_);
+  for (int64_t type : {int64_t(0), int64_t(1)}) {
+    sequence_->setHandler(type, [weak, type](const CorvaneSDKInitializationAction& action, std::function<void()> done) {
+      auto self = weak.lock();
+      if (!self) return done();
+      self->runInitializationAction(type, action.data.value_or(Value::object()), std::move(done));
+    });
+  }
+  sequence_->begin(c.initializationActionList);
 
   const bool forgetMe = operationQueue_->getGdprForgetMe();
   {
