@@ -29,6 +29,17 @@ struct CorvaneSDKConfigRequest {
 using CorvaneSDKConfigAnswer = std::function<void(std::optional<std::string> text, bool retry)>;
 using CorvaneSDKRequestFunction = std::function<void(const CorvaneSDKConfigRequest&, CorvaneSDKConfigAnswer)>;
 
+// The encodings the config requests use.
+class CorvaneSDKConfigEncoding {
+ public:
+  static std::string base64(const std::string& bytes);
+  static std::string base64Url(const std::string& bytes);
+  // "app:secret" -> its Basic credential.
+  static std::string credentialFor(const std::string& appId, const std::string& appSecret);
+  // `url` with `items` appended to its query, each name and value percent-encoded.
+  static std::string appendQuery(const std::string& url, const std::vector<std::pair<std::string, std::string>>& items);
+};
+
 class CorvaneSDKConfigRequests : public std::enable_shared_from_this<CorvaneSDKConfigRequests> {
  public:
   static constexpr int64_t kRetryDelayMs = 5000;

@@ -76,13 +76,13 @@ std::string CorvaneSDKRemoteConfig::token() const {
                         {"jti", CorvaneSDKUtils::createUUIDString()},
                         {"iss", "Quorvel"},
                         {"sub", app_.bundleId}};
-  const std::string signingInput = CorvaneSDKServerConfig::base64Url(dumpJson(header)) + "." +
-                                   CorvaneSDKServerConfig::base64Url(dumpJson(claims));
+  const std::string signingInput = CorvaneSDKConfigEncoding::base64Url(dumpJson(header)) + "." +
+                                   CorvaneSDKConfigEncoding::base64Url(dumpJson(claims));
   std::string mac;
   if (!ports->crypto || ports->crypto->hmacSha256(tokenKey(), signingInput, mac) != 0) {
     CorvaneSDKLog::debug("Unable to sign the remote config token");
   }
-  return signingInput + "." + CorvaneSDKServerConfig::base64Url(mac);
+  return signingInput + "." + CorvaneSDKConfigEncoding::base64Url(mac);
 }
 
 std::string CorvaneSDKRemoteConfig::storedText() const {

@@ -2,17 +2,12 @@
 #include "CorvaneSDKServerConfig.h"
 
 #include <cctype>
-#include <cmath>
-#include <climits>
-#include <cstdlib>
 
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKRemoteConfig.h"
 #include "CorvaneSDKRevenueConversion.h"
 #include "CorvaneSDKSkanConversionSchema.h"
 #include "CorvaneSDKUserDefaultsStorage.h"
-#include "CorvaneSDKUtils.h"
-#include "Platform.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
@@ -283,85 +278,6 @@ std::string CorvaneSDKServerConfig::remoteConfigPath() const { return remote_->p
 int CorvaneSDKServerConfig::sdkConfigTries() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return tries_;
-}
-
-std::string CorvaneSDKServerConfig::base64(const std::string& bytes) {
-  static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8) |
-                       static_cast<uint8_t>(bytes[i + 2]);
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += table[(n >> 6) & 63];
-    out += table[n & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    const uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == bytes.size()) {
-    const uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8);
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += table[(n >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
-std::string CorvaneSDKServerConfig::base64Url(const std::string& bytes) {
-  std::string out = base64(bytes);
-  while (!out.empty() && out.back() == '=') out.pop_back();
-  for (auto& c : out) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return out;
-}
-
-std::string CorvaneSDKServerConfig::credentialFor(const std::string& appId, const std::string& appSecret) {
-  return base64(appId + ":" + appSecret);
-}
-
-std::string CorvaneSDKServerConfig::appendQuery(const std::string& url,
-                                                const std::vector<std::pair<std::string, std::string>>& items) {
-  auto encode = [](const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-      if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-        out += static_cast<char>(c);
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-    }
-    return out;
-  };
-  std::string base = url;
-  std::string fragment;
-  const size_t hash = base.find('#');
-  if (hash != std::string::npos) {
-    fragment = base.substr(hash);
-    base.resize(hash);
-  }
-  std::string out = base;
-  bool hasQuery = base.find('?') != std::string::npos;
-  for (const auto& item : items) {
-    if (!hasQuery) {
-      out += '?';
-      hasQuery = true;
-    } else if (out.back() != '?' && out.back() != '&') {
-      out += '&';
-    }
-    out += encode(item.first) + "=" + encode(item.second);
-  }
-  return out + fragment;
 }
 
 }  // namespace Mobile

@@ -124,12 +124,14 @@ class CorvaneSDKServerConfig : public std::enable_shared_from_this<CorvaneSDKSer
 
   // The 9-byte key that signs remote-config tokens, assembled at run time.
   static std::string tokenKey();
-  static std::string base64(const std::string& bytes);
-  static std::string base64Url(const std::string& bytes);
-  // "app:secret" -> its Basic credential.
-  static std::string credentialFor(const std::string& appId, const std::string& appSecret);
-  // `url` with `items` appended to its query, each name and value percent-encoded.
-  static std::string appendQuery(const std::string& url, const std::vector<std::pair<std::string, std::string>>& items);
+  static std::string base64(const std::string& bytes) { return CorvaneSDKConfigEncoding::base64(bytes); }
+  static std::string base64Url(const std::string& bytes) { return CorvaneSDKConfigEncoding::base64Url(bytes); }
+  static std::string credentialFor(const std::string& appId, const std::string& appSecret) {
+    return CorvaneSDKConfigEncoding::credentialFor(appId, appSecret);
+  }
+  static std::string appendQuery(const std::string& url, const std::vector<std::pair<std::string, std::string>>& items) {
+    return CorvaneSDKConfigEncoding::appendQuery(url, items);
+  }
 
  private:
   CorvaneSDKServerConfig(CorvaneSDKServerConfigSettings settings, std::shared_ptr<CorvaneSDKServerConfigStore> store,
