@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "CorvaneSDKHTTPClient.h"
+
 namespace CorvaneSDK {
 namespace Mobile {
 
@@ -82,20 +84,6 @@ std::string CorvaneSDKConfigEncoding::credentialFor(const std::string& appId, co
 
 std::string CorvaneSDKConfigEncoding::appendQuery(const std::string& url,
                                                 const std::vector<std::pair<std::string, std::string>>& items) {
-  auto encode = [](const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-      if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-        out += static_cast<char>(c);
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-    }
-    return out;
-  };
   std::string base = url;
   std::string fragment;
   const size_t hash = base.find('#');
@@ -112,7 +100,7 @@ std::string CorvaneSDKConfigEncoding::appendQuery(const std::string& url,
     } else if (out.back() != '?' && out.back() != '&') {
       out += '&';
     }
-    out += encode(item.first) + "=" + encode(item.second);
+    out += CorvaneSDKHTTPClient::percentEncode(item.first) + "=" + CorvaneSDKHTTPClient::percentEncode(item.second);
   }
   return out + fragment;
 }
