@@ -12,21 +12,6 @@ namespace CorvaneSDK {
 namespace Mobile {
 
 namespace {
-std::string formEncode(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::shared_ptr<HTTPTask> failedTask(const std::string& error, const std::function<void(const HTTPResponse&)>& done) {
   // No session to run on: answer as a transport error, at once.
   HTTPResponse r;
@@ -78,6 +63,21 @@ std::shared_ptr<CorvaneSDKMutableRequest> CorvaneSDKHTTPClient::createRequest(co
   return request;
 }
 
+std::string CorvaneSDKHTTPClient::percentEncode(const std::string& text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string CorvaneSDKHTTPClient::updateURL(const std::string& url, const Value& parameters) {
   if (!parameters.is_object() || parameters.empty()) return url;
   std::string base = url, fragment;
@@ -90,7 +90,7 @@ std::string CorvaneSDKHTTPClient::updateURL(const std::string& url, const Value&
   for (const auto& item : parameters.items()) {
     const std::string value = item.value().is_string() ? item.value().get<std::string>() : dumpJson(item.value());
     if (!query.empty()) query += '&';
-    query += formEncode(item.key()) + '=' + formEncode(value);
+    query += percentEncode(item.key()) + '=' + percentEncode(value);
   }
   const auto q = base.find('?');
   if (q == std::string::npos) {

@@ -45,6 +45,8 @@ class CorvaneSDKHTTPClient {
   // `url` with one query item per entry of the map appended (form-encoded); entries that are
   // not strings are written as their JSON text. A non-map leaves the URL as it is.
   static std::string updateURL(const std::string& url, const Value& parameters);
+  // Every byte but the unreserved ones (letters, digits, "-_.~") as %XX.
+  static std::string percentEncode(const std::string& text);
 
   // PUT of the batch as JSON with Basic authorization; the completion gets `retry`.
   std::shared_ptr<HTTPTask> upload(const Value& batch, const std::string& host, const std::string& credential,

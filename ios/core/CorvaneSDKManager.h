@@ -1,13 +1,15 @@
 // The mobile facade. A host initialises it once, starts and stops tracking, logs events (the
-// log family and the typed methods) and registers callbacks. It owns and coordinates: the
-// session and open event, the initialisation actions, the SDK config with rates, the delegate
-// lists, the SKAdNetwork context and the operation queue with the delivery engine are each
-// their own object; the manager holds the flags and the identity.
+// log family and the typed methods) and registers callbacks. It owns and coordinates; each
+// concern with state of its own is its own object: the session and open event, the
+// initialisation actions, the identity, deep links and the device token, the typed events,
+// the SDK config with rates, the attribution parts, the modules, the delivery state, the
+// delegate lists, the SKAdNetwork context and the operation queue with the delivery engine.
+// The manager holds the run flags (initialised, started, forced off).
 //
 // Threads: thread-safe. Host calls come from any thread; notifications, initialisation actions
 // and config retries run on the main queue; the engine calls the host interface from its
-// serial queue. `mutex_` guards the flags and identity fields below; it is never held while
-// another object, a middleware or a host callback runs. The open-event lock is the session's.
+// serial queue. `mutex_` guards the flags below; it is never held while another object, a
+// middleware or a host callback runs. The open-event lock is the session's.
 #pragma once
 
 #include <atomic>
@@ -20,11 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "CorvaneSDKAppStateObserver.h"
 #include "CorvaneSDKConfiguration.h"
 #include "CorvaneSDKDelegates.h"
+#include "CorvaneSDKIdentity.h"
 #include "CorvaneSDKIntegrationHost.h"
+#include "CorvaneSDKModules.h"
 #include "CorvaneSDKServerConfig.h"
-#include "CorvaneSDKSession.h"
+#include "CorvaneSDKSession.h"  // the exported session and open-event constants
+#include "CorvaneSDKTypedEvents.h"
 #include "ModuleClasses.h"
 #include "Value.h"
 
@@ -34,16 +40,17 @@ namespace Mobile {
 class CorvaneSDKEvent;
 class CorvaneSDKLogOperation;
 class CorvaneSDKOperationQueue;
-class CorvaneSDKMiddlewareRunner;
+class CorvaneSDKSendPath;
+class CorvaneSDKDeliveryState;
 class CorvaneSDKHTTPClient;
 class CorvaneSDKInitializationSequence;
 class CorvaneSDKSkanConversionContextImpl;
 class CorvaneSDKOperation;
 class MainQueue;
 class CorvaneSDKTrackingAuthorization;
-class CorvaneSDKAttributionToken;
 class CorvaneSDKStoreKitCapturer;
-class CorvaneSDKManagerAppDelegate;
+class CorvaneSDKDeepLinks;
+class CorvaneSDKManagerAttribution;
 
 constexpr int kCorvaneSDKEventFlagForceDisable = 2;
 constexpr int kCorvaneSDKEventFlagOpenSubEvent = 4;
@@ -74,9 +81,11 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   static std::string version();
   static void debug(bool on);
   static void setupClasses();
-  static std::map<std::string, std::string> getModuleClassNameMap();
-  static void addModuleClassNameMap(const std::string& name, const std::string& className);
-  static std::string resolveModuleClassName(const std::string& name);
+  static std::map<std::string, std::string> getModuleClassNameMap() { return CorvaneSDKModules::classNameMap(); }
+  static void addModuleClassNameMap(const std::string& name, const std::string& className) {
+    CorvaneSDKModules::addClassName(name, className);
+  }
+  static std::string resolveModuleClassName(const std::string& name) { return CorvaneSDKModules::resolve(name); }
   // Before initialisation these are kept and applied by it.
   static void setLaunchOptions(const Value& options);
   static void setUserActivity(const Value& activity);
@@ -101,8 +110,8 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void onFinishFlush() override;
   std::string getUserId() override;
   std::string getSessionId() override;
-  std::string getHost() override;
-  std::string getCredential() override;
+  std::string getHost() override { return identity_->host(); }
+  std::string getCredential() override { return identity_->credential(); }
 
   // ---- instance ----
   void initialize(std::function<void()> completion = nullptr);
@@ -111,14 +120,14 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void setOffline(bool offline);
   void flush();
   void reset();
-  std::string getConfigUrl();
-  int64_t getStoreType();
-  std::string getAppId();
-  std::string getConfigId();
-  void setConfigId(const std::string& configId);
-  std::string getCustomUserId();
-  void setCustomUserId(const std::string& id);
-  std::optional<std::string> getThirdPartyId(const std::string& name);
+  std::string getConfigUrl() { return identity_->configUrl(); }
+  int64_t getStoreType() { return identity_->storeType(); }
+  std::string getAppId() { return identity_->appId(); }
+  std::string getConfigId() { return identity_->configId(); }
+  void setConfigId(const std::string& configId) { identity_->setConfigId(configId); }
+  std::string getCustomUserId() { return identity_->customUserId(); }
+  void setCustomUserId(const std::string& id) { identity_->setCustomUserId(id); }
+  std::optional<std::string> getThirdPartyId(const std::string& name) { return identity_->thirdPartyId(name); }
   bool isInitialized();
   bool hasStarted();
   bool isForceDisabled();
@@ -136,49 +145,72 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void fetchRemoteConfig(std::function<void(const std::string&)> done);
 
   // The log family: false when the event was not accepted.
-  bool log(const std::string& name, int flag = 0);
-  bool log(const std::string& name, int64_t intValue, int flag = 0);
-  bool log(const std::string& name, const std::string& stringValue, int flag = 0);
-  bool logMap(const std::string& name, const Value& mapValue, int flag = 0);
-  bool logJson(const std::string& name, const Value& jsonValue, int flag = 0);
-  bool logEvent(const CorvaneSDKEvent& event);
+  bool log(const std::string& name, int flag = 0) { return typed_->log(name, flag); }
+  bool log(const std::string& name, int64_t v, int flag = 0) { return typed_->log(name, v, flag); }
+  bool log(const std::string& name, const std::string& v, int flag = 0) { return typed_->log(name, v, flag); }
+  bool logMap(const std::string& name, const Value& v, int flag = 0) { return typed_->logMap(name, v, flag); }
+  bool logJson(const std::string& name, const Value& v, int flag = 0) { return typed_->logJson(name, v, flag); }
+  bool logEvent(const CorvaneSDKEvent& event) { return typed_->logEvent(event); }
   bool logInternal(const CorvaneSDKEvent& event);
 
   // Typed events (the shared catalogue's names; payloads from the event builder).
-  bool logAdLoad(const std::string& adUnit, int64_t placementType, std::optional<int64_t> placement = std::nullopt);
-  bool logAdClose(const std::string& adUnit, int64_t placementType, std::optional<int64_t> placement = std::nullopt);
-  bool logAdClick(const std::string& adUnit, int64_t placementType, std::optional<int64_t> placement = std::nullopt);
-  bool logAdImpression(const std::string& adUnit, int64_t placementType,
-                       std::optional<int64_t> placement = std::nullopt);
+  bool logAdLoad(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
+    return typed_->logAdLoad(adUnit, type, placement);
+  }
+  bool logAdClose(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
+    return typed_->logAdClose(adUnit, type, placement);
+  }
+  bool logAdClick(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
+    return typed_->logAdClick(adUnit, type, placement);
+  }
+  bool logAdImpression(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
+    return typed_->logAdImpression(adUnit, type, placement);
+  }
   bool logAdRevenue(const std::string& source, double revenue, const std::string& currency,
-                    const std::string& network = std::string(), const Value& networkData = Value());
-  bool logLevelStart(int64_t level, const std::string& label = std::string());
-  bool logLevelEnd(int64_t level, const std::string& label, bool success);
-  bool logBootStart();
-  bool logBootEnd();
-  bool logIAPInitialization(bool success);
-  bool logIAPRestorePurchase();
-  bool logPurchase(const std::string& pack, double price, int64_t amount, const std::string& currency, bool success);
+                    const std::string& network = std::string(), const Value& networkData = Value()) {
+    return typed_->logAdRevenue(source, revenue, currency, network, networkData);
+  }
+  bool logLevelStart(int64_t level, const std::string& label = std::string()) {
+    return typed_->logLevelStart(level, label);
+  }
+  bool logLevelEnd(int64_t level, const std::string& label, bool ok) { return typed_->logLevelEnd(level, label, ok); }
+  bool logBootStart() { return typed_->logBootStart(); }
+  bool logBootEnd() { return typed_->logBootEnd(); }
+  bool logIAPInitialization(bool success) { return typed_->logIAPInitialization(success); }
+  bool logIAPRestorePurchase() { return typed_->logIAPRestorePurchase(); }
+  bool logPurchase(const std::string& pack, double price, int64_t amount, const std::string& currency, bool success) {
+    return typed_->logPurchase(pack, price, amount, currency, success);
+  }
   bool logIAPReceipt(const std::string& pack, double price, int64_t amount, const std::string& currency,
-                     const std::string& transactionId, const std::string& receipt);
-  bool logUpdateApp(const std::string& currentVersion, const std::string& newVersion);
-  bool logRateApp();
-  bool logLocation(double latitude, double longitude);
-  bool logSoundMode(const std::string& soundMode);
-  bool logTrackingAuthorizationStatus(int64_t status);
+                     const std::string& transactionId, const std::string& receipt) {
+    return typed_->logIAPReceipt(pack, price, amount, currency, transactionId, receipt);
+  }
+  bool logUpdateApp(const std::string& from, const std::string& to) { return typed_->logUpdateApp(from, to); }
+  bool logRateApp() { return typed_->logRateApp(); }
+  bool logLocation(double latitude, double longitude) { return typed_->logLocation(latitude, longitude); }
+  bool logSoundMode(const std::string& soundMode) { return typed_->logSoundMode(soundMode); }
+  bool logTrackingAuthorizationStatus(int64_t s) { return typed_->logTrackingAuthorizationStatus(s); }
   bool logAccountLink(const std::string& id, const std::string& type, const std::string& scopeId = std::string(),
-                      const std::string& scopeType = std::string());
-  bool logAccountUnlink(const std::string& id, const std::string& type);
-  bool setUserInfo(const std::string& key, const Value& value);
-  bool addUserInfo(const std::string& key, const Value& value);
-  bool removeUserInfo(const std::string& key, const Value& value);
-  bool logWalletLink(const std::string& wallet, const std::string& type = std::string());
-  bool logWalletUnlink(const std::string& wallet, const std::string& type = std::string());
+                      const std::string& scopeType = std::string()) {
+    return typed_->logAccountLink(id, type, scopeId, scopeType);
+  }
+  bool logAccountUnlink(const std::string& id, const std::string& type) { return typed_->logAccountUnlink(id, type); }
+  bool setUserInfo(const std::string& key, const Value& value) { return typed_->setUserInfo(key, value); }
+  bool addUserInfo(const std::string& key, const Value& value) { return typed_->addUserInfo(key, value); }
+  bool removeUserInfo(const std::string& key, const Value& value) { return typed_->removeUserInfo(key, value); }
+  bool logWalletLink(const std::string& wallet, const std::string& type = std::string()) {
+    return typed_->logWalletLink(wallet, type);
+  }
+  bool logWalletUnlink(const std::string& wallet, const std::string& type = std::string()) {
+    return typed_->logWalletUnlink(wallet, type);
+  }
   bool logCryptoPayment(const std::string& pack, double price, int64_t amount, const std::string& currency,
-                        const std::string& chain);
-  bool logAppleAttribution(const std::string& token);
-  bool logPushToken(const std::string& token);
-  bool setThirdPartySharing(bool enable);
+                        const std::string& chain) {
+    return typed_->logCryptoPayment(pack, price, amount, currency, chain);
+  }
+  bool logAppleAttribution(const std::string& token) { return typed_->logAppleAttribution(token); }
+  bool logPushToken(const std::string& token) { return typed_->logPushToken(token); }
+  bool setThirdPartySharing(bool enable) { return typed_->setThirdPartySharing(enable); }
   bool gdprForgetMe();
 
   // Collaborators (tests and the host tool).
@@ -186,55 +218,39 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   std::shared_ptr<CorvaneSDKServerConfig> serverConfig() const { return serverConfig_; }
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext() const { return skanContext_; }
   CorvaneSDKDelegates& delegates() { return delegates_; }
-  std::shared_ptr<CorvaneSDKTrackingAuthorization> trackingAuthorization() const { return tracking_; }
-  std::shared_ptr<CorvaneSDKStoreKitCapturer> storeKitCapturer() const { return capturer_; }
-  bool logIAPReceiptAppStoreServer(const std::string& transactionId);
+  std::shared_ptr<CorvaneSDKTrackingAuthorization> trackingAuthorization() const;
+  std::shared_ptr<CorvaneSDKStoreKitCapturer> storeKitCapturer() const;
+  bool logIAPReceiptAppStoreServer(const std::string& id) { return typed_->logIAPReceiptAppStoreServer(id); }
   double standardRevenue(double amount, const std::string& currency) const;
   // A configured module by its configured or its class name; null when it was not loaded.
-  std::shared_ptr<PlatformModule> getModule(const std::string& name);
+  std::shared_ptr<PlatformModule> getModule(const std::string& name) { return modules_.get(name); }
 
  private:
-  using Session = CorvaneSDKSessionT<CorvaneSDKLogOperation>;
   explicit CorvaneSDKManager(std::shared_ptr<CorvaneSDKConfiguration> configuration);
   void construct(CorvaneSDKPendingItems::Taken pending);
-  // Tracking, the attribution token, purchase capture and the delegate hook.
-  void setupAttribution();
-  void applySdkConfig();
-  void loadModules();
   void onSdkConfigDone();
   void onInitialized();
-  void registerNotifications();
   void runInitializationAction(int64_t type, const Value& data, std::function<void()> done);
   void generateSessionId();
   void logOpen();
-  void deliver(Session::Release release);
-  void logDeepLink(const std::string& url);
-  std::shared_ptr<CorvaneSDKLogOperation> buildOperation(const CorvaneSDKEvent& event);
-  void runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation);
   void forwardLaunchItems(const std::optional<Value>& launchOptions, const std::optional<Value>& activity);
-  void recordForSkan(const CorvaneSDKEvent& event);
-  void toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record);
-  uint64_t approximateQueueSize();
-  void updateIntegrationStatus(bool immediate);
-  bool logTyped(const std::string& name, const Value& payload, int flag = 0);
 
   const std::shared_ptr<CorvaneSDKConfiguration> configuration_;
   std::shared_ptr<MainQueue> main_;
-  Session session_;
   CorvaneSDKDelegates delegates_;
+  CorvaneSDKModules modules_;
+  CorvaneSDKAppStateObserver appState_;
+  std::shared_ptr<CorvaneSDKIdentity> identity_;
+  std::shared_ptr<CorvaneSDKDeepLinks> deepLinks_;
+  std::unique_ptr<CorvaneSDKTypedEvents> typed_;
   std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::shared_ptr<CorvaneSDKOperationQueue> operationQueue_;
-  std::shared_ptr<CorvaneSDKMiddlewareRunner> runner_;
+  std::shared_ptr<CorvaneSDKSendPath> sendPath_;
+  std::shared_ptr<CorvaneSDKDeliveryState> delivery_;
   std::shared_ptr<CorvaneSDKServerConfig> serverConfig_;
   std::shared_ptr<CorvaneSDKInitializationSequence> sequence_;
   std::shared_ptr<CorvaneSDKSkanConversionContextImpl> skanContext_;
-  std::vector<int> observerTokens_;  // guarded by mutex_
-  std::atomic<uint64_t> cachedQueueSize_{0};
-  std::atomic<bool> queueSizeRefreshing_{false};
-  std::shared_ptr<CorvaneSDKTrackingAuthorization> tracking_;
-  std::shared_ptr<CorvaneSDKAttributionToken> attributionToken_;
-  std::shared_ptr<CorvaneSDKStoreKitCapturer> capturer_;
-  std::shared_ptr<CorvaneSDKManagerAppDelegate> appDelegate_;
+  std::unique_ptr<CorvaneSDKManagerAttribution> attribution_;
 
   std::mutex mutex_;
   // Guarded by mutex_.
@@ -242,31 +258,10 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   bool isInitializing_ = false;
   bool hasStarted_ = false;
   bool autoStart_ = true;
-  bool offline_ = false;
-  bool sendInBackground_ = true;
-  bool isInForeground_ = true;
-  bool integrationActive_ = true;
   bool forceDisabled_ = false;
   bool gdprForgetMe_ = false;
   bool isFirstOpen_ = false;
-  std::string appId_;
-  std::string credential_;
-  std::string host_;
-  std::string configUrl_;
-  std::string remoteConfigUrl_;
-  std::string configId_;
-  std::optional<std::string> customUserId_;
-  int64_t storeType_ = 0;
-  std::map<std::string, std::string> thirdPartyIds_;
-  std::optional<std::string> lastURL_;
-  std::optional<Value> userActivity_;
-  std::optional<std::string> deepLinkURL_;
-  uint64_t deepLinkClickTime_ = 0;
-  std::optional<std::string> pendingDeepLink_;   // accepted before initialisation
-  std::optional<std::string> deviceToken_;
   std::vector<std::function<void()>> completions_;
-  std::map<std::string, std::shared_ptr<PlatformModule>> modules_;
-  int64_t bootStartMs_ = 0;
 };
 
 }  // namespace Mobile

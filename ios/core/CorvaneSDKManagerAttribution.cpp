@@ -1,8 +1,7 @@
-// The manager's attribution collaborators: tracking authorization, the attribution token,
-// purchase capture and the application-delegate hook. Each is its own object; the manager only
-// creates them and hands them weak callbacks into itself.
+#include "CorvaneSDKManagerAttribution.h"
+
 #include "CorvaneSDKAttributionToken.h"
-#include "CorvaneSDKDataBuilder.h"
+#include "CorvaneSDKDeepLinks.h"
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKManagerAppDelegate.h"
@@ -13,16 +12,17 @@
 namespace CorvaneSDK {
 namespace Mobile {
 
-void CorvaneSDKManager::setupAttribution() {
-  std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
+CorvaneSDKManagerAttribution::CorvaneSDKManagerAttribution(std::weak_ptr<CorvaneSDKManager> weak,
+                                                           std::weak_ptr<CorvaneSDKDeepLinks> links,
+                                                           const CorvaneSDKConfiguration& configuration) {
   tracking_ = CorvaneSDKTrackingAuthorization::create([weak](int64_t status) {
     auto self = weak.lock();
     if (self && self->isInitialized()) self->logTrackingAuthorizationStatus(status);
   });
-  attributionToken_ = CorvaneSDKAttributionToken::create([weak](const std::string& token) {
+  token_ = CorvaneSDKAttributionToken::create([weak](const std::string& token) {
     if (auto self = weak.lock()) self->logAppleAttribution(token);
   });
-  if (configuration_->captureInAppPurchases) {
+  if (configuration.captureInAppPurchases) {
     auto sink = std::make_shared<CorvaneSDKBlockPurchaseSink>(
         [weak](const std::string& transactionId) {
           if (auto self = weak.lock()) self->logIAPReceiptAppStoreServer(transactionId);
@@ -37,34 +37,20 @@ void CorvaneSDKManager::setupAttribution() {
   callbacks.openURL = [weak](const std::string& url) {
     if (auto self = weak.lock()) self->openURLInternal(url, true);
   };
-  callbacks.setUserActivity = [weak](const Value& activity) {
-    auto self = weak.lock();
-    if (!self) return;
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->userActivity_ = activity;
+  callbacks.setUserActivity = [links](const Value& activity) {
+    if (auto l = links.lock()) l->setUserActivity(activity);
   };
   callbacks.onRegisteredForRemoteNotificationsWithDeviceToken = [weak](const std::vector<uint8_t>& token) {
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : token) {
-      hex += digits[b >> 4];
-      hex += digits[b & 15];
-    }
-    if (auto self = weak.lock()) self->setDeviceTokenInternal(hex);
+    if (auto self = weak.lock()) self->setDeviceTokenInternal(CorvaneSDKDeepLinks::hexOf(token));
   };
   callbacks.onFailedToRegisterForRemoteNotificationsWithError = [](const std::string& error) {
     CorvaneSDKLog::debug("Failed to register for remote notifications: " + error);
   };
-  CorvaneSDKManagerAppDelegate::setupSwizzle(appDelegate_, static_cast<int>(configuration_->appSwizzleFlag),
+  CorvaneSDKManagerAppDelegate::setupSwizzle(appDelegate_, static_cast<int>(configuration.appSwizzleFlag),
                                              callbacks);
 }
 
-bool CorvaneSDKManager::logIAPReceiptAppStoreServer(const std::string& transactionId) {
-  Value payload = Value::object();
-  payload["type"] = "app_store_server";
-  CorvaneSDKDataBuilder::updateLogData(payload, "transaction_id", transactionId);
-  return logTyped("qvsdk_iap_receipt", payload);
-}
+CorvaneSDKManagerAttribution::~CorvaneSDKManagerAttribution() = default;
 
 }  // namespace Mobile
 }  // namespace CorvaneSDK

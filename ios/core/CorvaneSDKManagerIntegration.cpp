@@ -9,6 +9,7 @@
 
 #include "CorvaneJSONSerializer.h"
 #include "CorvaneSDKConfiguration.h"
+#include "CorvaneSDKDeviceContext.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKFileStorage.h"
 #include "CorvaneSDKHTTPClient.h"
@@ -23,36 +24,6 @@ namespace CorvaneSDK {
 namespace Mobile {
 
 namespace {
-
-// One network-info object for the class, replaced by every new engine.
-std::mutex& networkInfoMutex() {
-  static auto* m = new std::mutex();
-  return *m;
-}
-std::shared_ptr<TelephonyNetworkInfo>& sharedNetworkInfo() {
-  static auto* info = new std::shared_ptr<TelephonyNetworkInfo>();
-  return *info;
-}
-
-std::string simOperator() {
-  std::shared_ptr<TelephonyNetworkInfo> info;
-  {
-    std::lock_guard<std::mutex> lock(networkInfoMutex());
-    info = sharedNetworkInfo();
-  }
-  if (!info) return "";
-  auto name = info->subscriberCarrierName();
-  return name && !name->empty() ? *name : "";
-}
-
-std::string networkType(const std::shared_ptr<ReachabilityMonitor>& monitor) {
-  if (!monitor) return "";
-  switch (monitor->currentReachabilityStatus()) {
-    case NetworkStatus::ReachableViaWiFi: return "Wifi";
-    case NetworkStatus::ReachableViaWWAN: return "Mobile";
-    default: return "";
-  }
-}
 
 std::string brief(const std::string& text) { return text.size() > 2000 ? text.substr(0, 2000) + "..." : text; }
 
@@ -84,20 +55,8 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
   e->httpClient_->setHttpSessionDelegate(configuration->httpSessionDelegate);
   e->fileStorage_ = fileStorage ? std::move(fileStorage) : CorvaneSDKFileStorage::forConfiguration(*configuration);
   e->userDefaultsStorage_ = std::move(userDefaultsStorage);
-  if (ports->reachability) {
-    e->reachability_ = ports->reachability->reachabilityWithHostName(kCorvaneSDKReachabilityHost);
-    if (e->reachability_ && !e->reachability_->startNotifier()) {
-      CorvaneSDKLog::debug(e->description_ + " Unable to start the reachability notifier");
-    }
-  }
-  {
-    auto info = ports->telephony ? ports->telephony->makeNetworkInfo() : nullptr;
-    std::lock_guard<std::mutex> lock(networkInfoMutex());
-    sharedNetworkInfo() = std::move(info);
-  }
+  e->context_ = std::make_unique<CorvaneSDKDeviceContext>(*configuration, e->description_);
   e->clock_ = ports->clock;
-  e->cachedStaticContext_ = staticContext(*configuration);
-  e->cachedStaticContext_["network_type"] = networkType(e->reachability_);
   e->serialQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager");
   e->backgroundTaskQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.backgroundTask");
   e->callbackQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager.callbacks");
@@ -123,71 +82,6 @@ CorvaneSDKManagerIntegration::~CorvaneSDKManagerIntegration() {
 std::shared_ptr<CorvaneSDKIntegrationHost> CorvaneSDKManagerIntegration::host() const { return manager_.lock(); }
 
 std::string CorvaneSDKManagerIntegration::description() const { return description_; }
-
-// ---- Context ----
-
-Value CorvaneSDKManagerIntegration::staticContext(const CorvaneSDKConfiguration& configuration) {
-  using U = CorvaneSDKUtils;
-  Value c = Value::object();
-  c["$bundle_id"] = U::bundleIdentifier();
-  c["$build_number"] = U::bundleVersion();
-  c["$build_version"] = U::bundleShortVersionString();
-  c["$device_model"] = U::deviceModel();
-  c["$device_type"] = U::deviceType();
-  c["$device_manufacturer"] = U::deviceManufacturer();
-  c["$device_name"] = U::hwModel();
-  c["$platform"] = U::platform();
-  c["$os_name"] = U::osName();
-  c["$os_version"] = U::osVersion();
-  c["$os_build"] = U::kernOsVersion();
-  c["$abi"] = U::hwCpuType();
-  c["$time_zone"] = U::timeZone();
-  c["$locale"] = U::locale();
-  c["$country"] = U::country();
-  c["$language"] = U::language();
-  c["$display_width"] = U::displayWidth();
-  c["$display_height"] = U::displayHeight();
-  c["$version"] = kCorvaneSDKVersion;
-  c["$app_install_time"] = U::installedAt();
-  c["$app_start_time"] = U::startedAt();
-  if (configuration.wrapper) c["$wrapper"] = *configuration.wrapper;
-  if (configuration.wrapperVersion) c["$wrapper_version"] = *configuration.wrapperVersion;
-  if (!configuration.enableCoppa) {
-    c["$advertisting_id"] = U::idfa();
-    c["$limit_ad_tracking"] = U::isAdvertisingTrackingEnabled();
-    c["$developer_device_id"] = U::idfv();
-  }
-  c["$facebook_anon_id"] = U::fbAnonymousId();
-  c["local_ip"] = U::getIPAddress(true);
-  auto ports = Platform::current();
-  c["network_type"] =
-      networkType(ports->reachability ? ports->reachability->reachabilityWithHostName(kCorvaneSDKReachabilityHost)
-                                      : nullptr);
-  c["sim_operator"] = simOperator();
-  return c;
-}
-
-Value CorvaneSDKManagerIntegration::getContextValue(const std::string& key) {
-  std::lock_guard<std::mutex> lock(contextMutex_);
-  auto it = cachedStaticContext_.find(key);
-  return it == cachedStaticContext_.end() ? Value() : *it;
-}
-
-void CorvaneSDKManagerIntegration::setContextValue(const std::string& key, const Value& value) {
-  std::lock_guard<std::mutex> lock(contextMutex_);
-  cachedStaticContext_[key] = value;
-}
-
-Value CorvaneSDKManagerIntegration::contextSnapshot() {
-  std::lock_guard<std::mutex> lock(contextMutex_);
-  return cachedStaticContext_;
-}
-
-void CorvaneSDKManagerIntegration::refresh() {
-  setContextValue("local_ip", CorvaneSDKUtils::getIPAddress(true));
-  setContextValue("network_type", networkType(reachability_));
-  setContextValue("sim_operator", simOperator());
-}
 
 // ---- Events ----
 

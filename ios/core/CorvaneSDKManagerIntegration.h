@@ -1,6 +1,6 @@
 // The delivery engine: turns each logged event into its wire map, keeps the maps in one
 // ordered queue mirrored to the file "corvane.sdk.queue.plist", and uploads the queue in
-// batches of at most 50. It also owns the static device context (the "$" keys).
+// batches of at most 50. The device context (the "$" keys) is its own object.
 // Thread contract: every public function is thread-safe. Queue work runs on the serial queue
 // "com.corvane.sdk.manager"; the flush timer and the notifications run on the main queue; the
 // manager's onSendEvent and onFinishFlush run on a queue of their own, so the manager may call
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "CorvaneSDKDeviceContext.h"
 #include "Dispatch.h"
 #include "Value.h"
 
@@ -42,7 +43,6 @@ constexpr const char* kCorvaneSDKFlushBackgroundTaskName = "CorvaneSDKManager.Fl
 constexpr const char* kCorvaneSDKDidSendRequestNotification = "CorvaneSDKDidSendRequest";
 constexpr const char* kCorvaneSDKRequestDidSucceedNotification = "CorvaneSDKRequestDidSucceed";
 constexpr const char* kCorvaneSDKRequestDidFailNotification = "CorvaneSDKRequestDidFail";
-constexpr const char* kCorvaneSDKReachabilityHost = "www.apple.com";
 constexpr size_t kCorvaneSDKMaxBatchSize = 50;
 // While every batch, even of one event, is rejected: the first wait, doubled per round, capped.
 constexpr int64_t kCorvaneSDKRejectionWaitMs = 30000;
@@ -79,13 +79,13 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   Value generateDictionary(const CorvaneSDKLogOperation& event, bool addProcessId);
   void enqueueEvent(Value map);
 
-  static Value staticContext(const CorvaneSDKConfiguration& configuration);
+  static Value staticContext(const CorvaneSDKConfiguration& c) { return CorvaneSDKDeviceContext::build(c); }
   // Null when the key is absent.
-  Value getContextValue(const std::string& key);
-  void setContextValue(const std::string& key, const Value& value);
+  Value getContextValue(const std::string& key) { return context_->get(key); }
+  void setContextValue(const std::string& key, const Value& value) { context_->set(key, value); }
   // Recomputes "local_ip", "network_type" and "sim_operator".
-  void refresh();
-  Value contextSnapshot();
+  void refresh() { context_->refresh(); }
+  Value contextSnapshot() { return context_->snapshot(); }
 
   void applicationDidEnterBackground();
   void applicationWillTerminate();
@@ -156,15 +156,12 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::shared_ptr<CorvaneSDKFileStorage> fileStorage_;
   std::shared_ptr<CorvaneSDKUserDefaultsStorage> userDefaultsStorage_;
-  std::shared_ptr<ReachabilityMonitor> reachability_;
+  std::unique_ptr<CorvaneSDKDeviceContext> context_;
   std::shared_ptr<const Clock> clock_;
   std::shared_ptr<MainQueue> mainQueue_;
   std::shared_ptr<DispatchQueue> serialQueue_;
   std::shared_ptr<DispatchQueue> backgroundTaskQueue_;
   std::shared_ptr<DispatchQueue> callbackQueue_;
-
-  std::mutex contextMutex_;
-  Value cachedStaticContext_;
 
   // Serial queue state.
   bool loaded_ = false;

@@ -1,20 +1,21 @@
 // The manager's running state: start and stop, sessions and the open event, readiness, the
-// send path, foreground and background, delivery state, deep links and the engine's callbacks.
+// send path, foreground and background, delivery state and the engine's callbacks.
 #include "CorvaneSDKManager.h"
 
-#include "CorvaneSDKDataBuilder.h"
 #include "CorvaneSDKAttributionToken.h"
+#include "CorvaneSDKDataBuilder.h"
+#include "CorvaneSDKDeepLinks.h"
+#include "CorvaneSDKDeliveryState.h"
 #include "CorvaneSDKEvent.h"
-#include "CorvaneSDKTrackingAuthorization.h"
-#include "CorvaneSDKInitializationSequence.h"
 #include "CorvaneSDKLog.h"
+#include "CorvaneSDKManagerAttribution.h"
 #include "CorvaneSDKManagerIntegration.h"
 #include "CorvaneSDKMiddleware.h"
 #include "CorvaneSDKOperationQueue.h"
-#include "CorvaneSDKRegex.h"
+#include "CorvaneSDKSendPath.h"
 #include "CorvaneSDKSkanConversionContext.h"
+#include "CorvaneSDKTrackingAuthorization.h"
 #include "CorvaneSDKUtils.h"
-#include "Platform.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
@@ -24,18 +25,9 @@ namespace Mobile {
 bool CorvaneSDKManager::checkReady() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isInitialized_ || !hasStarted_ || configId_.empty()) return false;
+    if (!isInitialized_ || !hasStarted_) return false;
   }
-  Session::Release release;
-  if (!session_.checkHold(release)) return false;
-  if (!release.empty()) {
-    // This runs on the engine's queue, where no middleware may run: the open event goes out
-    // from the operation queue's.
-    auto self = shared_from_this();
-    auto shared = std::make_shared<Session::Release>(std::move(release));
-    operationQueue_->serialQueue()->async([self, shared] { self->deliver(std::move(*shared)); });
-  }
-  return true;
+  return !identity_->configId().empty() && sendPath_->checkHold();
 }
 
 void CorvaneSDKManager::onSendEvent(const Value& event) {
@@ -43,7 +35,7 @@ void CorvaneSDKManager::onSendEvent(const Value& event) {
   Value map = event;
   auto id = map.find("id");
   const bool hasId = id != map.end() && id->is_string() && !id->get<std::string>().empty();
-  if (!hasId && session_.hasSession()) map["id"] = session_.sessionId();
+  if (!hasId && sendPath_->session().hasSession()) map["id"] = sendPath_->session().sessionId();
   delegates_.sendEvent.each([&](CorvaneSDKSendEventDelegate& d) { d.onSendEvent(map); });
   auto subs = event.find("subEvents");
   if (subs != event.end() && subs->is_array()) {
@@ -62,17 +54,7 @@ void CorvaneSDKManager::onFinishFlush() {
 
 std::string CorvaneSDKManager::getUserId() { return operationQueue_ ? operationQueue_->getUserId() : std::string(); }
 
-std::string CorvaneSDKManager::getSessionId() { return session_.sessionId(); }
-
-std::string CorvaneSDKManager::getHost() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return host_;
-}
-
-std::string CorvaneSDKManager::getCredential() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return credential_;
-}
+std::string CorvaneSDKManager::getSessionId() { return sendPath_->session().sessionId(); }
 
 // ---- start, stop, sessions ----
 
@@ -100,63 +82,28 @@ void CorvaneSDKManager::stop() {
       autoStart_ = false;
     }
   }
-  deliver(session_.release());
+  sendPath_->release();
   if (!wasStarted) return;
-  session_.clearPause();
+  sendPath_->session().clearPause();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onStop(); });
 }
 
 void CorvaneSDKManager::generateSessionId() {
-  auto started = session_.generateSessionId(CorvaneSDKUtils::createUUIDString());
-  if (started.firstInProcess) toSkan([](CorvaneSDKSkanConversionContextImpl& c) { c.recordSession(); });
-  if (!started.isNew) return;
-  attributionToken_->fetchAppleAttributionToken();
+  if (!sendPath_->startSession().isNew) return;
+  attribution_->token()->fetchAppleAttributionToken();
   if (auto engine = operationQueue_->integration()) engine->refresh();
   logOpen();
 }
 
 void CorvaneSDKManager::logOpen() {
-  std::string name, configId;
-  std::optional<std::string> customUid;
-  int64_t storeType;
+  std::string name;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (forceDisabled_) return;
     name = isFirstOpen_ ? "qvsdk_first_open" : "qvsdk_open";
     isFirstOpen_ = false;
-    configId = configId_;
-    customUid = customUserId_;
-    storeType = storeType_;
   }
-  std::weak_ptr<CorvaneSDKManagerIntegration> engine = operationQueue_->integration();
-  auto payload = CorvaneSDKDataBuilder::createLogOpenData(
-      [engine](const std::string& key) {
-        auto e = engine.lock();
-        return e ? e->getContextValue(key) : Value();
-      },
-      storeType, tracking_->getTrackingAuthorizationStatus());
-  auto open = std::make_shared<CorvaneSDKLogOperation>(name, payload, session_.sessionId(), configId, customUid);
-  // An open event still held from the last session goes out first, with its events.
-  deliver(session_.beginOpen(open));
-}
-
-void CorvaneSDKManager::deliver(Session::Release release) {
-  if (release.open) {
-    for (auto& held : release.held) release.open->addSubEvent(held);
-    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(release.open));
-    return;
-  }
-  for (auto& held : release.held) {
-    runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(held));
-  }
-}
-
-void CorvaneSDKManager::runOperation(int64_t type, std::shared_ptr<CorvaneSDKOperation> operation) {
-  auto context = CorvaneSDKContext::create(shared_from_this());
-  context->debug = CorvaneSDKLog::isDebug();
-  context->operationType = type;
-  context->operation = operation ? std::move(operation) : std::make_shared<CorvaneSDKOperation>();
-  runner_->run(context);
+  sendPath_->beginOpen(name, attribution_->tracking()->getTrackingAuthorizationStatus());
 }
 
 void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOptions,
@@ -166,7 +113,7 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
       auto op = std::make_shared<CorvaneSDKApplicationLifecycleOperation>();
       op->notificationName = kApplicationDidFinishLaunchingNotification;
       op->launchOptions = *launchOptions;
-      runOperation(kCorvaneSDKOperationTypeApplicationLifecycle, op);
+      sendPath_->run(kCorvaneSDKOperationTypeApplicationLifecycle, op);
     } else {
       CorvaneSDKLog::debug("Ignoring launch options that are not a map");
     }
@@ -176,99 +123,32 @@ void CorvaneSDKManager::forwardLaunchItems(const std::optional<Value>& launchOpt
     CorvaneSDKLog::debug("Ignoring a user activity that is not a map");
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    userActivity_ = activity;
-  }
+  deepLinks_->setUserActivity(*activity);
   auto op = std::make_shared<CorvaneSDKContinueUserActivityOperation>();
   op->activity = *activity;
-  runOperation(kCorvaneSDKOperationTypeContinueUserActivity, op);
+  sendPath_->run(kCorvaneSDKOperationTypeContinueUserActivity, op);
 }
 
 // ---- the send path ----
-
-std::shared_ptr<CorvaneSDKLogOperation> CorvaneSDKManager::buildOperation(const CorvaneSDKEvent& event) {
-  std::string configId;
-  std::optional<std::string> customUid;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    configId = configId_;
-    customUid = customUserId_;
-  }
-  auto op = std::make_shared<CorvaneSDKLogOperation>(event.eventName, event.value, session_.sessionId(), configId,
-                                                     customUid);
-  if (event.hasRevenue) op->setRevenue(event.revenue, event.currency);
-  return op;
-}
-
-void CorvaneSDKManager::recordForSkan(const CorvaneSDKEvent& event) {
-  const std::string name = event.eventName;
-  if (event.hasRevenue) {
-    const double revenue = standardRevenue(event.revenue, event.currency.value_or(serverConfig_->configCurrency()));
-    toSkan([name, revenue](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name, revenue); });
-  } else {
-    toSkan([name](CorvaneSDKSkanConversionContextImpl& c) { c.recordEvent(name); });
-  }
-}
-
-void CorvaneSDKManager::toSkan(std::function<void(CorvaneSDKSkanConversionContextImpl&)> record) {
-  // The context runs on a queue of its own and callers wait for it: the host's thread hands the
-  // record to the operation queue (in logging order) and goes on.
-  auto context = skanContext_;
-  operationQueue_->serialQueue()->async([context, record] { record(*context); });
-}
-
-uint64_t CorvaneSDKManager::approximateQueueSize() {
-  // Asking the engine waits for its queue (busy writing the file): the answer of the last
-  // refresh is used and a new one is asked for, at most one at a time.
-  if (!queueSizeRefreshing_.exchange(true)) {
-    std::weak_ptr<CorvaneSDKManager> weak = shared_from_this();
-    if (auto engine = operationQueue_->integration()) {
-      std::weak_ptr<CorvaneSDKManagerIntegration> weakEngine = engine;
-      engine->dispatchBackground([weak, weakEngine] {
-        auto self = weak.lock();
-        auto e = weakEngine.lock();
-        if (!self) return;
-        if (e) self->cachedQueueSize_ = e->getQueueSize();
-        self->queueSizeRefreshing_ = false;
-      });
-    } else {
-      queueSizeRefreshing_ = false;
-    }
-  }
-  return cachedQueueSize_.load();
-}
 
 double CorvaneSDKManager::standardRevenue(double amount, const std::string& currency) const {
   return serverConfig_->standardRevenue(amount, currency);
 }
 
 bool CorvaneSDKManager::logInternal(const CorvaneSDKEvent& event) {
-  bool started, wait;
+  bool started;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (forceDisabled_) return false;
     started = hasStarted_;
   }
-  if (event.flag & kCorvaneSDKEventFlagOpenSubEvent) {
-    if (session_.hold(buildOperation(event), started)) {
-      recordForSkan(event);
-      return true;
-    }
-  }
+  if ((event.flag & kCorvaneSDKEventFlagOpenSubEvent) && sendPath_->hold(event, started)) return true;
   if (event.flag & kCorvaneSDKEventFlagForceDisable) {
     std::lock_guard<std::mutex> lock(mutex_);
     forceDisabled_ = true;
   }
   if (!started && !(event.flag & kCorvaneSDKEventFlagBeforeStart)) return false;
-  wait = session_.isOpenWait();
-  if (wait && approximateQueueSize() >= configuration_->maxQueueSize) {
-    CorvaneSDKLog::debug("Queue full while the open event waits; dropping " + event.eventName);
-    return false;
-  }
-  runOperation(kCorvaneSDKOperationTypeLog, std::make_shared<CorvaneSDKLogEventOperation>(buildOperation(event)));
-  recordForSkan(event);
-  return true;
+  return sendPath_->send(event);
 }
 
 // ---- foreground, background, delivery state ----
@@ -278,10 +158,9 @@ void CorvaneSDKManager::applicationWillEnterForeground() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!isInitialized_) return;
-    isInForeground_ = true;
     resume = !gdprForgetMe_ && hasStarted_;
   }
-  updateIntegrationStatus(false);
+  delivery_->setForeground(true);
   if (!resume) return;
   generateSessionId();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onResume(); });
@@ -291,103 +170,69 @@ void CorvaneSDKManager::applicationDidEnterBackground() {
   bool pause;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    isInForeground_ = false;
     pause = isInitialized_ && !gdprForgetMe_ && hasStarted_;
   }
-  updateIntegrationStatus(false);
+  delivery_->setForeground(false);
   if (operationQueue_) operationQueue_->handleAppStateNotification(kApplicationDidEnterBackgroundNotification);
   if (!pause) return;
-  session_.pause();
+  sendPath_->session().pause();
   delegates_.lifecycle.each([](CorvaneSDKLifecycleDelegate& d) { d.onPause(); });
 }
 
 void CorvaneSDKManager::applicationDidBecomeActive() {
-  tracking_->applicationDidBecomeActive();
-}
-
-void CorvaneSDKManager::updateIntegrationStatus(bool immediate) {
-  bool should;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    should = !offline_ && (sendInBackground_ || isInForeground_);
-    if (should == integrationActive_) return;
-    integrationActive_ = should;
-  }
-  if (immediate) {
-    if (should) {
-      operationQueue_->resume();
-    } else {
-      operationQueue_->pause();
-    }
-  } else {
-    runOperation(should ? kCorvaneSDKOperationTypeResume : kCorvaneSDKOperationTypePause, nullptr);
-  }
+  attribution_->tracking()->applicationDidBecomeActive();
 }
 
 void CorvaneSDKManager::setOffline(bool offline) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!isInitialized_) return;
-    offline_ = offline;
-  }
-  updateIntegrationStatus(offline);
+  if (isInitialized()) delivery_->setOffline(offline);
 }
 
-void CorvaneSDKManager::flush() { runOperation(kCorvaneSDKOperationTypeFlush, nullptr); }
+void CorvaneSDKManager::flush() { sendPath_->run(kCorvaneSDKOperationTypeFlush, nullptr); }
 
 void CorvaneSDKManager::reset() {
-  if (isInitialized()) runOperation(kCorvaneSDKOperationTypeReset, nullptr);
+  if (isInitialized()) sendPath_->run(kCorvaneSDKOperationTypeReset, nullptr);
 }
 
-// ---- deep links and the push token ----
+// ---- deep links, the push token and the remaining state ----
 
 bool CorvaneSDKManager::openURLInternal(const std::string& url, bool resetUserActivity) {
-  if (!CorvaneSDKUtils::isValidDeepLink(url)) return false;
-  std::string filtered = url;
-  for (const auto& filter : configuration_->payloadFilters) {
-    CorvaneSDKRegex regex(filter.first);
-    if (regex.ok()) filtered = regex.replaceAll(filtered, filter.second);
-  }
-  bool initialized;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (lastURL_ && *lastURL_ == url) return false;
-    lastURL_ = url;
-    if (resetUserActivity) userActivity_.reset();
-    deepLinkURL_ = filtered;
-    deepLinkClickTime_ = static_cast<uint64_t>(Platform::current()->clock->wallMs());
-    initialized = isInitialized_;
-    if (!initialized) pendingDeepLink_ = filtered;
-  }
-  if (initialized) logDeepLink(filtered);
-  return true;
+  return deepLinks_->open(url, resetUserActivity);
 }
 
-void CorvaneSDKManager::logDeepLink(const std::string& url) {
-  uint64_t clickTime;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    clickTime = deepLinkClickTime_;
-  }
-  logTyped("qvsdk_deep_link", CorvaneSDKDataBuilder::createLogDeepLinkData(url, clickTime),
-           kCorvaneSDKEventFlagOpenSubEvent);
-  delegates_.deepLink.each([&](CorvaneSDKDeepLinkDelegate& d) { d.onDeepLink(url); });
-}
+void CorvaneSDKManager::setDeviceTokenInternal(const std::string& hex) { deepLinks_->setDeviceToken(hex); }
 
-void CorvaneSDKManager::setDeviceTokenInternal(const std::string& hex) {
-  bool initialized;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (deviceToken_ && *deviceToken_ == hex) return;
-    deviceToken_ = hex;
-    initialized = isInitialized_;
-  }
-  if (initialized) logPushToken(hex);
-}
+std::string CorvaneSDKManager::getDeepLinkURL() { return deepLinks_->deepLinkURL(); }
 
-std::string CorvaneSDKManager::getDeepLinkURL() {
+bool CorvaneSDKManager::gdprForgetMe() {
+  const bool accepted = typed_->logTyped("qvsdk_gdpr_forget_me", Value::object(),
+                                         kCorvaneSDKEventFlagForceDisable | kCorvaneSDKEventFlagBeforeStart);
+  if (operationQueue_) operationQueue_->setGdprForgetMe(true);
   std::lock_guard<std::mutex> lock(mutex_);
-  return deepLinkURL_.value_or(std::string());
+  gdprForgetMe_ = true;
+  forceDisabled_ = true;
+  return accepted;
+}
+
+#define CORVANE_FLAG_GETTER(name, field)      \
+  bool CorvaneSDKManager::name() {            \
+    std::lock_guard<std::mutex> lock(mutex_); \
+    return field;                             \
+  }
+CORVANE_FLAG_GETTER(isInitialized, isInitialized_)
+CORVANE_FLAG_GETTER(hasStarted, hasStarted_)
+CORVANE_FLAG_GETTER(isForceDisabled, forceDisabled_)
+#undef CORVANE_FLAG_GETTER
+
+bool CorvaneSDKManager::isIntegrationActive() { return delivery_->active(); }
+
+uint64_t CorvaneSDKManager::getQueueSize() { return operationQueue_ ? operationQueue_->getQueueSize() : 0; }
+
+std::shared_ptr<CorvaneSDKTrackingAuthorization> CorvaneSDKManager::trackingAuthorization() const {
+  return attribution_->tracking();
+}
+
+std::shared_ptr<CorvaneSDKStoreKitCapturer> CorvaneSDKManager::storeKitCapturer() const {
+  return attribution_->capturer();
 }
 
 void CorvaneSDKManager::fetchRemoteConfig(std::function<void(const std::string&)> done) {

@@ -1,26 +1,18 @@
-// SDK config, conversion schema, exchange rates and the remote config.
+// SDK config, conversion schema and exchange rates; the remote config is reached through here.
 #include "CorvaneSDKServerConfig.h"
 
 #include <cctype>
-#include <cmath>
-#include <climits>
-#include <cstdlib>
 
 #include "CorvaneSDKLog.h"
+#include "CorvaneSDKRemoteConfig.h"
 #include "CorvaneSDKRevenueConversion.h"
 #include "CorvaneSDKSkanConversionSchema.h"
 #include "CorvaneSDKUserDefaultsStorage.h"
-#include "CorvaneSDKUtils.h"
-#include "Platform.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
 
 namespace {
-
-constexpr size_t kTokenKeySize = 9;
-// Back-dated so that a device clock a little ahead of the server's is not refused.
-constexpr int64_t kTokenBackdateMs = 5000;
 
 bool nonNegativeNumber(const Value& v) {
   return v.is_number_unsigned() || (v.is_number_integer() && v.get<int64_t>() >= 0) ||
@@ -31,30 +23,6 @@ uint64_t asTimestamp(const Value& v) {
   if (v.is_number_unsigned()) return v.get<uint64_t>();
   if (v.is_number_integer()) return static_cast<uint64_t>(v.get<int64_t>());
   return static_cast<uint64_t>(v.get<double>());
-}
-
-// The leading digits of the build number; 1 when there are none or they overflow.
-int64_t buildNumberOf(const std::string& text) {
-  if (text.empty()) return 1;
-  size_t i = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
-    CorvaneSDKLog::debug("Invalid build number: " + text);
-    return 1;
-  }
-  int64_t n = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    n = n * 10 + (text[i] - '0');
-    if (n > INT_MAX) {
-      CorvaneSDKLog::debug("Invalid build number: " + text);
-      return 1;
-    }
-  }
-  return negative ? -n : n;
 }
 
 }  // namespace
@@ -93,12 +61,18 @@ std::shared_ptr<CorvaneSDKServerConfig> CorvaneSDKServerConfig::create(
 CorvaneSDKServerConfig::CorvaneSDKServerConfig(CorvaneSDKServerConfigSettings settings,
                                                std::shared_ptr<CorvaneSDKServerConfigStore> store,
                                                CorvaneSDKRequestFunction request, std::shared_ptr<MainQueue> main)
-    : settings_(std::move(settings)), store_(std::move(store)), request_(std::move(request)), main_(std::move(main)) {
+    : settings_(std::move(settings)),
+      store_(std::move(store)),
+      requests_(CorvaneSDKConfigRequests::create(std::move(request), std::move(main))),
+      remote_(CorvaneSDKRemoteConfig::create(
+          {settings_.remoteConfigUrl, settings_.bundleId, settings_.platform, settings_.buildNumber}, store_,
+          requests_)) {
   rates_[currency_] = 1;
   cryptoRates_[currency_] = 1;
 }
 
 void CorvaneSDKServerConfig::restore() {
+  remote_->restore();
   auto config = store_->load(kSdkConfigKey);
   auto currency = store_->load(kConfigCurrencyKey);
   auto rates = store_->load(kExchangeRatesKey);
@@ -106,8 +80,6 @@ void CorvaneSDKServerConfig::restore() {
   auto crypto = store_->load(kCryptoExchangeRatesKey);
   auto cryptoTs = store_->load(kCryptoExchangeRateTimestampKey);
   auto schemaData = settings_.skanSchemaKey.empty() ? std::nullopt : store_->load(settings_.skanSchemaKey);
-  auto remote = store_->load(kRemoteConfigKey);
-  auto remotePath = store_->load(kRemoteConfigPathKey);
   std::shared_ptr<CorvaneSDKSkanConversionSchema> schema;
   if (schemaData && schemaData->is_object()) schema = CorvaneSDKSkanConversionSchema::create(*schemaData);
 
@@ -128,8 +100,6 @@ void CorvaneSDKServerConfig::restore() {
   if (rateTs && nonNegativeNumber(*rateTs)) rateTimestamp_ = asTimestamp(*rateTs);
   if (cryptoTs && nonNegativeNumber(*cryptoTs)) cryptoRateTimestamp_ = asTimestamp(*cryptoTs);
   schema_ = schema;
-  if (remote && remote->is_object()) remoteConfig_ = *remote;
-  if (remotePath && remotePath->is_string()) remoteConfigPath_ = remotePath->get<std::string>();
 }
 
 std::string CorvaneSDKServerConfig::sdkConfigUrl() const {
@@ -163,37 +133,18 @@ void CorvaneSDKServerConfig::fetch(std::function<void()> done) {
   }
   CorvaneSDKConfigRequest request{"GET", sdkConfigUrl(), {}, std::string()};
   std::weak_ptr<CorvaneSDKServerConfig> weak = shared_from_this();
-  attempt(request, CORVANE_SERVER_CONFIG_RETRY_COUNT, [weak, done](std::optional<std::string> body) {
-    if (auto self = weak.lock()) self->process(body);
-    if (done) done();
-  });
-}
-
-void CorvaneSDKServerConfig::attempt(const CorvaneSDKConfigRequest& request, int budget,
-                                     std::function<void(std::optional<std::string>)> done) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++tries_;
-  }
-  std::weak_ptr<CorvaneSDKServerConfig> weak = shared_from_this();
-  request_(request, [weak, request, budget, done](std::optional<std::string> text, bool retry) {
-    if (text) {
-      done(std::move(text));
-      return;
-    }
-    auto self = weak.lock();
-    if (!self || !retry || budget < 1) {
-      done(std::nullopt);
-      return;
-    }
-    self->main_->after(kRetryDelayMs, [weak, request, budget, done] {
-      if (auto again = weak.lock()) {
-        again->attempt(request, budget - 1, done);
-      } else {
-        done(std::nullopt);
-      }
-    });
-  });
+  requests_->send(
+      request, CORVANE_SERVER_CONFIG_RETRY_COUNT,
+      [weak, done](std::optional<std::string> body) {
+        if (auto self = weak.lock()) self->process(body);
+        if (done) done();
+      },
+      [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        ++self->tries_;
+      });
 }
 
 bool CorvaneSDKServerConfig::isValidSdkConfig(const Value& config) const {
@@ -273,82 +224,12 @@ void CorvaneSDKServerConfig::process(const std::optional<std::string>& body) {
   for (const auto& entry : saves) store_->save(entry.first, entry.second);
 }
 
-std::string CorvaneSDKServerConfig::tokenKey() {
-  // The key is the byte-wise XOR of these two halves, so that it never sits whole in the binary.
-  static const unsigned char share[kTokenKeySize] = {0x5b, 0x21, 0xc4, 0x7e, 0x90, 0x0d, 0xe3, 0x48, 0xb6};
-  static const unsigned char mask[kTokenKeySize] = {0x0a, 0x57, 0x8f, 0x39, 0xd2, 0x4a, 0xa1, 0x1c, 0xf5};
-  std::string key(kTokenKeySize, '\0');
-  for (size_t i = 0; i < kTokenKeySize; ++i) key[i] = static_cast<char>(share[i] ^ mask[i]);
-  return key;
-}
+std::string CorvaneSDKServerConfig::tokenKey() { return CorvaneSDKRemoteConfig::tokenKey(); }
 
-std::string CorvaneSDKServerConfig::remoteConfigToken() const {
-  auto ports = Platform::current();
-  const Value header = {{"alg", "HS256"}, {"typ", "JWT"}};
-  const Value claims = {{"iat", (ports->clock->wallMs() - kTokenBackdateMs) / 1000},
-                        {"jti", CorvaneSDKUtils::createUUIDString()},
-                        {"iss", "Quorvel"},
-                        {"sub", settings_.bundleId}};
-  const std::string signingInput = base64Url(dumpJson(header)) + "." + base64Url(dumpJson(claims));
-  std::string mac;
-  if (!ports->crypto || ports->crypto->hmacSha256(tokenKey(), signingInput, mac) != 0) {
-    CorvaneSDKLog::debug("Unable to sign the remote config token");
-  }
-  return signingInput + "." + base64Url(mac);
-}
-
-std::string CorvaneSDKServerConfig::storedRemoteText() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return remoteConfig_ ? dumpJson(*remoteConfig_) : std::string();
-}
+std::string CorvaneSDKServerConfig::remoteConfigToken() const { return remote_->token(); }
 
 void CorvaneSDKServerConfig::fetchRemoteConfig(const std::string& userId, std::function<void(const std::string&)> done) {
-  std::string platform = settings_.platform;
-  const Value body = {{"bundleId", settings_.bundleId},
-                      {"platform", platform},
-                      {"buildNumber", buildNumberOf(settings_.buildNumber)},
-                      {"qvUid", userId}};
-  CorvaneSDKConfigRequest request{"POST", settings_.remoteConfigUrl,
-                                  {{"Quorvel-Token", remoteConfigToken()}, {"Content-Type", "application/json"}},
-                                  dumpJson(body)};
-  std::weak_ptr<CorvaneSDKServerConfig> weak = shared_from_this();
-  attempt(request, CORVANE_REMOTE_CONFIG_RETRY_COUNT, [weak, done](std::optional<std::string> text) {
-    auto self = weak.lock();
-    if (!self) return;
-    std::string location;
-    Value parsed;
-    if (text && parseJson(*text, parsed) && parsed.is_object()) {
-      auto message = parsed.find("message");
-      if (message != parsed.end() && message->is_string()) location = message->get<std::string>();
-    }
-    if (location.empty() || location == self->remoteConfigPath()) {
-      if (done) done(self->storedRemoteText());
-      return;
-    }
-    self->remoteGet(location, done);
-  });
-}
-
-void CorvaneSDKServerConfig::remoteGet(const std::string& location, std::function<void(const std::string&)> done) {
-  CorvaneSDKConfigRequest request{"GET", location, {}, std::string()};
-  std::weak_ptr<CorvaneSDKServerConfig> weak = shared_from_this();
-  attempt(request, CORVANE_REMOTE_CONFIG_RETRY_COUNT, [weak, location, done](std::optional<std::string> text) {
-    auto self = weak.lock();
-    if (!self) return;
-    Value parsed;
-    if (text && !text->empty() && parseJson(*text, parsed) && parsed.is_object()) {
-      {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->remoteConfig_ = parsed;
-        self->remoteConfigPath_ = location;
-      }
-      self->store_->save(kRemoteConfigKey, parsed);
-      self->store_->save(kRemoteConfigPathKey, location);
-      if (done) done(*text);
-      return;
-    }
-    if (done) done(self->storedRemoteText());
-  });
+  remote_->fetch(userId, std::move(done));
 }
 
 std::optional<Value> CorvaneSDKServerConfig::sdkConfig() const {
@@ -392,96 +273,11 @@ double CorvaneSDKServerConfig::standardRevenue(double amount, const std::string&
 double CorvaneSDKServerConfig::standardCryptoRevenue(double amount, const std::string& currency) const {
   return convert(cryptoExchangeRates(), amount, currency);
 }
-std::optional<Value> CorvaneSDKServerConfig::remoteConfig() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return remoteConfig_;
-}
-std::string CorvaneSDKServerConfig::remoteConfigPath() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return remoteConfigPath_;
-}
+std::optional<Value> CorvaneSDKServerConfig::remoteConfig() const { return remote_->document(); }
+std::string CorvaneSDKServerConfig::remoteConfigPath() const { return remote_->path(); }
 int CorvaneSDKServerConfig::sdkConfigTries() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return tries_;
-}
-
-std::string CorvaneSDKServerConfig::base64(const std::string& bytes) {
-  static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8) |
-                       static_cast<uint8_t>(bytes[i + 2]);
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += table[(n >> 6) & 63];
-    out += table[n & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    const uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == bytes.size()) {
-    const uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8);
-    out += table[(n >> 18) & 63];
-    out += table[(n >> 12) & 63];
-    out += table[(n >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
-std::string CorvaneSDKServerConfig::base64Url(const std::string& bytes) {
-  std::string out = base64(bytes);
-  while (!out.empty() && out.back() == '=') out.pop_back();
-  for (auto& c : out) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return out;
-}
-
-std::string CorvaneSDKServerConfig::credentialFor(const std::string& appId, const std::string& appSecret) {
-  return base64(appId + ":" + appSecret);
-}
-
-std::string CorvaneSDKServerConfig::appendQuery(const std::string& url,
-                                                const std::vector<std::pair<std::string, std::string>>& items) {
-  auto encode = [](const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-      if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-        out += static_cast<char>(c);
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-    }
-    return out;
-  };
-  std::string base = url;
-  std::string fragment;
-  const size_t hash = base.find('#');
-  if (hash != std::string::npos) {
-    fragment = base.substr(hash);
-    base.resize(hash);
-  }
-  std::string out = base;
-  bool hasQuery = base.find('?') != std::string::npos;
-  for (const auto& item : items) {
-    if (!hasQuery) {
-      out += '?';
-      hasQuery = true;
-    } else if (out.back() != '?' && out.back() != '&') {
-      out += '&';
-    }
-    out += encode(item.first) + "=" + encode(item.second);
-  }
-  return out + fragment;
 }
 
 }  // namespace Mobile

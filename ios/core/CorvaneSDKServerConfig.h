@@ -1,8 +1,8 @@
 // What the manager learns from the backend: the SDK config (checked, stored with its hash and
 // restored at the next start), the configuration currency, the conversion schema and the fiat
 // and crypto exchange rates that come on the same answer, and the signed remote config.
-// Requests go through a request function (the HTTP client's send); a try without an answer
-// that the client marks for retry is repeated 5 s later on the main queue, at most 3 times.
+// Requests go through a request function (the HTTP client's send) with the retry rule of the
+// config requests; the remote config is its own object, reached through this one.
 //
 // Threads: thread-safe. The mutex guards every stored value; requests, the store and the
 // callbacks are used without it held. Answers may arrive on any thread.
@@ -17,12 +17,14 @@
 #include <utility>
 #include <vector>
 
+#include "CorvaneSDKConfigRequests.h"
 #include "Dispatch.h"
 #include "Value.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
 
+class CorvaneSDKRemoteConfig;
 class CorvaneSDKSkanConversionSchema;
 class CorvaneSDKUserDefaultsStorage;
 
@@ -40,16 +42,6 @@ constexpr const char* kCryptoExchangeRatesKey = "corvane.sdk.cryptoExchangeRates
 constexpr const char* kCryptoExchangeRateTimestampKey = "corvane.sdk.cryptoExchangeRateTimestamp";
 constexpr const char* kRemoteConfigKey = "corvane.sdk.remoteConfig";
 constexpr const char* kRemoteConfigPathKey = "corvane.sdk.remoteConfigPath";
-
-struct CorvaneSDKConfigRequest {
-  std::string method;
-  std::string url;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-};
-// Answers once: the body of a 2xx answer, or none with `retry` as the client judged it.
-using CorvaneSDKConfigAnswer = std::function<void(std::optional<std::string> text, bool retry)>;
-using CorvaneSDKRequestFunction = std::function<void(const CorvaneSDKConfigRequest&, CorvaneSDKConfigAnswer)>;
 
 // Where the values live, by the keys above. Implementations are thread-safe.
 class CorvaneSDKServerConfigStore {
@@ -88,7 +80,7 @@ struct CorvaneSDKServerConfigSettings {
 
 class CorvaneSDKServerConfig : public std::enable_shared_from_this<CorvaneSDKServerConfig> {
  public:
-  static constexpr int64_t kRetryDelayMs = 5000;
+  static constexpr int64_t kRetryDelayMs = CorvaneSDKConfigRequests::kRetryDelayMs;
   static std::shared_ptr<CorvaneSDKServerConfig> create(CorvaneSDKServerConfigSettings settings,
                                                         std::shared_ptr<CorvaneSDKServerConfigStore> store,
                                                         CorvaneSDKRequestFunction request,
@@ -132,24 +124,23 @@ class CorvaneSDKServerConfig : public std::enable_shared_from_this<CorvaneSDKSer
 
   // The 9-byte key that signs remote-config tokens, assembled at run time.
   static std::string tokenKey();
-  static std::string base64(const std::string& bytes);
-  static std::string base64Url(const std::string& bytes);
-  // "app:secret" -> its Basic credential.
-  static std::string credentialFor(const std::string& appId, const std::string& appSecret);
-  // `url` with `items` appended to its query, each name and value percent-encoded.
-  static std::string appendQuery(const std::string& url, const std::vector<std::pair<std::string, std::string>>& items);
+  static std::string base64(const std::string& bytes) { return CorvaneSDKConfigEncoding::base64(bytes); }
+  static std::string base64Url(const std::string& bytes) { return CorvaneSDKConfigEncoding::base64Url(bytes); }
+  static std::string credentialFor(const std::string& appId, const std::string& appSecret) {
+    return CorvaneSDKConfigEncoding::credentialFor(appId, appSecret);
+  }
+  static std::string appendQuery(const std::string& url, const std::vector<std::pair<std::string, std::string>>& items) {
+    return CorvaneSDKConfigEncoding::appendQuery(url, items);
+  }
 
  private:
   CorvaneSDKServerConfig(CorvaneSDKServerConfigSettings settings, std::shared_ptr<CorvaneSDKServerConfigStore> store,
                          CorvaneSDKRequestFunction request, std::shared_ptr<MainQueue> main);
-  void attempt(const CorvaneSDKConfigRequest& request, int budget, std::function<void(std::optional<std::string>)> done);
-  void remoteGet(const std::string& location, std::function<void(const std::string&)> done);
-  std::string storedRemoteText() const;
 
   const CorvaneSDKServerConfigSettings settings_;
-  std::shared_ptr<CorvaneSDKServerConfigStore> store_;
-  CorvaneSDKRequestFunction request_;
-  std::shared_ptr<MainQueue> main_;
+  const std::shared_ptr<CorvaneSDKServerConfigStore> store_;
+  const std::shared_ptr<CorvaneSDKConfigRequests> requests_;
+  const std::shared_ptr<CorvaneSDKRemoteConfig> remote_;
 
   mutable std::mutex mutex_;
   std::optional<Value> sdkConfig_;
@@ -160,8 +151,6 @@ class CorvaneSDKServerConfig : public std::enable_shared_from_this<CorvaneSDKSer
   Value cryptoRates_ = Value::object();
   uint64_t cryptoRateTimestamp_ = 0;
   std::shared_ptr<CorvaneSDKSkanConversionSchema> schema_;
-  std::optional<Value> remoteConfig_;
-  std::string remoteConfigPath_;
   int tries_ = 0;
 };
 

@@ -340,6 +340,8 @@ TEST_F(MobileServerConfig, RemoteConfigSignedPostThenDocumentKeptAcrossStarts) {
   for (int i = 0; i < 10 && !done; ++i) mainOf(ports).advance(CorvaneSDKServerConfig::kRetryDelayMs);
   ASSERT_TRUE(done.load());
   EXPECT_EQ(answer, R"({"feature":true})");
+  EXPECT_EQ(server.Count("/doc/1"), 2u);
+  EXPECT_EQ(config->sdkConfigTries(), 0);  // the document's retry is not an SDK config try
   auto post = server.Requests("/rc/fetch").at(0);
   EXPECT_EQ(post.method, "POST");
   Value body;
