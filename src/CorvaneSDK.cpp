@@ -13,6 +13,7 @@
 #include "CApi.h"
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKModule.h"
+#include "Env.h"
 #include "Event.h"
 #include "InitializationData.h"
 #include "InterfaceState.h"
@@ -261,7 +262,8 @@ static void InitializeWith(InitializationData* data, CorvaneSDKCompletionCallbac
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
       manager = std::make_shared<CorvaneSDKManager>(*Data(data), Pending().callbacks,
-                                                    Pending().url, Pending().token);
+                                                    Pending().url, Pending().token,
+                                                    CorvaneSDK::Env::Default());
       Pending().Clear();
       Instance::Publish(manager, manager);
     }

@@ -1,0 +1,72 @@
+#include "SendPath.h"
+
+#include "Env.h"
+#include "Event.h"
+#include "Identity.h"
+#include "InitializationSequence.h"
+#include "InterfaceState.h"
+#include "LifecycleState.h"
+#include "Logger.h"
+#include "QueueManager.h"
+#include "SessionTracker.h"
+
+namespace CorvaneSDK {
+
+SendPath::SendPath(Identity& identity, LifecycleState& lifecycle, SessionTracker& session,
+                   QueueManager& queue, const InitializationSequence& init,
+                   const std::atomic<bool>& abandoned, bool autoStart, Env& env)
+    : identity_(identity),
+      lifecycle_(lifecycle),
+      session_(session),
+      queue_(queue),
+      init_(init),
+      abandoned_(abandoned),
+      env_(env),
+      autoStartPending_(autoStart) {}
+
+void SendPath::Send(Event* event, int64_t loggedAtMs) {
+  if (event == nullptr) return;
+  const bool early = (event->flags & kEventFlagEarly) != 0;
+  // Auto start on: the host believes the SDK runs once Initialize returned, so what it logs
+  // before the automatic start waits for it, in order and with its own time.
+  if (!abandoned_ && autoStartPending_.load() &&
+      (event->flags & (kEventFlagEarly | kEventFlagClosing)) == 0 && !lifecycle_.Started()) {
+    CacheEvent(event, loggedAtMs != 0 ? loggedAtMs : env_.GetClock().WallMs());
+    return;
+  }
+  // Early events (the COPPA sharing event) may come during initialization, once the queue
+  // has been started.
+  if (abandoned_ || (!init_.Initialized() && !(early && init_.Initializing()))) {
+    Event::Release(event);
+    return;
+  }
+  Logger::DeferScope deferOpen;
+  std::unique_lock<std::recursive_mutex> open = session_.Lock();
+  const bool started = lifecycle_.Started();
+  if (identity_.Forgotten()) {
+    Event::Release(event);
+    return;
+  }
+  if ((event->flags & kEventFlagCacheable) != 0 && (session_.Holding() || !started)) {
+    if (session_.Hold(event)) return;
+  } else if ((event->flags & kEventFlagClosing) != 0) {
+    identity_.SetForgotten();
+  } else if (!started && !early) {
+    Event::Release(event);
+    if (const uint64_t dropped = notStartedDrops_.Add()) {
+      CORVANE_LOG_WARNING("Dropped " << dropped
+                                     << " event(s): tracking has not started; call "
+                                        "CorvaneSDKManager_Start first");
+    }
+    return;
+  }
+  identity_.Stamp(*event);
+  if (loggedAtMs != 0) event->timeInMs = loggedAtMs;
+  queue_.AddEvent(event);
+}
+
+void SendPath::DrainCached() {
+  for (const CachedEvent& cached : TakeCachedEvents()) Send(cached.event, cached.loggedAtMs);
+}
+
+}  // namespace CorvaneSDK
