@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Env.h"
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
@@ -86,9 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Event* host = Event::Acquire("host");
   host->SetJsonValue(text);
   if (!host->value.is_null()) {
-    host->Stamp("s", "c", "");
+    host->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
     Event* open = Event::Acquire("qvsdk_open");
-    open->Stamp("s", "c", "");
+    open->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
     open->subEvents.push_back(Event::Acquire("held"));
     open->subEvents.back()->value = host->value;
     for (Event* stored : {host, open}) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "Env.h"
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t kept = start.is_object() ? start.size() : 0;
   Require(event->value.size() <= expected.size() + kept);
 
-  event->Stamp("session", "config", "");
+  event->Stamp("session", "config", "", ::CorvaneSDK::Env::Default());
   Json parsed;
   Require(ParseJson(event->ToJsonText(), parsed) && parsed.is_object() &&
           parsed["value"].is_object());

@@ -199,7 +199,7 @@ void CorvaneSDKManager_LogBootStart(CorvaneSDKManagerRef manager) {
 
 void CorvaneSDKManager_LogBootEnd(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    const int64_t bootTime = GetClock().MonotonicMs() - m.BootStartMs();
+    const int64_t bootTime = m.MsSinceBootStart();
     Send(m, "qvsdk_boot_end", Json::object({{"boot_time", bootTime < 0 ? 0 : bootTime}}));
   });
 }

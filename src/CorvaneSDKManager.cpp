@@ -39,9 +39,9 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
     : env_(env),
       identity_(WithLogLevel(data), Utils::PlatformName()),
       // A child-directed app never sends identifiers that single out the machine.
-      context_(data.collectDeviceIdentifiers && !data.enableCoppa),
+      context_(data.collectDeviceIdentifiers && !data.enableCoppa, env),
       callbacks_(std::move(callbacks)),
-      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken),
+      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken, env),
       lifecycle_(data.offline, data.sendInBackground, data.autoStart) {
   // 1. Copy the configuration: the host may destroy the record once Initialize returns.
   host_ = data.host.empty() ? kDefaultEventHost : data.host;
@@ -63,7 +63,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   // 3. Persistent properties, user id, URI schemes, stored configurations, privacy flags.
   // The default folder is scoped by app id; a folder that cannot be trusted makes the run
   // memory-only, as with enable save off.
-  sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport));
+  sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport, env_));
   savePath_ = data.savePath;
   if (data.enableSave) storage_ = Storage::Open(data.savePath, identity_.AppId(), env_);
   bool firstRun = false;
@@ -76,22 +76,22 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   } else {
     identity_.SetUserId(NewUuid(env_));
   }
-  remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, Store()));
+  remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, Store(), env_));
   remote_->Load();
 
   // 4. The uploader, the background executor and the queue manager (it loads its file
   // when initialization starts it).
   sender_.reset(new EventSender(host_, data.maxRetries, data.initialRetryInterval,
-                                Base64Encode(data.appId + ":" + data.appSecret), *this));
+                                Base64Encode(data.appId + ":" + data.appSecret), *this, env_));
   sender_->ApplyTransport(transport);
-  executor_.reset(new Executor("SDK background"));
+  executor_.reset(new Executor("SDK background", env_));
   QueueSettings settings;
   settings.flushQueueSize = data.flushQueueSize;
   settings.flushSendSize = data.flushSendSize;
   settings.queueCheckInterval = data.queueCheckInterval;
   settings.sendDelay = data.sendDelay;
   queue_.reset(new QueueManager(settings, this, sender_.get(), storage_ ? savePath_ : "",
-                                storage_ ? storage_->QueueFileName() : ""));
+                                storage_ ? storage_->QueueFileName() : "", env_));
   queue_->SetExecutor(executor_.get());
 
   // 5. Sessions. Only the folder's owner keeps the held open event on disk, so another
@@ -102,7 +102,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   if (steamBuild) openExtras["steam_app_id"] = data.steamAppId;
   openExtras["store_type"] = StoreTypeLabel(storeType_);
   session_.reset(new SessionTracker(identity_, context_, [this](Event* e) { SendEvent(e); },
-                                    std::move(openExtras), std::move(store)));
+                                    std::move(openExtras), std::move(store), env_));
   session_->SetFirstRun(firstRun);
 
   // 6. Modules and the initialization sequence.
@@ -164,7 +164,7 @@ void CorvaneSDKManager::PrepareAfterConfiguration(const std::vector<ModuleSpec>&
 bool CorvaneSDKManager::HasModuleActions() const { return modules_->HasActions(); }
 
 bool CorvaneSDKManager::RunModuleActions(Interrupt* cancel) {
-  return modules_->RunActions(abandoned_, cancel);
+  return modules_->RunActions(abandoned_, cancel, env_);
 }
 
 bool CorvaneSDKManager::InitializeModules() { return modules_->InitializeAll(abandoned_); }
@@ -188,6 +188,10 @@ bool CorvaneSDKManager::IsInitialized() const { return init_->Initialized(); }
 bool CorvaneSDKManager::IsInitializing() const { return init_->Initializing(); }
 
 void CorvaneSDKManager::MarkBootStart() { bootStartMs_ = env_.GetClock().MonotonicMs(); }
+
+int64_t CorvaneSDKManager::MsSinceBootStart() const {
+  return env_.GetClock().MonotonicMs() - bootStartMs_.load();
+}
 
 bool CorvaneSDKManager::IsStarted() const { return lifecycle_.Started(); }
 

@@ -92,7 +92,8 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   // The send path; takes ownership of `event` whatever happens to it. A non-zero
   // `loggedAtMs` (Unix ms) keeps the time of an event that waited for the start.
   void SendEvent(Event* event, int64_t loggedAtMs = 0) { sendPath_->Send(event, loggedAtMs); }
-  int64_t BootStartMs() const { return bootStartMs_.load(); }
+  // Monotonic ms since the boot start (construction or the last MarkBootStart).
+  int64_t MsSinceBootStart() const;
   void MarkBootStart();
 
   // ---- identity and configuration ----

@@ -4,23 +4,23 @@
 #include <utility>
 
 #include "Callbacks.h"
-#include "Clock.h"
+#include "Env.h"
 #include "Event.h"
 
 namespace CorvaneSDK {
 
 DeepLinks::DeepLinks(std::function<void(Event*)> send, const Callbacks& callbacks,
-                     const std::string& pendingUrl, const std::string& pendingToken)
-    : send_(std::move(send)), callbacks_(callbacks), token_(pendingToken) {
+                     const std::string& pendingUrl, const std::string& pendingToken, Env& env)
+    : send_(std::move(send)), callbacks_(callbacks), env_(env), token_(pendingToken) {
   if (!pendingUrl.empty()) {
     url_ = pendingUrl;
-    urlTimeMs_ = GetClock().WallMs();
+    urlTimeMs_ = env_.GetClock().WallMs();
   }
 }
 
 void DeepLinks::Open(const std::string& url, bool report) {
   if (url.empty()) return;
-  const int64_t time = GetClock().WallMs();
+  const int64_t time = env_.GetClock().WallMs();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     url_ = url;

@@ -12,13 +12,15 @@
 namespace CorvaneSDK {
 
 class Callbacks;
+class Env;
 class Event;
 
 class DeepLinks {
  public:
   // `send` is the manager's send path; `pendingUrl`/`pendingToken` came before the manager.
+  // Click times come from `env`'s clock.
   DeepLinks(std::function<void(Event*)> send, const Callbacks& callbacks,
-            const std::string& pendingUrl, const std::string& pendingToken);
+            const std::string& pendingUrl, const std::string& pendingToken, Env& env);
 
   // Keeps the URL; when `report`, sends its event and runs the deep-link callbacks.
   void Open(const std::string& url, bool report);
@@ -37,6 +39,7 @@ class DeepLinks {
 
   const std::function<void(Event*)> send_;
   const Callbacks& callbacks_;
+  Env& env_;
   mutable std::mutex mutex_;
   std::string url_, token_;
   int64_t urlTimeMs_ = 0;  // Unix ms

@@ -4,7 +4,7 @@
 #include <deque>
 #include <mutex>
 
-#include "Clock.h"
+#include "Env.h"
 #include "Logger.h"
 #include "PercentEncoding.h"
 #include "IdentitySnapshot.h"
@@ -90,14 +90,14 @@ void Event::Clear() {
 }
 
 void Event::Stamp(const std::string& sessionId, const std::string& configId,
-                  const std::string& customUserId) {
-  eId = NewUuid();
-  timeInMs = GetClock().WallMs();
+                  const std::string& customUserId, Env& env) {
+  eId = NewUuid(env);
+  timeInMs = env.GetClock().WallMs();
   id = sessionId;
   cfgId = configId;
   customUid = customUserId;
   for (Event* child : subEvents) {
-    if (child != nullptr) child->Stamp(sessionId, configId, customUserId);
+    if (child != nullptr) child->Stamp(sessionId, configId, customUserId, env);
   }
 }
 

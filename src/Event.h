@@ -11,6 +11,7 @@
 
 namespace CorvaneSDK {
 
+class Env;
 struct IdentitySnapshot;
 
 // Acceptance bits read by the manager's send path.
@@ -40,9 +41,10 @@ class Event {
   // Records waiting in the pool (tests and benchmarks).
   static size_t PoolSize();
 
-  // Fresh eId and wall time, copies of the three stamps; the same for every sub-event.
+  // Fresh eId and wall time (from `env`), copies of the three stamps; the same for every
+  // sub-event.
   void Stamp(const std::string& sessionId, const std::string& configId,
-             const std::string& customUserId);
+             const std::string& customUserId, Env& env);
   void FillSessionIfEmpty(const std::string& sessionId);
 
   void SetIntValue(int v);

@@ -22,7 +22,8 @@ SendPath::SendPath(Identity& identity, LifecycleState& lifecycle, SessionTracker
       init_(init),
       abandoned_(abandoned),
       env_(env),
-      autoStartPending_(autoStart) {}
+      autoStartPending_(autoStart),
+      notStartedDrops_(10000, &env) {}
 
 void SendPath::Send(Event* event, int64_t loggedAtMs) {
   if (event == nullptr) return;
@@ -60,7 +61,7 @@ void SendPath::Send(Event* event, int64_t loggedAtMs) {
     }
     return;
   }
-  identity_.Stamp(*event);
+  identity_.Stamp(*event, env_);
   if (loggedAtMs != 0) event->timeInMs = loggedAtMs;
   queue_.AddEvent(event);
 }

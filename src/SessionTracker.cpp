@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "Clock.h"
 #include "DeviceContext.h"
+#include "Env.h"
 #include "Event.h"
 #include "Identity.h"
 #include "Logger.h"
@@ -16,8 +16,8 @@ namespace CorvaneSDK {
 
 SessionTracker::SessionTracker(Identity& identity, DeviceContext& context,
                                std::function<void(Event*)> send, Json openExtras,
-                               std::unique_ptr<PendingOpenStore> store)
-    : identity_(identity), context_(context), send_(std::move(send)),
+                               std::unique_ptr<PendingOpenStore> store, Env& env)
+    : identity_(identity), context_(context), env_(env), send_(std::move(send)),
       openExtras_(std::move(openExtras)), store_(std::move(store)) {}
 
 SessionTracker::~SessionTracker() {
@@ -47,7 +47,7 @@ void SessionTracker::ClearPause() {
 }
 
 void SessionTracker::Check() {
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   bool firstRun;
   {
     std::lock_guard<std::mutex> lock(pauseMutex_);
@@ -56,7 +56,7 @@ void SessionTracker::Check() {
     }
     hasLastPause_ = true;
     lastPauseMs_ = now;
-    identity_.SetSessionId(NewUuid());
+    identity_.SetSessionId(NewUuid(env_));
     firstRun = firstRun_;
   }
   const bool forgotten = identity_.Forgotten();
@@ -113,7 +113,7 @@ void SessionTracker::Persist() {
     Event* held = Event::FromJsonTree(e->ToJsonText());
     if (held != nullptr) copy->subEvents.push_back(held);
   }
-  identity_.Stamp(*copy);
+  identity_.Stamp(*copy, env_);
   const std::string text = copy->ToJsonText();
   Event::Release(copy);
   store_->Save(text);
@@ -183,7 +183,7 @@ bool SessionTracker::ReadyToSend() {
   Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   if (!holding_) return true;
-  if (GetClock().MonotonicMs() < deadlineMs_) return false;
+  if (env_.GetClock().MonotonicMs() < deadlineMs_) return false;
   holding_ = false;
   SendHeld();
   return true;

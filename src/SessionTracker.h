@@ -19,6 +19,7 @@
 namespace CorvaneSDK {
 
 class DeviceContext;
+class Env;
 class Event;
 class Identity;
 class PendingOpenStore;
@@ -31,9 +32,10 @@ class SessionTracker {
   static constexpr size_t kMaxHeldEvents = 100;
 
   // `send` is the manager's send path; `openExtras` are merged into every open event's
-  // value; `store` (may be null) keeps the held open event on disk.
+  // value; `store` (may be null) keeps the held open event on disk. Time and session ids
+  // come from `env`.
   SessionTracker(Identity& identity, DeviceContext& context, std::function<void(Event*)> send,
-                 Json openExtras, std::unique_ptr<PendingOpenStore> store);
+                 Json openExtras, std::unique_ptr<PendingOpenStore> store, Env& env);
   ~SessionTracker();
 
   void SetFirstRun(bool firstRun);
@@ -67,6 +69,7 @@ class SessionTracker {
 
   Identity& identity_;
   DeviceContext& context_;
+  Env& env_;
   const std::function<void(Event*)> send_;
   const Json openExtras_;
 

@@ -1,5 +1,6 @@
 #include "Storage.h"
 
+#include "Env.h"
 #include "Identity.h"
 #include "Logger.h"
 #include "Properties.h"
@@ -13,7 +14,7 @@ namespace CorvaneSDK {
 
 std::unique_ptr<Storage> Storage::Open(const std::string& configuredPath,
                                        const std::string& appId, Env& env) {
-  std::unique_ptr<SaveFolder> folder = SaveFolder::Open(configuredPath, appId);
+  std::unique_ptr<SaveFolder> folder = SaveFolder::Open(configuredPath, appId, env);
   if (!folder) return nullptr;
   return std::unique_ptr<Storage>(new Storage(std::move(folder), env));
 }
@@ -21,7 +22,8 @@ std::unique_ptr<Storage> Storage::Open(const std::string& configuredPath,
 Storage::Storage(std::unique_ptr<SaveFolder> folder, Env& env)
     : env_(env),
       folder_(std::move(folder)),
-      properties_(new Properties(folder_->Path(), SaveFolder::kPropertiesFileName)) {
+      properties_(new Properties(folder_->Path(), SaveFolder::kPropertiesFileName,
+                                 &env)) {
   properties_->Open();
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Event.h"
 
 namespace {
@@ -65,7 +66,7 @@ TEST(WallClock, StaysPositiveAndExactAfterTheYear2262) {
   g_realtimeShift = kYear2300 - static_cast<int64_t>(now.tv_sec);
   const int64_t ms = GetClock().WallMs();
   Event* event = Event::Acquire("future");
-  event->Stamp("session", "config", "");
+  event->Stamp("session", "config", "", ::CorvaneSDK::Env::Default());
   const int64_t stamped = event->timeInMs;
   Event::Release(event);
   g_realtimeShift = 0;

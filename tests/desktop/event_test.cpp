@@ -1,6 +1,7 @@
 // Event record: values, map decoding, revenue, JSON form, pool reuse, batch body.
 #include <gtest/gtest.h>
 
+#include "Env.h"
 #include "Event.h"
 #include "FixedProperties.h"
 #include "IdentitySnapshot.h"
@@ -69,7 +70,7 @@ TEST(Event, SubEventsSerialiseOneLevelAndRoundTrip) {
   child->subEvents.push_back(Event::Acquire("grandchild"));
   parent->subEvents.push_back(child);
   parent->subEvents.push_back(Event::Acquire("c2"));
-  parent->Stamp("sess", "cfg", "cu");
+  parent->Stamp("sess", "cfg", "cu", ::CorvaneSDK::Env::Default());
   Json j = parent->ToJson();
   ASSERT_EQ(j["subEvents"].size(), 2u);
   EXPECT_FALSE(j["subEvents"][0].contains("subEvents"));
@@ -88,7 +89,7 @@ TEST(Event, SubEventsSerialiseOneLevelAndRoundTrip) {
 
 TEST(Event, UuidFormAndInvalidUtf8) {
   Owned a("u");
-  a.e->Stamp("", "", "");
+  a.e->Stamp("", "", "", ::CorvaneSDK::Env::Default());
   ASSERT_EQ(a.e->eId.size(), 36u);
   EXPECT_EQ(a.e->eId[14], '4');
   EXPECT_NE(std::string("89ab").find(a.e->eId[19]), std::string::npos);
@@ -107,7 +108,7 @@ TEST(Event, ReleasedRecordsAreClearedAndReusedOldestFirst) {
   while (Event::PoolSize() > 0) drained.push_back(Event::Acquire("d"));
   Event* first = Event::Acquire("first");
   Event* second = Event::Acquire("second");
-  first->Stamp("s", "c", "u");
+  first->Stamp("s", "c", "u", ::CorvaneSDK::Env::Default());
   first->flags = 8;
   first->SetIntValue(1);
   Event::Release(first);

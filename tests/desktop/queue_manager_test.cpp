@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Env.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "FakeClock.h"
@@ -63,7 +64,7 @@ struct Monitor : QueueManagerMonitor {
 Event* Named(const std::string& name, size_t padding = 0) {
   Event* e = Event::Acquire(name);
   if (padding > 0) e->SetStringValue(std::string(padding, 'x'));
-  e->Stamp("s", "c", "");
+  e->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
   return e;
 }
 
