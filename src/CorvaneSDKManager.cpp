@@ -41,7 +41,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
       // A child-directed app never sends identifiers that single out the machine.
       context_(data.collectDeviceIdentifiers && !data.enableCoppa, env),
       callbacks_(std::move(callbacks)),
-      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken, env),
+      links_([this](EventPtr e) { SendEvent(std::move(e)); }, callbacks_, pendingUrl, pendingToken, env),
       lifecycle_(data.offline, data.sendInBackground, data.autoStart) {
   // 1. Copy the configuration: the host may destroy the record once Initialize returns.
   host_ = data.host.empty() ? kDefaultEventHost : data.host;
@@ -101,7 +101,8 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   Json openExtras = Json::object();
   if (steamBuild) openExtras["steam_app_id"] = data.steamAppId;
   openExtras["store_type"] = StoreTypeLabel(storeType_);
-  session_.reset(new SessionTracker(identity_, context_, [this](Event* e) { SendEvent(e); },
+  session_.reset(new SessionTracker(identity_, context_,
+                                    [this](EventPtr e) { SendEvent(std::move(e)); },
                                     std::move(openExtras), std::move(store), env_));
   session_->SetFirstRun(firstRun);
 
@@ -124,10 +125,10 @@ void CorvaneSDKManager::UpdateCoppa() {
   if (!change.stored) return;
   if (storage_) storage_->SaveBool("disableThirdPartySharingCoppa", enableCoppa_);
   if (!change.changed) return;
-  Event* event = Event::Acquire("qvsdk_third_party_sharing");
+  EventPtr event = Event::Acquire("qvsdk_third_party_sharing");
   event->value = Json::object({{"enable", change.enabled}});
   event->flags = kEventFlagEarly;
-  SendEvent(event);
+  SendEvent(std::move(event));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -284,12 +285,8 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
   return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
 }
 
-void CorvaneSDKManager::LogModuleEvent(Event* event) {
-  if (!IsInitialized()) {
-    Event::Release(event);
-    return;
-  }
-  SendEvent(event);
+void CorvaneSDKManager::LogModuleEvent(EventPtr event) {
+  if (IsInitialized()) SendEvent(std::move(event));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -91,7 +91,9 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   // ---- events ----
   // The send path; takes ownership of `event` whatever happens to it. A non-zero
   // `loggedAtMs` (Unix ms) keeps the time of an event that waited for the start.
-  void SendEvent(Event* event, int64_t loggedAtMs = 0) { sendPath_->Send(event, loggedAtMs); }
+  void SendEvent(EventPtr event, int64_t loggedAtMs = 0) {
+    sendPath_->Send(std::move(event), loggedAtMs);
+  }
   // Monotonic ms since the boot start (construction or the last MarkBootStart).
   int64_t MsSinceBootStart() const;
   void MarkBootStart();
@@ -126,7 +128,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
 
   // ---- modules ----
   CorvaneSDKModule* GetModule(const std::string& name) const;
-  void LogModuleEvent(Event* event) override;
+  void LogModuleEvent(EventPtr event) override;
 
   // ---- remote config ----
   // False when a fetch is running or it could not be started.

@@ -9,17 +9,18 @@
 #include <mutex>
 #include <string>
 
+#include "Event.h"
+
 namespace CorvaneSDK {
 
 class Callbacks;
 class Env;
-class Event;
 
 class DeepLinks {
  public:
   // `send` is the manager's send path; `pendingUrl`/`pendingToken` came before the manager.
   // Click times come from `env`'s clock.
-  DeepLinks(std::function<void(Event*)> send, const Callbacks& callbacks,
+  DeepLinks(std::function<void(EventPtr)> send, const Callbacks& callbacks,
             const std::string& pendingUrl, const std::string& pendingToken, Env& env);
 
   // Keeps the URL; when `report`, sends its event and runs the deep-link callbacks.
@@ -37,7 +38,7 @@ class DeepLinks {
   void SendDeepLink(const std::string& url, int64_t timeMs);
   void SendPushToken(const std::string& token);
 
-  const std::function<void(Event*)> send_;
+  const std::function<void(EventPtr)> send_;
   const Callbacks& callbacks_;
   Env& env_;
   mutable std::mutex mutex_;

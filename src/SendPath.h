@@ -11,12 +11,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Event.h"
 #include "ThrottledCount.h"
 
 namespace CorvaneSDK {
 
 class Env;
-class Event;
 class Identity;
 class InitializationSequence;
 class LifecycleState;
@@ -31,7 +31,7 @@ class SendPath {
 
   // Takes ownership of `event` whatever happens to it. A non-zero `loggedAtMs` (Unix ms)
   // keeps the time of an event that waited for the start.
-  void Send(Event* event, int64_t loggedAtMs);
+  void Send(EventPtr event, int64_t loggedAtMs);
   // Whether events logged now wait for the automatic start.
   bool HoldsEventsBeforeStart() const { return autoStartPending_.load() && !abandoned_.load(); }
   // The automatic start has run (or was off): nothing waits for it any more.
