@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Env.h"
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
@@ -41,11 +42,11 @@ struct FuzzProperties : Test::FixedProperties {
 void RequireFixedPoint(const std::string& text, size_t subEvents) {
   Json parsed;
   Require(ParseEventText(text, parsed) && parsed.is_object());
-  Event* again = Event::FromJsonTree(text);
+  EventPtr again = Event::FromJsonTree(text);
   Require(again != nullptr);
   Require(again->ToJsonText() == text);
   Require(again->subEvents.size() == subEvents);
-  Event::Release(again);
+  again.reset();
 }
 
 }  // namespace
@@ -60,13 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool isObject = ParseEventText(text, parsed) && parsed.is_object();
 
   // The flat reader, as the queue uses it.
-  Event* flat = Event::Acquire("before");
+  EventPtr flat = Event::Acquire("before");
   Require(flat->FromJson(text) == isObject);
   if (isObject) RequireFixedPoint(flat->ToJsonText(), 0);
-  Event::Release(flat);
+  flat.reset();
 
   // The tree reader, as the sending thread rebuilds a record for its dispatch callbacks.
-  Event* tree = Event::FromJsonTree(text);
+  EventPtr tree = Event::FromJsonTree(text);
   Require((tree != nullptr) == isObject);
   if (tree != nullptr) {
     const std::string once = tree->ToJsonText();
@@ -79,26 +80,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!body.is_discarded() && body.is_object() && body["subMessages"].is_array() &&
             body["subMessages"].size() == 2);
     Require(DumpJson(body["subMessages"][0]) == once);
-    Event::Release(tree);
+    tree.reset();
   }
   // The input as a host's JSON value: once accepted, the queued event text must read back
   // with that value, at the top level and as a held sub-event of an open event.
-  Event* host = Event::Acquire("host");
+  EventPtr host = Event::Acquire("host");
   host->SetJsonValue(text);
   if (!host->value.is_null()) {
-    host->Stamp("s", "c", "");
-    Event* open = Event::Acquire("qvsdk_open");
-    open->Stamp("s", "c", "");
+    host->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
+    EventPtr open = Event::Acquire("qvsdk_open");
+    open->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
     open->subEvents.push_back(Event::Acquire("held"));
     open->subEvents.back()->value = host->value;
-    for (Event* stored : {host, open}) {
-      Event* back = Event::FromJsonTree(stored->ToJsonText());
+    for (const Event* stored : {host.get(), open.get()}) {
+      EventPtr back = Event::FromJsonTree(stored->ToJsonText());
       Require(back != nullptr);
       Require(back->ToJsonText() == stored->ToJsonText());
-      Event::Release(back);
+      back.reset();
     }
-    Event::Release(open);
+    open.reset();
   }
-  Event::Release(host);
+  host.reset();
   return 0;
 }

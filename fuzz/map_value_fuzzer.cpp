@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "Env.h"
 #include "Event.h"
 #include "Json.h"
 #include "Logger.h"
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Json start = StartingValue(data[0]);
   const std::string map(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-  Event* event = Event::Acquire("map");
+  EventPtr event = Event::Acquire("map");
   event->value = start;
   event->SetMapValue(map);
   Require(event->value.is_object());
@@ -80,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t kept = start.is_object() ? start.size() : 0;
   Require(event->value.size() <= expected.size() + kept);
 
-  event->Stamp("session", "config", "");
+  event->Stamp("session", "config", "", ::CorvaneSDK::Env::Default());
   Json parsed;
   Require(ParseJson(event->ToJsonText(), parsed) && parsed.is_object() &&
           parsed["value"].is_object());
   // Every member goes out under a name of its own: keys that differ only in invalid UTF-8
   // must not collapse into one name on the wire (a receiver would keep just one of them).
   Require(parsed["value"].size() == event->value.size());
-  Event::Release(event);
+  event.reset();
 
   Require(FormDecode(EncodeEveryByte(map)) == map);
   return 0;

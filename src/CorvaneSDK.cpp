@@ -13,6 +13,7 @@
 #include "CApi.h"
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKModule.h"
+#include "Env.h"
 #include "Event.h"
 #include "InitializationData.h"
 #include "InterfaceState.h"
@@ -71,6 +72,7 @@ using CorvaneSDK::CallbackMaps;
 using CorvaneSDK::CorvaneSDKManager;
 using CorvaneSDK::CorvaneSDKModuleFactory;
 using CorvaneSDK::Event;
+using CorvaneSDK::EventPtr;
 using CorvaneSDK::InterfaceLock;
 using CorvaneSDK::Pending;
 namespace Instance = CorvaneSDK::Instance;
@@ -207,7 +209,8 @@ void InitializationData_UnsetSteamBuild(InitializationData* data) {
 CorvaneSDKEvent CorvaneSDKEvent_Get(const char* eventName) {
   return Guarded<CorvaneSDKEvent>(__func__, nullptr, [&]() -> CorvaneSDKEvent {
     if (eventName == nullptr) return nullptr;
-    return reinterpret_cast<CorvaneSDKEvent>(Event::Acquire(eventName));
+    // The host owns the record until it logs it.
+    return reinterpret_cast<CorvaneSDKEvent>(Event::Acquire(eventName).release());
   });
 }
 
@@ -261,7 +264,8 @@ static void InitializeWith(InitializationData* data, CorvaneSDKCompletionCallbac
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     if (!manager) {
       manager = std::make_shared<CorvaneSDKManager>(*Data(data), Pending().callbacks,
-                                                    Pending().url, Pending().token);
+                                                    Pending().url, Pending().token,
+                                                    CorvaneSDK::Env::Default());
       Pending().Clear();
       Instance::Publish(manager, manager);
     }
@@ -401,25 +405,25 @@ void CorvaneSDKManager_SetAdvertisingId(CorvaneSDKManagerRef manager, const char
 void CorvaneSDKManager_LogEvent(CorvaneSDKManagerRef manager, CorvaneSDKEvent event) {
   GuardedVoid(__func__, [&]() {
     // Ownership passes with the call: a refused event is released, never leaked.
-    bool taken = CApi::WithEventManager(__func__, manager, [&](CorvaneSDKManager& m) {
-      m.SendEvent(Ev(event));
-    });
-    if (!taken) Event::Release(Ev(event));
+    EventPtr owned(Ev(event));
+    CApi::WithEventManager(__func__, manager,
+                           [&](CorvaneSDKManager& m) { m.SendEvent(std::move(owned)); });
   });
 }
 
 void CorvaneSDKManager_LogEventCache(CorvaneSDKEvent event) {
   GuardedVoid(__func__, [&]() {
     if (event == nullptr) return;
+    EventPtr owned(Ev(event));
     InterfaceLock lock;
     std::shared_ptr<CorvaneSDKManager> manager = CApi::Current();
     // Until the manager has started, the event waits (it would be dropped otherwise).
     if (manager && manager->IsInitialized() && manager->IsStarted()) {
-      manager->SendEvent(Ev(event));
+      manager->SendEvent(std::move(owned));
       return;
     }
     CorvaneSDK::Logger::DeferScope deferCache;
-    CorvaneSDK::CacheEvent(Ev(event), CorvaneSDK::GetClock().WallMs());
+    CorvaneSDK::CacheEvent(std::move(owned), CorvaneSDK::GetClock().WallMs());
   });
 }
 

@@ -43,10 +43,10 @@ const char* Placement(int placement) {
 }
 
 void Send(CorvaneSDKManager& m, const char* name, Json payload, int flags = 0) {
-  Event* event = Event::Acquire(name);
+  EventPtr event = Event::Acquire(name);
   event->value = std::move(payload);
   event->flags = flags;
-  m.SendEvent(event);
+  m.SendEvent(std::move(event));
 }
 
 template <typename F>
@@ -167,10 +167,10 @@ void Custom(const char* function, CorvaneSDKManagerRef manager, const char* name
             SetValue set) {
   if (name == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Event* event = Event::Acquire(name);
+    EventPtr event = Event::Acquire(name);
     set(*event);
     event->flags = flags;
-    m.SendEvent(event);
+    m.SendEvent(std::move(event));
   });
 }
 
@@ -199,7 +199,7 @@ void CorvaneSDKManager_LogBootStart(CorvaneSDKManagerRef manager) {
 
 void CorvaneSDKManager_LogBootEnd(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    const int64_t bootTime = GetClock().MonotonicMs() - m.BootStartMs();
+    const int64_t bootTime = m.MsSinceBootStart();
     Send(m, "qvsdk_boot_end", Json::object({{"boot_time", bootTime < 0 ? 0 : bootTime}}));
   });
 }

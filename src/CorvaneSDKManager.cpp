@@ -6,6 +6,7 @@
 
 #include "CorvaneSDKModule.h"
 #include "Crypto.h"
+#include "Env.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "Executor.h"
@@ -16,10 +17,9 @@
 #include "Properties.h"
 #include "Random.h"
 #include "RemoteConfigFetcher.h"
-#include "SaveFolder.h"
 #include "SdkConfiguration.h"
+#include "Storage.h"
 #include "StoreType.h"
-#include "UriScheme.h"
 #include "Utils.h"
 
 namespace CorvaneSDK {
@@ -35,89 +35,82 @@ constexpr int64_t kExecutorJoinMs = 3000;
 
 CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMaps callbacks,
                                      const std::string& pendingUrl,
-                                     const std::string& pendingToken)
-    : identity_(WithLogLevel(data), Utils::PlatformName()),
+                                     const std::string& pendingToken, Env& env)
+    : env_(env),
+      identity_(WithLogLevel(data), Utils::PlatformName()),
       // A child-directed app never sends identifiers that single out the machine.
-      context_(data.collectDeviceIdentifiers && !data.enableCoppa),
+      context_(data.collectDeviceIdentifiers && !data.enableCoppa, env),
       callbacks_(std::move(callbacks)),
-      links_([this](Event* e) { SendEvent(e); }, callbacks_, pendingUrl, pendingToken) {
+      links_([this](EventPtr e) { SendEvent(std::move(e)); }, callbacks_, pendingUrl, pendingToken, env),
+      lifecycle_(data.offline, data.sendInBackground, data.autoStart) {
   // 1. Copy the configuration: the host may destroy the record once Initialize returns.
   host_ = data.host.empty() ? kDefaultEventHost : data.host;
   configUrl_ = data.configUrl.empty() ? kDefaultConfigUrl : data.configUrl;
   storeType_ = data.storeType;
-  offline_ = data.offline;
-  sendInBackground_ = data.sendInBackground;
-  autoStart_ = data.autoStart;
-  autoStartPending_ = data.autoStart;
-  enableSave_ = data.enableSave;
   enableCoppa_ = data.enableCoppa;
-  steamAppId_ = data.steamAppId;
-  steamBuild_ = data.steamBuild && data.steamAppId != 0;
+  const bool steamBuild = data.steamBuild && data.steamAppId != 0;
   TransportSettings transport;
   transport.proxy = data.sendProxy;
   transport.proxyCa = data.sendProxyCertificateAuthority;
   transport.ca = data.sendCertificateAuthority;
   transport.sslVerify = data.sendSslVerify;
-  bootStartMs_ = GetClock().MonotonicMs();
+  bootStartMs_ = env_.GetClock().MonotonicMs();
 
   // 2. Device context (read by its constructor).
   context_.Log(identity_.Platform(), identity_.Wrapper(), identity_.WrapperVersion());
-  if (steamBuild_) CORVANE_LOG_DEBUG("Steam App Id: " << steamAppId_);
+  if (steamBuild) CORVANE_LOG_DEBUG("Steam App Id: " << data.steamAppId);
 
   // 3. Persistent properties, user id, URI schemes, stored configurations, privacy flags.
   // The default folder is scoped by app id; a folder that cannot be trusted makes the run
   // memory-only, as with enable save off.
-  sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport));
+  sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport, env_));
   savePath_ = data.savePath;
-  if (enableSave_) {
-    saveFolder_ = SaveFolder::Open(data.savePath, identity_.AppId());
-    if (!saveFolder_) enableSave_ = false;
-  }
+  if (data.enableSave) storage_ = Storage::Open(data.savePath, identity_.AppId(), env_);
   bool firstRun = false;
-  if (enableSave_) {
-    savePath_ = saveFolder_->Path();
-    properties_.reset(new Properties(savePath_, SaveFolder::kPropertiesFileName));
-    properties_->Open();
-    firstRun = LoadProperties();
-    if (data.registerUriScheme && !properties_->GetBool("registerUriFlag")) {
-      RegisterUriSchemes(data.uriSchemes);
+  if (storage_) {
+    savePath_ = storage_->Path();
+    firstRun = storage_->Load(identity_, *sdkConfig_);
+    if (data.registerUriScheme) {
+      storage_->RegisterUriSchemesOnce(data.uriSchemes, steamBuild ? data.steamAppId : 0);
     }
   } else {
-    identity_.SetUserId(NewUuid());
+    identity_.SetUserId(NewUuid(env_));
   }
-  remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, properties_.get()));
+  remote_.reset(new RemoteConfigFetcher(configUrl_, transport, *this, Store(), env_));
   remote_->Load();
 
   // 4. The uploader, the background executor and the queue manager (it loads its file
   // when initialization starts it).
   sender_.reset(new EventSender(host_, data.maxRetries, data.initialRetryInterval,
-                                Base64Encode(data.appId + ":" + data.appSecret), *this));
+                                Base64Encode(data.appId + ":" + data.appSecret), *this, env_));
   sender_->ApplyTransport(transport);
-  executor_.reset(new Executor("SDK background"));
+  executor_.reset(new Executor("SDK background", env_));
   QueueSettings settings;
   settings.flushQueueSize = data.flushQueueSize;
   settings.flushSendSize = data.flushSendSize;
   settings.queueCheckInterval = data.queueCheckInterval;
   settings.sendDelay = data.sendDelay;
-  queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : "",
-                                saveFolder_ ? saveFolder_->QueueFileName() : ""));
+  queue_.reset(new QueueManager(settings, this, sender_.get(), storage_ ? savePath_ : "",
+                                storage_ ? storage_->QueueFileName() : "", env_));
   queue_->SetExecutor(executor_.get());
 
   // 5. Sessions. Only the folder's owner keeps the held open event on disk, so another
   // instance never delivers the owner's (or the owner its) as a left-over.
   std::unique_ptr<PendingOpenStore> store;
-  if (enableSave_ && saveFolder_->Exclusive()) store.reset(new PendingOpenStore(savePath_));
+  if (storage_ && storage_->Exclusive()) store.reset(new PendingOpenStore(savePath_));
   Json openExtras = Json::object();
-  if (steamBuild_) openExtras["steam_app_id"] = steamAppId_;
+  if (steamBuild) openExtras["steam_app_id"] = data.steamAppId;
   openExtras["store_type"] = StoreTypeLabel(storeType_);
-  session_.reset(new SessionTracker(identity_, context_, [this](Event* e) { SendEvent(e); },
-                                    std::move(openExtras), std::move(store)));
+  session_.reset(new SessionTracker(identity_, context_,
+                                    [this](EventPtr e) { SendEvent(std::move(e)); },
+                                    std::move(openExtras), std::move(store), env_));
   session_->SetFirstRun(firstRun);
 
   // 6. Modules and the initialization sequence.
   modules_.reset(new ModuleHost(static_cast<const void*>(this)));
   init_.reset(new InitializationSequence(*this, data));
-  sendingEnabled_ = !offline_ && (foreground_ || sendInBackground_);
+  sendPath_.reset(new SendPath(identity_, lifecycle_, *session_, *queue_, *init_, abandoned_,
+                               data.autoStart, env_));
 }
 
 CorvaneSDKManager::~CorvaneSDKManager() {
@@ -125,53 +118,17 @@ CorvaneSDKManager::~CorvaneSDKManager() {
   modules_->DeleteAll();
 }
 
-// Returns whether this is the folder's first run.
-bool CorvaneSDKManager::LoadProperties() {
-  bool firstRun = false;
-  // Decided under the file's lock: two instances starting on a fresh folder share one id.
-  if (properties_->GetString("userId").empty()) {
-    firstRun = properties_->SetStringIfAbsent("userId", NewUuid());
-  }
-  identity_.SetUserId(properties_->GetString("userId"));
-  // The folder's owner, so that a later version can tell whose files these are.
-  const std::string recordedApp = properties_->GetString("appId");
-  if (recordedApp != identity_.AppId()) {
-    if (!recordedApp.empty()) {
-      CORVANE_LOG_WARNING("The save folder " << savePath_ << " was used by the app " << recordedApp);
-    }
-    properties_->SetString("appId", identity_.AppId());
-    properties_->Save();
-  }
-  sdkConfig_->Load(properties_->GetJson("sdkConfig"));
-  identity_.LoadPrivacy(properties_->GetBool("gdprForgetMe"),
-                        properties_->GetBool("disableThirdPartySharing"),
-                        properties_->GetBool("disableThirdPartySharingCoppa"));
-  return firstRun;
-}
-
-void CorvaneSDKManager::RegisterUriSchemes(const std::vector<std::string>& schemes) {
-  if (schemes.empty()) return;
-  const std::string exe = Utils::GetExecutablePath();
-  CorvaneSDK::RegisterUriSchemes(schemes, exe, steamBuild_ ? steamAppId_ : 0);
-  // Set even when a write failed: registration is attempted once per properties file.
-  if (properties_) {
-    properties_->SetBool("registerUriFlag", true);
-    properties_->Save();
-  }
-}
+Properties* CorvaneSDKManager::Store() { return storage_ ? &storage_->Props() : nullptr; }
 
 void CorvaneSDKManager::UpdateCoppa() {
   const Identity::SharingChange change = identity_.ApplyCoppa(enableCoppa_);
   if (!change.stored) return;
-  if (properties_) {
-    properties_->SetBool("disableThirdPartySharingCoppa", enableCoppa_);
-    properties_->Save();
-  }
+  if (storage_) storage_->SaveBool("disableThirdPartySharingCoppa", enableCoppa_);
   if (!change.changed) return;
-  Event* event = Event::Acquire("qvsdk_third_party_sharing");
+  EventPtr event = Event::Acquire("qvsdk_third_party_sharing");
   event->value = Json::object({{"enable", change.enabled}});
   event->flags = kEventFlagEarly;
-  SendEvent(event);
+  SendEvent(std::move(event));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -185,7 +142,7 @@ std::string CorvaneSDKManager::FetchSdkConfig() {
 
 void CorvaneSDKManager::ApplySdkConfig(const std::string& response, std::vector<ModuleSpec>& modules,
                                        std::vector<std::string>& excluded) {
-  sdkConfig_->ApplyResponse(response, properties_.get(), identity_, modules, excluded);
+  sdkConfig_->ApplyResponse(response, Store(), identity_, modules, excluded);
 }
 
 void CorvaneSDKManager::PrepareAfterConfiguration(const std::vector<ModuleSpec>& modules,
@@ -199,30 +156,25 @@ void CorvaneSDKManager::PrepareAfterConfiguration(const std::vector<ModuleSpec>&
   CORVANE_LOG_DEBUG("App Build Number: " << app.appBuildNumber);
   queue_->Initialize();
   session_->DeliverLeftOver(*queue_);
-  if (saveFolder_) saveFolder_->AdoptOrphanQueues(*queue_);
+  if (storage_) storage_->AdoptOrphanQueues(*queue_);
   modules_->Create(modules, excluded);
-  RecomputeSendingEnabled();
+  Apply(lifecycle_.Recompute());
   UpdateCoppa();
 }
 
 bool CorvaneSDKManager::HasModuleActions() const { return modules_->HasActions(); }
 
 bool CorvaneSDKManager::RunModuleActions(Interrupt* cancel) {
-  return modules_->RunActions(abandoned_, cancel);
+  return modules_->RunActions(abandoned_, cancel, env_);
 }
 
 bool CorvaneSDKManager::InitializeModules() { return modules_->InitializeAll(abandoned_); }
 
 void CorvaneSDKManager::AutoStart() {
-  bool autoStart;
-  {
-    std::lock_guard<std::mutex> state(stateMutex_);
-    autoStart = autoStart_;
-  }
-  if (autoStart) Start();
-  autoStartPending_ = false;
+  if (lifecycle_.AutoStart()) Start();
+  sendPath_->EndAutoStartWait();
   // Cached events go after the start; without one they wait for the first Start.
-  if (IsStarted()) DrainCachedEvents();
+  if (IsStarted()) sendPath_->DrainCached();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -236,38 +188,27 @@ void CorvaneSDKManager::BeginInitialize(const std::shared_ptr<CorvaneSDKManager>
 bool CorvaneSDKManager::IsInitialized() const { return init_->Initialized(); }
 bool CorvaneSDKManager::IsInitializing() const { return init_->Initializing(); }
 
-void CorvaneSDKManager::MarkBootStart() { bootStartMs_ = GetClock().MonotonicMs(); }
+void CorvaneSDKManager::MarkBootStart() { bootStartMs_ = env_.GetClock().MonotonicMs(); }
 
-bool CorvaneSDKManager::IsStarted() const {
-  std::lock_guard<std::mutex> lock(stateMutex_);
-  return started_;
+int64_t CorvaneSDKManager::MsSinceBootStart() const {
+  return env_.GetClock().MonotonicMs() - bootStartMs_.load();
 }
 
-void CorvaneSDKManager::RecomputeSendingEnabled() {
-  bool changed, enabled, started;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    enabled = !offline_ && (foreground_ || sendInBackground_);
-    changed = enabled != sendingEnabled_;
-    sendingEnabled_ = enabled;
-    started = started_;
-  }
-  if (changed && started) enabled ? queue_->Resume() : queue_->Pause();
+bool CorvaneSDKManager::IsStarted() const { return lifecycle_.Started(); }
+
+void CorvaneSDKManager::Apply(LifecycleState::QueueChange change) {
+  if (change == LifecycleState::QueueChange::kResume) queue_->Resume();
+  if (change == LifecycleState::QueueChange::kPause) queue_->Pause();
 }
 
 void CorvaneSDKManager::Start() {
   if (!IsInitialized()) return;
-  bool enabled;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (started_ || identity_.Forgotten()) return;
-    started_ = true;
-    enabled = sendingEnabled_;
-  }
-  if (enabled) queue_->Resume();
+  bool sendingOn = false;
+  if (!lifecycle_.Start([this] { return identity_.Forgotten(); }, sendingOn)) return;
+  if (sendingOn) queue_->Resume();
   session_->Check();
   Callbacks::RunLifecycle(CallbacksSnapshot().start);
-  DrainCachedEvents();
+  sendPath_->DrainCached();
 }
 
 void CorvaneSDKManager::Stop() {
@@ -276,33 +217,21 @@ void CorvaneSDKManager::Stop() {
   if (!IsStarted()) return;
   queue_->Pause();
   session_->ClearPause();
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    autoStart_ = false;
-    started_ = false;
-  }
+  lifecycle_.Stop();
   Callbacks::RunLifecycle(CallbacksSnapshot().stop);
 }
 
 void CorvaneSDKManager::OnPause() {
   if (!IsInitialized()) return;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    foreground_ = false;
-  }
-  RecomputeSendingEnabled();
+  Apply(lifecycle_.SetForeground(false));
   if (identity_.StoredForgetMe() || !IsStarted()) return;
-  session_->MarkPause(GetClock().MonotonicMs());
+  session_->MarkPause(env_.GetClock().MonotonicMs());
   Callbacks::RunLifecycle(CallbacksSnapshot().pause);
 }
 
 void CorvaneSDKManager::OnResume() {
   if (!IsInitialized()) return;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    foreground_ = true;
-  }
-  RecomputeSendingEnabled();
+  Apply(lifecycle_.SetForeground(true));
   if (identity_.StoredForgetMe() || !IsStarted()) return;
   session_->Check();
   Callbacks::RunLifecycle(CallbacksSnapshot().resume);
@@ -310,11 +239,7 @@ void CorvaneSDKManager::OnResume() {
 
 void CorvaneSDKManager::SetOffline(bool offline) {
   if (!IsInitialized()) return;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    offline_ = offline;
-  }
-  RecomputeSendingEnabled();
+  Apply(lifecycle_.SetOffline(offline));
 }
 
 void CorvaneSDKManager::Teardown() {
@@ -327,9 +252,8 @@ void CorvaneSDKManager::Teardown() {
   if (queue_) queue_->Destroy();
   // Tasks not begun are dropped; the one running sees `abandoned_` and ends.
   executor_->Join(kExecutorJoinMs);
-  if (properties_) properties_->Save();
   // The next instance, in this process or another, may take the folder at once.
-  if (saveFolder_) saveFolder_->Release();
+  if (storage_) storage_->Close();
 }
 
 void CorvaneSDKManager::EndOpenEventHold() {
@@ -341,12 +265,8 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
   if (!queue_) return true;
   const size_t queued = queue_->Count();
   if (queued == 0) return true;
-  bool started, enabled;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    started = started_;
-    enabled = sendingEnabled_;
-  }
+  bool started = false, enabled = false;
+  lifecycle_.Read(started, enabled);
   const char* why = nullptr;
   if (!started) {
     why = "the manager is not started (call CorvaneSDKManager_Start)";
@@ -365,60 +285,8 @@ bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
   return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
 }
 
-void CorvaneSDKManager::DrainCachedEvents() {
-  for (const CachedEvent& cached : TakeCachedEvents()) SendEvent(cached.event, cached.loggedAtMs);
-}
-
-// ---------------------------------------------------------------------------------------
-// Send path
-
-void CorvaneSDKManager::SendEvent(Event* event, int64_t loggedAtMs) {
-  if (event == nullptr) return;
-  const bool early = (event->flags & kEventFlagEarly) != 0;
-  // Auto start on: the host believes the SDK runs once Initialize returned, so what it logs
-  // before the automatic start waits for it, in order and with its own time.
-  if (!abandoned_ && autoStartPending_.load() &&
-      (event->flags & (kEventFlagEarly | kEventFlagClosing)) == 0 && !IsStarted()) {
-    CacheEvent(event, loggedAtMs != 0 ? loggedAtMs : GetClock().WallMs());
-    return;
-  }
-  // Early events (the COPPA sharing event) may come during initialization, once the queue
-  // has been started.
-  if (abandoned_ || (!IsInitialized() && !(early && IsInitializing() && queue_))) {
-    Event::Release(event);
-    return;
-  }
-  Logger::DeferScope deferOpen;
-  std::unique_lock<std::recursive_mutex> open = session_->Lock();
-  const bool started = IsStarted();
-  if (identity_.Forgotten()) {
-    Event::Release(event);
-    return;
-  }
-  if ((event->flags & kEventFlagCacheable) != 0 && (session_->Holding() || !started)) {
-    if (session_->Hold(event)) return;
-  } else if ((event->flags & kEventFlagClosing) != 0) {
-    identity_.SetForgotten();
-  } else if (!started && !early) {
-    Event::Release(event);
-    if (const uint64_t dropped = notStartedDrops_.Add()) {
-      CORVANE_LOG_WARNING("Dropped " << dropped
-                                     << " event(s): tracking has not started; call "
-                                        "CorvaneSDKManager_Start first");
-    }
-    return;
-  }
-  identity_.Stamp(*event);
-  if (loggedAtMs != 0) event->timeInMs = loggedAtMs;
-  queue_->AddEvent(event);
-}
-
-void CorvaneSDKManager::LogModuleEvent(Event* event) {
-  if (!IsInitialized()) {
-    Event::Release(event);
-    return;
-  }
-  SendEvent(event);
+void CorvaneSDKManager::LogModuleEvent(EventPtr event) {
+  if (IsInitialized()) SendEvent(std::move(event));
 }
 
 // ---------------------------------------------------------------------------------------

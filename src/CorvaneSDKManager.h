@@ -1,14 +1,14 @@
 // The manager: the facade the C interface talks to and the owner of every part. It keeps
-// the lifecycle (start, stop, pause, resume, offline), the send path every event takes, the
-// queue monitor; the rest lives in its parts: identity and privacy, device context,
-// callbacks, deep links, session and open-event hold, SDK configuration, remote config,
-// module host and the initialization sequence, all run by one background executor.
+// the lifecycle transitions (start, stop, pause, resume, offline) and the queue monitor;
+// the rest lives in its parts: lifecycle flags, storage, send path, identity and privacy,
+// device context, callbacks, deep links, session and open-event hold, SDK configuration,
+// remote config, module host and the initialization sequence, all run by one background
+// executor. Everything of the system comes from the Env given at construction.
 //
 // Threads and locks (outermost first): the interface lock (InterfaceState.h) is held by host
 // calls and by the initialization steps that change state; the session's open-event lock;
-// stateMutex_ (lifecycle flags), held only for short copies,
-// never while calling out; the parts' own locks; then the queue manager's locks and the
-// event pool lock. Host callbacks run with no internal lock held other than the interface
+// the lifecycle flags' lock and the parts' own locks, held only for short copies, never
+// while calling out; then the queue manager's locks and the event pool lock. Host callbacks run with no internal lock held other than the interface
 // lock. Tasks hold a shared_ptr to the manager, so Destroy can never free it under them;
 // they see `abandoned_` and stop.
 #pragma once
@@ -27,22 +27,24 @@
 #include "Identity.h"
 #include "IdentitySnapshot.h"
 #include "InitializationSequence.h"
+#include "LifecycleState.h"
 #include "ModuleContext.h"
 #include "QueueManager.h"
 #include "SdkThreads.h"
+#include "SendPath.h"
 #include "SessionTracker.h"
-#include "ThrottledCount.h"
 
 namespace CorvaneSDK {
 
 class CorvaneSDKModule;
+class Env;
 class EventSender;
 class Executor;
 class ModuleHost;
 class Properties;
 class RemoteConfigFetcher;
-class SaveFolder;
 class SdkConfiguration;
+class Storage;
 struct InitializationData;
 
 class CorvaneSDKManager final : public QueueManagerMonitor,
@@ -55,9 +57,9 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   static constexpr size_t kMaxHeldEvents = SessionTracker::kMaxHeldEvents;
 
   // Builds the manager and its parts. `callbacks`, `pendingUrl` and `pendingToken` are what
-  // the host set before the manager existed.
+  // the host set before the manager existed. `env` outlives the manager.
   CorvaneSDKManager(const InitializationData& data, CallbackMaps callbacks,
-                    const std::string& pendingUrl, const std::string& pendingToken);
+                    const std::string& pendingUrl, const std::string& pendingToken, Env& env);
   ~CorvaneSDKManager();
   CorvaneSDKManager(const CorvaneSDKManager&) = delete;
   CorvaneSDKManager& operator=(const CorvaneSDKManager&) = delete;
@@ -84,13 +86,16 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   // False in a child of fork(): the manager was copied, its threads were not.
   bool OwnedByThisProcess() const { return ForkGeneration() == forkGeneration_; }
   // With auto start, events logged before the automatic start are held for it.
-  bool HoldsEventsBeforeStart() const { return autoStartPending_.load() && !abandoned_.load(); }
+  bool HoldsEventsBeforeStart() const { return sendPath_->HoldsEventsBeforeStart(); }
 
   // ---- events ----
   // The send path; takes ownership of `event` whatever happens to it. A non-zero
   // `loggedAtMs` (Unix ms) keeps the time of an event that waited for the start.
-  void SendEvent(Event* event, int64_t loggedAtMs = 0);
-  int64_t BootStartMs() const { return bootStartMs_.load(); }
+  void SendEvent(EventPtr event, int64_t loggedAtMs = 0) {
+    sendPath_->Send(std::move(event), loggedAtMs);
+  }
+  // Monotonic ms since the boot start (construction or the last MarkBootStart).
+  int64_t MsSinceBootStart() const;
   void MarkBootStart();
 
   // ---- identity and configuration ----
@@ -123,7 +128,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
 
   // ---- modules ----
   CorvaneSDKModule* GetModule(const std::string& name) const;
-  void LogModuleEvent(Event* event) override;
+  void LogModuleEvent(EventPtr event) override;
 
   // ---- remote config ----
   // False when a fetch is running or it could not be started.
@@ -138,7 +143,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
 
   // ---- tests ----
   QueueManager* Queue() { return queue_.get(); }
-  Properties* Store() { return properties_.get(); }
+  Properties* Store();
   bool HasPendingOpenEvent() const { return session_->HasOpenEvent(); }
   size_t HeldEventCount() const { return session_->HeldCount(); }
   const std::string& SavePath() const { return savePath_; }
@@ -163,41 +168,29 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   }
   void AutoStart() override;
 
-  bool LoadProperties();
-  void RegisterUriSchemes(const std::vector<std::string>& schemes);
   void UpdateCoppa();
-  // Sending is on when not offline and in the foreground or sending in the background;
-  // the queue follows a change once started.
-  void RecomputeSendingEnabled();
-  void DrainCachedEvents();
+  // Tells the queue what a change of the lifecycle flags asks for.
+  void Apply(LifecycleState::QueueChange change);
 
+  Env& env_;
   // Copied configuration, fixed after construction.
   std::string savePath_, host_, configUrl_;
   int storeType_ = -1;
-  bool enableSave_ = true, enableCoppa_ = false, sendInBackground_ = true;
-  bool steamBuild_ = false;
-  int steamAppId_ = 0;
+  bool enableCoppa_ = false;
 
   Identity identity_;
   DeviceContext context_;
   Callbacks callbacks_;
   DeepLinks links_;
-
-  // Guarded by stateMutex_.
-  mutable std::mutex stateMutex_;
-  bool started_ = false, offline_ = false, foreground_ = false, sendingEnabled_ = false,
-       autoStart_ = true;
+  LifecycleState lifecycle_;
 
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<int64_t> bootStartMs_{0};
-  std::atomic<bool> autoStartPending_{false};
-  ThrottledCount notStartedDrops_;
   const unsigned forkGeneration_ = ForkGeneration();
 
   // Parts, in the order they are built; destroyed in reverse.
-  std::unique_ptr<SaveFolder> saveFolder_;  // null: memory only; outlives the queue's file
-  std::unique_ptr<Properties> properties_;
+  std::unique_ptr<Storage> storage_;  // null: memory only; outlives the queue's file
   std::unique_ptr<SdkConfiguration> sdkConfig_;
   std::unique_ptr<RemoteConfigFetcher> remote_;
   std::unique_ptr<EventSender> sender_;
@@ -205,6 +198,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   std::unique_ptr<SessionTracker> session_;
   std::unique_ptr<ModuleHost> modules_;
   std::unique_ptr<InitializationSequence> init_;
+  std::unique_ptr<SendPath> sendPath_;
   std::unique_ptr<Executor> executor_;  // joined at Teardown
 };
 

@@ -97,10 +97,10 @@ void ModuleLog(const void* manager, const std::string& name, int flags, Fill fil
   try {
     std::shared_ptr<ModuleContext> live = Instance::LiveModuleContext(manager);
     if (!live) return;
-    Event* event = Event::Acquire(name);
+    EventPtr event = Event::Acquire(name);
     fill(*event);
     event->flags = flags;
-    live->LogModuleEvent(event);
+    live->LogModuleEvent(std::move(event));
   } catch (const std::exception& e) {
     CORVANE_LOG_ERROR("Module event " << name << " not logged: " << e.what());
   } catch (...) {

@@ -4,23 +4,23 @@
 #include <utility>
 
 #include "Callbacks.h"
-#include "Clock.h"
+#include "Env.h"
 #include "Event.h"
 
 namespace CorvaneSDK {
 
-DeepLinks::DeepLinks(std::function<void(Event*)> send, const Callbacks& callbacks,
-                     const std::string& pendingUrl, const std::string& pendingToken)
-    : send_(std::move(send)), callbacks_(callbacks), token_(pendingToken) {
+DeepLinks::DeepLinks(std::function<void(EventPtr)> send, const Callbacks& callbacks,
+                     const std::string& pendingUrl, const std::string& pendingToken, Env& env)
+    : send_(std::move(send)), callbacks_(callbacks), env_(env), token_(pendingToken) {
   if (!pendingUrl.empty()) {
     url_ = pendingUrl;
-    urlTimeMs_ = GetClock().WallMs();
+    urlTimeMs_ = env_.GetClock().WallMs();
   }
 }
 
 void DeepLinks::Open(const std::string& url, bool report) {
   if (url.empty()) return;
-  const int64_t time = GetClock().WallMs();
+  const int64_t time = env_.GetClock().WallMs();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     url_ = url;
@@ -65,17 +65,17 @@ void DeepLinks::Report(const std::string& url, int64_t timeMs, const std::string
 }
 
 void DeepLinks::SendDeepLink(const std::string& url, int64_t timeMs) {
-  Event* event = Event::Acquire("qvsdk_deep_link");
+  EventPtr event = Event::Acquire("qvsdk_deep_link");
   event->value = Json::object({{"url", url}, {"click_time", timeMs}});
   event->flags = kEventFlagCacheable;
-  send_(event);
+  send_(std::move(event));
 }
 
 void DeepLinks::SendPushToken(const std::string& token) {
-  Event* event = Event::Acquire("qvsdk_push_token");
+  EventPtr event = Event::Acquire("qvsdk_push_token");
   event->value = Json::object({{"token", token}});
   event->flags = kEventFlagEarly;
-  send_(event);
+  send_(std::move(event));
 }
 
 }  // namespace CorvaneSDK

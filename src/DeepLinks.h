@@ -9,16 +9,19 @@
 #include <mutex>
 #include <string>
 
+#include "Event.h"
+
 namespace CorvaneSDK {
 
 class Callbacks;
-class Event;
+class Env;
 
 class DeepLinks {
  public:
   // `send` is the manager's send path; `pendingUrl`/`pendingToken` came before the manager.
-  DeepLinks(std::function<void(Event*)> send, const Callbacks& callbacks,
-            const std::string& pendingUrl, const std::string& pendingToken);
+  // Click times come from `env`'s clock.
+  DeepLinks(std::function<void(EventPtr)> send, const Callbacks& callbacks,
+            const std::string& pendingUrl, const std::string& pendingToken, Env& env);
 
   // Keeps the URL; when `report`, sends its event and runs the deep-link callbacks.
   void Open(const std::string& url, bool report);
@@ -35,8 +38,9 @@ class DeepLinks {
   void SendDeepLink(const std::string& url, int64_t timeMs);
   void SendPushToken(const std::string& token);
 
-  const std::function<void(Event*)> send_;
+  const std::function<void(EventPtr)> send_;
   const Callbacks& callbacks_;
+  Env& env_;
   mutable std::mutex mutex_;
   std::string url_, token_;
   int64_t urlTimeMs_ = 0;  // Unix ms

@@ -6,7 +6,8 @@
 
 namespace CorvaneSDK {
 
-DeviceContext::DeviceContext(bool collectIdentifiers) : collectIdentifiers_(collectIdentifiers) {
+DeviceContext::DeviceContext(bool collectIdentifiers, Env& env)
+    : env_(env), collectIdentifiers_(collectIdentifiers) {
   DeviceValues c;
   Utils::DeviceInfo device = Utils::GetDeviceInfo();
   c.deviceManufacturer = device.manufacturer;
@@ -17,7 +18,7 @@ DeviceContext::DeviceContext(bool collectIdentifiers) : collectIdentifiers_(coll
   c.osBuild = Utils::GetOsBuild();
   c.abi = Utils::GetAbi();
   if (collectIdentifiers_) {
-    Utils::NetworkAddress address = Utils::GetNetworkAddress();
+    Utils::NetworkAddress address = Utils::GetNetworkAddress(env_);
     c.ipAddress = address.ip;
     c.macAddress = address.mac;
   }
@@ -32,7 +33,7 @@ DeviceContext::DeviceContext(bool collectIdentifiers) : collectIdentifiers_(coll
 
 void DeviceContext::Refresh() {
   if (!collectIdentifiers_) return;
-  Utils::NetworkAddress address = Utils::GetNetworkAddress();
+  Utils::NetworkAddress address = Utils::GetNetworkAddress(env_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     values_.ipAddress = address.ip;

@@ -10,6 +10,8 @@
 
 namespace CorvaneSDK {
 
+class Env;
+
 struct DeviceValues {
   std::string deviceManufacturer, deviceType, deviceModel, osName, osVersion, osBuild, abi,
       ipAddress, macAddress, locale, language, country, timeZone, deviceId, advertisingId;
@@ -19,8 +21,9 @@ struct DeviceValues {
 class DeviceContext {
  public:
   // Reads the system. Without `collectIdentifiers` the network address and the device id
-  // stay empty (a child-directed app or a host that opted out).
-  explicit DeviceContext(bool collectIdentifiers);
+  // stay empty (a child-directed app or a host that opted out). The network address comes
+  // from `env`, which outlives the context.
+  DeviceContext(bool collectIdentifiers, Env& env);
 
   // Reads the network address again (a new session may run on another network).
   void Refresh();
@@ -34,6 +37,7 @@ class DeviceContext {
            const std::string& wrapperVersion) const;
 
  private:
+  Env& env_;
   const bool collectIdentifiers_;
   mutable std::mutex mutex_;
   DeviceValues values_;

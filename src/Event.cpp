@@ -4,7 +4,7 @@
 #include <deque>
 #include <mutex>
 
-#include "Clock.h"
+#include "Env.h"
 #include "Logger.h"
 #include "PercentEncoding.h"
 #include "IdentitySnapshot.h"
@@ -27,16 +27,19 @@ std::deque<Event*>& Pool() {
   return *pool;
 }
 
+// Takes the sub-events out of their owners, so that clearing a record releases nothing twice.
 void CollectForRelease(Event* event, std::vector<Event*>& out) {
-  for (Event* child : event->subEvents) {
-    if (child != nullptr) CollectForRelease(child, out);
+  for (EventPtr& child : event->subEvents) {
+    if (Event* c = child.release()) CollectForRelease(c, out);
   }
   out.push_back(event);
 }
 
 }  // namespace
 
-Event* Event::Acquire(const std::string& name) {
+void EventReleaser::operator()(Event* event) const { Event::Release(event); }
+
+EventPtr Event::Acquire(const std::string& name) {
   Event* event = nullptr;
   {
     std::lock_guard<std::mutex> lock(PoolMutex());
@@ -47,7 +50,7 @@ Event* Event::Acquire(const std::string& name) {
   }
   if (event == nullptr) event = new Event();
   event->eventName = name;
-  return event;
+  return EventPtr(event);
 }
 
 void Event::Release(Event* event) {
@@ -90,21 +93,21 @@ void Event::Clear() {
 }
 
 void Event::Stamp(const std::string& sessionId, const std::string& configId,
-                  const std::string& customUserId) {
-  eId = NewUuid();
-  timeInMs = GetClock().WallMs();
+                  const std::string& customUserId, Env& env) {
+  eId = NewUuid(env);
+  timeInMs = env.GetClock().WallMs();
   id = sessionId;
   cfgId = configId;
   customUid = customUserId;
-  for (Event* child : subEvents) {
-    if (child != nullptr) child->Stamp(sessionId, configId, customUserId);
+  for (const EventPtr& child : subEvents) {
+    if (child) child->Stamp(sessionId, configId, customUserId, env);
   }
 }
 
 void Event::FillSessionIfEmpty(const std::string& sessionId) {
   if (id.empty()) id = sessionId;
-  for (Event* child : subEvents) {
-    if (child != nullptr) child->FillSessionIfEmpty(sessionId);
+  for (const EventPtr& child : subEvents) {
+    if (child) child->FillSessionIfEmpty(sessionId);
   }
 }
 
@@ -177,8 +180,8 @@ Json Event::ToJson() const {
   Json out = FlatJson(*this);
   if (!subEvents.empty()) {
     Json children = Json::array();
-    for (const Event* child : subEvents) {
-      if (child != nullptr) children.push_back(FlatJson(*child));
+    for (const EventPtr& child : subEvents) {
+      if (child) children.push_back(FlatJson(*child));
     }
     out["subEvents"] = std::move(children);
   }
@@ -187,18 +190,18 @@ Json Event::ToJson() const {
 
 std::string Event::ToJsonText() const { return DumpJson(ToJson()); }
 
-Event* Event::FromJsonTree(const std::string& text) {
+EventPtr Event::FromJsonTree(const std::string& text) {
   Json parsed;
   if (!ParseEventText(text, parsed) || !parsed.is_object()) return nullptr;
-  Event* event = Acquire(std::string());
+  EventPtr event = Acquire(std::string());
   event->FromJson(text);
   auto subs = parsed.find("subEvents");
   if (subs != parsed.end() && subs->is_array()) {
     for (const Json& child : *subs) {
       if (!child.is_object()) continue;
-      Event* sub = Acquire(std::string());
+      EventPtr sub = Acquire(std::string());
       sub->FromJson(DumpJson(child));
-      event->subEvents.push_back(sub);
+      event->subEvents.push_back(std::move(sub));
     }
   }
   return event;

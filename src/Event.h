@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,17 @@
 
 namespace CorvaneSDK {
 
+class Env;
+class Event;
 struct IdentitySnapshot;
+
+// Returns a record, with its sub-events, to the pool (Event::Release).
+struct EventReleaser {
+  void operator()(Event* event) const;
+};
+// The one owner of a pooled record: dropping it returns the record to the pool, handing it
+// on moves the ownership.
+using EventPtr = std::unique_ptr<Event, EventReleaser>;
 
 // Acceptance bits read by the manager's send path.
 enum EventFlags : int32_t {
@@ -30,19 +41,21 @@ class Event {
   int64_t timeInMs = 0;
   std::string cfgId;
   std::string customUid;
-  std::vector<Event*> subEvents;  // owned
+  std::vector<EventPtr> subEvents;
   int32_t sequence = 0;           // queue order; not serialised
 
   // Pool: Acquire pops the oldest released record (or allocates); Release returns a record
-  // and its sub-events, cleared whole. Both take the pool lock. Release(null) is ignored.
-  static Event* Acquire(const std::string& name);
+  // and its sub-events, cleared whole (EventPtr calls it). Both take the pool lock.
+  // Release(null) is ignored.
+  static EventPtr Acquire(const std::string& name);
   static void Release(Event* event);
   // Records waiting in the pool (tests and benchmarks).
   static size_t PoolSize();
 
-  // Fresh eId and wall time, copies of the three stamps; the same for every sub-event.
+  // Fresh eId and wall time (from `env`), copies of the three stamps; the same for every
+  // sub-event.
   void Stamp(const std::string& sessionId, const std::string& configId,
-             const std::string& customUserId);
+             const std::string& customUserId, Env& env);
   void FillSessionIfEmpty(const std::string& sessionId);
 
   void SetIntValue(int v);
@@ -62,14 +75,14 @@ class Event {
   bool FromJson(const std::string& text);
   // A pooled record with its sub-events read back too (the queue keeps only texts and
   // rebuilds the record when it first dispatches it). Null when the text is not an object.
-  static Event* FromJsonTree(const std::string& text);
+  static EventPtr FromJsonTree(const std::string& text);
 
   // Counts this record and its sub-events, depth first (for callbacks).
   template <typename F>
   void VisitDepthFirst(F&& f) {
     f(*this);
-    for (Event* child : subEvents) {
-      if (child != nullptr) child->VisitDepthFirst(f);
+    for (const EventPtr& child : subEvents) {
+      if (child) child->VisitDepthFirst(f);
     }
   }
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "Clock.h"
+#include "Env.h"
 #include "Logger.h"
 #include "SdkThreads.h"
 
@@ -19,6 +19,7 @@ namespace CorvaneSDK {
 
 struct Executor::State {
   const char* name = "";
+  Env* env = nullptr;  // null: the default environment
   std::mutex mutex;
   std::condition_variable changed;  // a task came, or the worker stopped or ended
   Interrupt wake;                   // ends the wait for a delayed task early
@@ -28,6 +29,7 @@ struct Executor::State {
   std::thread::id worker;
 
   void Run();
+  Clock& TheClock() const { return env != nullptr ? env->GetClock() : GetClock(); }
 };
 
 void Executor::State::Run() {
@@ -43,7 +45,7 @@ void Executor::State::Run() {
       changed.wait(lock, [this] { return stopping || !ready.empty() || !delayed.empty(); });
       if (stopping) break;
       if (!delayed.empty()) {
-        const int64_t now = GetClock().MonotonicMs();
+        const int64_t now = TheClock().MonotonicMs();
         if (delayed.begin()->first <= now) {
           // A delayed task that fell due goes behind the tasks already waiting.
           ready.push_back(std::move(delayed.begin()->second));
@@ -62,7 +64,7 @@ void Executor::State::Run() {
       RunGuarded(name, task);
       task = nullptr;  // what it captured goes before the next task starts
     } else {
-      GetClock().Sleep(waitMs, &wake);
+      TheClock().Sleep(waitMs, &wake);
     }
   }
   std::lock_guard<std::mutex> lock(mutex);
@@ -72,12 +74,14 @@ void Executor::State::Run() {
 
 Executor::Executor(const char* name) : state_(std::make_shared<State>()) { state_->name = name; }
 
+Executor::Executor(const char* name, Env& env) : Executor(name) { state_->env = &env; }
+
 Executor::~Executor() { Join(3000); }
 
 bool Executor::Post(std::function<void()> task) { return Schedule(-1, std::move(task)); }
 
 bool Executor::PostDelayed(int64_t delayMs, std::function<void()> task) {
-  return Schedule(GetClock().MonotonicMs() + (delayMs > 0 ? delayMs : 0), std::move(task));
+  return Schedule(state_->TheClock().MonotonicMs() + (delayMs > 0 ? delayMs : 0), std::move(task));
 }
 
 bool Executor::Schedule(int64_t dueMs, std::function<void()> task) {

@@ -10,9 +10,13 @@
 
 namespace CorvaneSDK {
 
+class Env;
+
 class Executor {
  public:
-  // `name` names the thread in log lines; it must outlive the executor (a literal).
+  // `name` names the thread in log lines; it must outlive the executor (a literal). Delays
+  // count on the clock of `env` (it outlives the worker), or of the default environment.
+  Executor(const char* name, Env& env);
   explicit Executor(const char* name);
   // Joins with a bounded wait (see Join).
   ~Executor();

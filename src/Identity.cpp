@@ -35,7 +35,7 @@ CORVANE_LOCKED_FIELD(ConfigId, SetConfigId, configId_)
 CORVANE_LOCKED_FIELD(CustomUserId, SetCustomUserId, customUserId_)
 #undef CORVANE_LOCKED_FIELD
 
-void Identity::Stamp(Event& event) const {
+void Identity::Stamp(Event& event, Env& env) const {
   std::string session, config, custom;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -43,7 +43,7 @@ void Identity::Stamp(Event& event) const {
     config = configId_;
     custom = customUserId_;
   }
-  event.Stamp(session, config, custom);
+  event.Stamp(session, config, custom, env);
 }
 
 AppInfo Identity::App() const {

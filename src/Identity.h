@@ -13,6 +13,7 @@
 
 namespace CorvaneSDK {
 
+class Env;
 class Event;
 struct InitializationData;
 
@@ -45,7 +46,7 @@ class Identity {
   std::string CustomUserId() const;
   void SetCustomUserId(const std::string& id);
   // Session, config and custom user id stamped on `event` as one consistent copy.
-  void Stamp(Event& event) const;
+  void Stamp(Event& event, Env& env) const;
 
   AppInfo App() const;
   void SetApp(const AppInfo& app);

@@ -58,12 +58,11 @@ std::vector<CachedEvent> TakeCachedEvents() {
   return out;
 }
 
-void CacheEvent(Event* event, int64_t loggedAtMs) {
-  if (event == nullptr) return;
+void CacheEvent(EventPtr event, int64_t loggedAtMs) {
+  if (!event) return;
   std::lock_guard<std::mutex> cache(G().cacheMutex);
   // Bounded like the queue, so a host that never starts the SDK cannot grow it forever.
   if (G().cachedEvents.size() >= QueueManager::kMaxQueuedEvents) {
-    Event::Release(G().cachedEvents.front().event);
     G().cachedEvents.erase(G().cachedEvents.begin());
     if (const uint64_t dropped = G().cacheDrops.Add()) {
       CORVANE_LOG_WARNING("Events waiting for the start exceed " << QueueManager::kMaxQueuedEvents
@@ -71,7 +70,7 @@ void CacheEvent(Event* event, int64_t loggedAtMs) {
                                                                  << dropped);
     }
   }
-  G().cachedEvents.push_back(CachedEvent{event, loggedAtMs});
+  G().cachedEvents.push_back(CachedEvent{std::move(event), loggedAtMs});
 }
 
 std::map<std::string, CorvaneSDKModuleFactory*>& ModuleFactories() { return G().factories; }

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "CallbackMaps.h"
+#include "Event.h"
 #include "Logger.h"
 
 namespace CorvaneSDK {
 
 class CorvaneSDKManager;
 class CorvaneSDKModuleFactory;
-class Event;
 class ModuleContext;
 
 std::recursive_mutex& InterfaceMutex();
@@ -46,11 +46,11 @@ bool InCallback();
 
 // Events waiting for the manager's start, with the Unix ms time they were logged at.
 struct CachedEvent {
-  Event* event;
+  EventPtr event;
   int64_t loggedAtMs;
 };
 // Appends to the cache, which keeps the newest 5000 (the oldest dropped with a Warning).
-void CacheEvent(Event* event, int64_t loggedAtMs);
+void CacheEvent(EventPtr event, int64_t loggedAtMs);
 // Removes and returns the cached events, oldest first.
 std::vector<CachedEvent> TakeCachedEvents();
 

@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "Event.h"
+
 namespace CorvaneSDK {
 
 class CorvaneSDKModule;
-class Event;
 
 // Implemented by the manager; a module finds its live one with Instance::LiveModuleContext.
 // Thread-safe.
@@ -17,7 +18,7 @@ class ModuleContext {
  public:
   // Sends a module's event through the send path and takes ownership of it; before
   // initialization has finished it is released.
-  virtual void LogModuleEvent(Event* event) = 0;
+  virtual void LogModuleEvent(EventPtr event) = 0;
 
  protected:
   ~ModuleContext() = default;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "Clock.h"
+#include "Env.h"
 #include "CorvaneSDKModule.h"
 #include "InterfaceState.h"
 #include "Logger.h"
@@ -78,7 +78,8 @@ void ModuleHost::AddModuleAction(CorvaneSDKModule* module, int action,
   actions_.push_back(Action{module, action, parameters});
 }
 
-bool ModuleHost::RunActions(const std::atomic<bool>& abandoned, Interrupt* cancel) {
+bool ModuleHost::RunActions(const std::atomic<bool>& abandoned, Interrupt* cancel,
+                            Env& env) {
   for (const Action& entry : actions_) {
     if (abandoned) return false;
     const uint64_t ticket = ActionTickets::Open();
@@ -98,7 +99,7 @@ bool ModuleHost::RunActions(const std::atomic<bool>& abandoned, Interrupt* cance
         ActionTickets::Close(ticket);
         return false;
       }
-      GetClock().Sleep(1000, cancel);
+      env.GetClock().Sleep(1000, cancel);
       if (++waitedSeconds % 10 == 0 && ActionTickets::IsOpen(ticket)) {
         CORVANE_LOG_WARNING("Still waiting for module " << name << " to finish initialization action "
                                                         << entry.action << " (" << waitedSeconds

@@ -15,6 +15,7 @@
 namespace CorvaneSDK {
 
 class CorvaneSDKModule;
+class Env;
 class Interrupt;
 
 class ModuleHost final : private ModuleActionSink {
@@ -29,9 +30,9 @@ class ModuleHost final : private ModuleActionSink {
   // registered factories; actions the modules add meanwhile are kept for RunActions.
   void Create(const std::vector<ModuleSpec>& specs, const std::vector<std::string>& excluded);
   bool HasActions() const { return !actions_.empty(); }
-  // Runs the actions in order; each waits for its done, checked once a second of the SDK
-  // clock (a Warning every 10 s; there is no time-out). False when `abandoned` turned true.
-  bool RunActions(const std::atomic<bool>& abandoned, Interrupt* cancel);
+  // Runs the actions in order; each waits for its done, checked once a second of the clock
+  // of `env` (a Warning every 10 s; there is no time-out). False when `abandoned` turned true.
+  bool RunActions(const std::atomic<bool>& abandoned, Interrupt* cancel, Env& env);
   // Calls every module's Initialize in creation order; false when `abandoned` turned true.
   bool InitializeAll(const std::atomic<bool>& abandoned);
   CorvaneSDKModule* Find(const std::string& name) const;

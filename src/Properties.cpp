@@ -4,15 +4,15 @@
 
 #include <memory>
 
-#include "Clock.h"
+#include "Env.h"
 #include "FileIO.h"
 #include "FileLock.h"
 #include "Logger.h"
 
 namespace CorvaneSDK {
 
-Properties::Properties(std::string folder, std::string fileName)
-    : path_(JoinPath(folder, fileName)) {}
+Properties::Properties(std::string folder, std::string fileName, Env* env)
+    : path_(JoinPath(folder, fileName)), env_(env) {}
 
 bool Properties::ReadLocked(Json& out) {
   std::string text;
@@ -20,7 +20,8 @@ bool Properties::ReadLocked(Json& out) {
     const int64_t size = RegularFileSize(path_);
     if (size > static_cast<int64_t>(kMaxFileBytes)) {
       // Kept aside rather than lost: it holds the user id a new one is about to replace.
-      const std::string aside = path_ + ".oversize-" + std::to_string(GetClock().WallMs());
+      Clock& clock = env_ != nullptr ? env_->GetClock() : GetClock();
+      const std::string aside = path_ + ".oversize-" + std::to_string(clock.WallMs());
       CORVANE_LOG_WARNING("The properties file " << path_ << " has " << size
                                                  << " bytes, over the bound of " << kMaxFileBytes
                                                  << "; moved to " << aside);

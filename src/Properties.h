@@ -14,6 +14,8 @@
 
 namespace CorvaneSDK {
 
+class Env;
+
 class Properties {
  public:
   // Largest properties file we read; a bigger one is set aside (".oversize-<ms>") and
@@ -22,7 +24,8 @@ class Properties {
   // Longest wait for another instance's save, in real milliseconds.
   static constexpr int kLockWaitMs = 500;
 
-  Properties(std::string folder, std::string fileName);
+  // The clock of `env` (null: the default environment) names a file set aside.
+  Properties(std::string folder, std::string fileName, Env* env = nullptr);
 
   // Reads the file; a missing, empty, malformed or non-object file gives an empty object,
   // and so does anything but a regular file (a FIFO or a link is never opened through).
@@ -49,6 +52,7 @@ class Properties {
   bool SaveLocked();
 
   std::string path_;
+  Env* const env_;
   mutable std::mutex mutex_;
   Json values_ = Json::object();
   std::set<std::string> changedKeys_;  // set or removed since the last save

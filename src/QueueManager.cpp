@@ -266,15 +266,12 @@ void QueueManager::RetryFileLocked() {
   }
 }
 
-bool QueueManager::AddEvent(Event* event) {
-  if (event == nullptr) return false;
-  if (shuttingDown_) {
-    Event::Release(event);
-    return false;
-  }
+bool QueueManager::AddEvent(EventPtr event) {
+  if (!event) return false;
+  if (shuttingDown_) return false;
   std::string text = event->ToJsonText();
   const std::string name = event->eventName;
-  Event::Release(event);
+  event.reset();
   if (text.size() > kMaxBatchBytes) {
     // It could never fit a batch and would block every later event at the head.
     CORVANE_LOG_ERROR("Dropping event " << name << ": " << text.size()
@@ -540,11 +537,11 @@ bool QueueManager::UploadOnce(bool more) {
 
   // Host callbacks run here with no lock held, so they may log events themselves.
   for (const auto& d : toDispatch) {
-    Event* event = Event::FromJsonTree(texts[d.first]);
-    if (event == nullptr) continue;
-    if (monitor_ != nullptr) monitor_->OnEventDispatch(event);
+    EventPtr event = Event::FromJsonTree(texts[d.first]);
+    if (!event) continue;
+    if (monitor_ != nullptr) monitor_->OnEventDispatch(event.get());
     std::string updated = event->ToJsonText();
-    Event::Release(event);
+    event.reset();
     if (updated == texts[d.first]) continue;
     texts[d.first] = updated;
     Logger::DeferScope defer;  // no host log callback under the queue lock

@@ -18,10 +18,10 @@
 
 #include "Clock.h"
 #include "Env.h"
+#include "Event.h"
 
 namespace CorvaneSDK {
 
-class Event;
 class Executor;
 class EventSender;
 class QueueFile;
@@ -76,7 +76,7 @@ class QueueManager {
   // Loads the queue file once; later calls do nothing.
   void Initialize();
   // Takes ownership of the stamped record. False when it was not queued.
-  bool AddEvent(Event* event);
+  bool AddEvent(EventPtr event);
   // Appends event texts taken over from another queue file (oldest first) as they are,
   // without dispatch callbacks, trimming as AddEvent does. True when every one of them has
   // reached this queue's file, so that their source may be deleted.

@@ -26,9 +26,10 @@ void RunCallback(RemoteConfigCallback callback, const std::string& answer, int v
 }  // namespace
 
 RemoteConfigFetcher::RemoteConfigFetcher(std::string configUrl, TransportSettings transport,
-                                         const IdentitySource& identity, Properties* properties)
-    : configUrl_(std::move(configUrl)), transport_(std::move(transport)), identity_(identity),
-      properties_(properties) {}
+                                         const IdentitySource& identity, Properties* properties,
+                                         Env& env)
+    : configUrl_(std::move(configUrl)), transport_(std::move(transport)), env_(env),
+      identity_(identity), properties_(properties) {}
 
 void RemoteConfigFetcher::Load() {
   if (properties_ == nullptr) return;
@@ -116,7 +117,7 @@ void RemoteConfigFetcher::Run(RemoteConfigCallback callback, int value) {
   Logger::DeferScope deferRemote;
   try {
     std::lock_guard<std::mutex> remoteLock(remoteMutex_);
-    RemoteConfigSender sender(identity_, transport_);
+    RemoteConfigSender sender(identity_, transport_, env_);
     // Unpublished before the sender goes, however this block ends, so that Stop never
     // cancels a sender that no longer exists.
     struct Published {

@@ -18,6 +18,7 @@
 
 namespace CorvaneSDK {
 
+class Env;
 class Executor;
 class IdentitySource;
 class Properties;
@@ -26,8 +27,9 @@ class RemoteConfigSender;
 class RemoteConfigFetcher {
  public:
   // `properties` (may be null: memory only) and `identity` must outlive the fetcher.
+  // Waits, token times and ids come from `env`, which outlives the fetcher.
   RemoteConfigFetcher(std::string configUrl, TransportSettings transport,
-                      const IdentitySource& identity, Properties* properties);
+                      const IdentitySource& identity, Properties* properties, Env& env);
 
   // Takes the stored document from the properties.
   void Load();
@@ -48,6 +50,7 @@ class RemoteConfigFetcher {
 
   const std::string configUrl_;
   const TransportSettings transport_;
+  Env& env_;
   const IdentitySource& identity_;
   Properties* const properties_;
   std::atomic<bool> stopped_{false};

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "Clock.h"
+#include "Env.h"
 #include "Crypto.h"
 #include "FileIO.h"
 #include "FileLock.h"
@@ -113,7 +113,7 @@ bool IsProcessQueueFileName(const std::string& name) {
 }
 
 std::unique_ptr<SaveFolder> SaveFolder::Open(const std::string& configured,
-                                             const std::string& appId) {
+                                             const std::string& appId, Env& env) {
   try {
     std::string base;
     std::string path = configured;
@@ -143,7 +143,7 @@ std::unique_ptr<SaveFolder> SaveFolder::Open(const std::string& configured,
     }
     if (!base.empty()) AdoptLegacyFiles(base, path, appId);
 
-    std::unique_ptr<SaveFolder> folder(new SaveFolder());
+    std::unique_ptr<SaveFolder> folder(new SaveFolder(env));
     folder->path_ = path;
     folder->folderLock_ = FileLock::TryAcquire(JoinPath(path, kLockFileName));
     if (folder->folderLock_) return folder;
@@ -168,6 +168,8 @@ std::unique_ptr<SaveFolder> SaveFolder::Open(const std::string& configured,
     return nullptr;
   }
 }
+
+SaveFolder::SaveFolder(Env& env) : env_(env) {}
 
 SaveFolder::~SaveFolder() { Release(); }
 
@@ -243,7 +245,7 @@ size_t SaveFolder::AdoptOrphanQueues(QueueManager& queue) {
         // What could not be walked stays on disk for inspection, out of the way.
         CORVANE_LOG_WARNING("Queue file " << queuePath << " is damaged (" << why << ")");
         RenameNoReplace(queuePath,
-                        queuePath + ".corrupt-" + std::to_string(GetClock().WallMs()));
+                        queuePath + ".corrupt-" + std::to_string(env_.GetClock().WallMs()));
       }
       lock->RemoveAndRelease();
       CORVANE_LOG_INFO("Took over " << fresh.size() << " events from " << queuePath);

@@ -13,6 +13,7 @@
 
 namespace CorvaneSDK {
 
+class Env;
 class FileLock;
 class QueueManager;
 
@@ -27,8 +28,10 @@ class SaveFolder {
   // in the base are adopted first. Creates the folder and checks it (POSIX: a folder owned
   // by another user or writable by others is refused), then takes the folder lock or, when
   // another instance holds it, a queue file of this process. Null, with an Error logged,
-  // when no safe folder can be had: the run is then memory-only.
-  static std::unique_ptr<SaveFolder> Open(const std::string& configured, const std::string& appId);
+  // when no safe folder can be had: the run is then memory-only. The clock of `env` (it
+  // outlives the folder) names the copies set aside.
+  static std::unique_ptr<SaveFolder> Open(const std::string& configured, const std::string& appId,
+                                          Env& env);
   ~SaveFolder();
   SaveFolder(const SaveFolder&) = delete;
   SaveFolder& operator=(const SaveFolder&) = delete;
@@ -49,8 +52,9 @@ class SaveFolder {
   void Release();
 
  private:
-  SaveFolder() = default;
+  explicit SaveFolder(Env& env);
 
+  Env& env_;
   std::string path_;
   std::string queueFileName_ = kQueueFileName;
   std::unique_ptr<FileLock> folderLock_;  // held by the owner of the folder

@@ -29,9 +29,9 @@ const std::pair<const char*, ThirdPartyId> kThirdPartyMembers[] = {
 }  // namespace
 
 SdkConfiguration::SdkConfiguration(std::string appId, std::string appSecret,
-                                   std::string configUrl, TransportSettings transport)
+                                   std::string configUrl, TransportSettings transport, Env& env)
     : appId_(std::move(appId)), appSecret_(std::move(appSecret)),
-      configUrl_(std::move(configUrl)), transport_(std::move(transport)) {}
+      configUrl_(std::move(configUrl)), transport_(std::move(transport)), env_(env) {}
 
 void SdkConfiguration::Load(const Json& stored) {
   // A document stored for another app (the host changed its app id but kept the save
@@ -46,7 +46,7 @@ void SdkConfiguration::Load(const Json& stored) {
 }
 
 std::string SdkConfiguration::Fetch(const std::string& platform, const std::string& appVersion) {
-  ConfigSender sender(configUrl_, transport_);
+  ConfigSender sender(configUrl_, transport_, env_);
   std::string hash;
   {
     std::lock_guard<std::mutex> lock(mutex_);

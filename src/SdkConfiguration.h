@@ -16,13 +16,15 @@
 namespace CorvaneSDK {
 
 class ConfigSender;
+class Env;
 class Identity;
 class Properties;
 
 class SdkConfiguration {
  public:
+  // Waits between attempts count on `env`'s clock; `env` outlives the configuration.
   SdkConfiguration(std::string appId, std::string appSecret, std::string configUrl,
-                   TransportSettings transport);
+                   TransportSettings transport, Env& env);
 
   // A stored document counts only when it was made for this app.
   void Load(const Json& stored);
@@ -43,6 +45,7 @@ class SdkConfiguration {
 
   const std::string appId_, appSecret_, configUrl_;
   const TransportSettings transport_;
+  Env& env_;
   mutable std::mutex mutex_;
   Json config_;  // null when none
   std::string hash_;

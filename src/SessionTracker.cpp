@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "Clock.h"
 #include "DeviceContext.h"
+#include "Env.h"
 #include "Event.h"
 #include "Identity.h"
 #include "Logger.h"
@@ -15,17 +15,15 @@
 namespace CorvaneSDK {
 
 SessionTracker::SessionTracker(Identity& identity, DeviceContext& context,
-                               std::function<void(Event*)> send, Json openExtras,
-                               std::unique_ptr<PendingOpenStore> store)
-    : identity_(identity), context_(context), send_(std::move(send)),
+                               std::function<void(EventPtr)> send, Json openExtras,
+                               std::unique_ptr<PendingOpenStore> store, Env& env)
+    : identity_(identity), context_(context), env_(env), send_(std::move(send)),
       openExtras_(std::move(openExtras)), store_(std::move(store)) {}
 
 SessionTracker::~SessionTracker() {
   Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
-  Event::Release(openEvent_);
-  openEvent_ = nullptr;
-  for (Event* e : held_) Event::Release(e);
+  openEvent_.reset();
   held_.clear();
 }
 
@@ -47,7 +45,7 @@ void SessionTracker::ClearPause() {
 }
 
 void SessionTracker::Check() {
-  const int64_t now = GetClock().MonotonicMs();
+  const int64_t now = env_.GetClock().MonotonicMs();
   bool firstRun;
   {
     std::lock_guard<std::mutex> lock(pauseMutex_);
@@ -56,7 +54,7 @@ void SessionTracker::Check() {
     }
     hasLastPause_ = true;
     lastPauseMs_ = now;
-    identity_.SetSessionId(NewUuid());
+    identity_.SetSessionId(NewUuid(env_));
     firstRun = firstRun_;
   }
   const bool forgotten = identity_.Forgotten();
@@ -80,8 +78,8 @@ void SessionTracker::Check() {
   Persist();
 }
 
-Event* SessionTracker::BuildOpenEvent(bool firstOpen) const {
-  Event* event = Event::Acquire(firstOpen ? "qvsdk_first_open" : "qvsdk_open");
+EventPtr SessionTracker::BuildOpenEvent(bool firstOpen) const {
+  EventPtr event = Event::Acquire(firstOpen ? "qvsdk_first_open" : "qvsdk_open");
   Json data = context_.OpenEventData();
   for (auto it = openExtras_.begin(); it != openExtras_.end(); ++it) data[it.key()] = it.value();
   event->value = std::move(data);
@@ -94,9 +92,9 @@ std::unique_lock<std::recursive_mutex> SessionTracker::Lock() const {
 
 bool SessionTracker::Holding() const { return holding_ && openEvent_ != nullptr; }
 
-bool SessionTracker::Hold(Event* event) {
+bool SessionTracker::Hold(EventPtr& event) {
   if (held_.size() >= kMaxHeldEvents) return false;
-  held_.push_back(event);
+  held_.push_back(std::move(event));
   if (Holding()) Persist();
   return true;
 }
@@ -105,17 +103,17 @@ bool SessionTracker::Hold(Event* event) {
 // attached, so that a run that dies before the hold ends still delivers it next time.
 void SessionTracker::Persist() {
   if (!store_ || openEvent_ == nullptr) return;
-  Event* copy = Event::FromJsonTree(openEvent_->ToJsonText());
-  if (copy == nullptr) return;
+  EventPtr copy = Event::FromJsonTree(openEvent_->ToJsonText());
+  if (!copy) return;
   const std::string advertisingId = context_.AdvertisingId();
   if (!advertisingId.empty() && copy->value.is_object()) copy->value["advertising_id"] = advertisingId;
-  for (Event* e : held_) {
-    Event* held = Event::FromJsonTree(e->ToJsonText());
-    if (held != nullptr) copy->subEvents.push_back(held);
+  for (const EventPtr& e : held_) {
+    EventPtr held = Event::FromJsonTree(e->ToJsonText());
+    if (held) copy->subEvents.push_back(std::move(held));
   }
-  identity_.Stamp(*copy);
+  identity_.Stamp(*copy, env_);
   const std::string text = copy->ToJsonText();
-  Event::Release(copy);
+  copy.reset();
   store_->Save(text);
 }
 
@@ -124,16 +122,13 @@ void SessionTracker::DeliverLeftOver(QueueManager& queue) {
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   const std::string text = store_->LeftOver();
   if (!text.empty()) {
-    Event* event = Event::FromJsonTree(text);
-    if (event == nullptr || event->eventName.empty()) {
+    EventPtr event = Event::FromJsonTree(text);
+    if (!event || event->eventName.empty()) {
       CORVANE_LOG_WARNING("Dropping a damaged stored open event (" << text.size() << " bytes)");
-      Event::Release(event);
-    } else if (identity_.Forgotten()) {
-      Event::Release(event);
-    } else {
+    } else if (!identity_.Forgotten()) {
       // Unchanged: its eId lets the server drop a repeat.
       CORVANE_LOG_INFO("Delivering the open event of a run that ended during its hold");
-      queue.AddEvent(event);
+      queue.AddEvent(std::move(event));
     }
   }
   store_->Clear();
@@ -141,27 +136,26 @@ void SessionTracker::DeliverLeftOver(QueueManager& queue) {
 
 // Caller holds openMutex_.
 void SessionTracker::SendHeld() {
-  Event* open = openEvent_;
-  std::vector<Event*> held;
+  EventPtr open = std::move(openEvent_);
+  std::vector<EventPtr> held;
   held.swap(held_);
-  openEvent_ = nullptr;
-  if (open != nullptr) {
+  if (open) {
     const std::string advertisingId = context_.AdvertisingId();
     if (!advertisingId.empty() && open->value.is_object()) {
       open->value["advertising_id"] = advertisingId;
     }
     const std::string session = identity_.SessionId();
-    for (Event* e : held) {
+    for (EventPtr& e : held) {
       if (e->id.empty()) e->id = session;
-      open->subEvents.push_back(e);
+      open->subEvents.push_back(std::move(e));
     }
-    send_(open);
+    send_(std::move(open));
     // In the queue now (or dropped by the send path): nothing left to deliver next time.
     if (store_) store_->Clear();
     return;
   }
   // No open event: each held event goes by itself; what cannot go yet stays held.
-  for (Event* e : held) send_(e);
+  for (EventPtr& e : held) send_(std::move(e));
 }
 
 void SessionTracker::EndHold() {
@@ -183,7 +177,7 @@ bool SessionTracker::ReadyToSend() {
   Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   if (!holding_) return true;
-  if (GetClock().MonotonicMs() < deadlineMs_) return false;
+  if (env_.GetClock().MonotonicMs() < deadlineMs_) return false;
   holding_ = false;
   SendHeld();
   return true;

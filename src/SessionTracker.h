@@ -14,12 +14,13 @@
 #include <mutex>
 #include <vector>
 
+#include "Event.h"
 #include "Json.h"
 
 namespace CorvaneSDK {
 
 class DeviceContext;
-class Event;
+class Env;
 class Identity;
 class PendingOpenStore;
 class QueueManager;
@@ -31,9 +32,10 @@ class SessionTracker {
   static constexpr size_t kMaxHeldEvents = 100;
 
   // `send` is the manager's send path; `openExtras` are merged into every open event's
-  // value; `store` (may be null) keeps the held open event on disk.
-  SessionTracker(Identity& identity, DeviceContext& context, std::function<void(Event*)> send,
-                 Json openExtras, std::unique_ptr<PendingOpenStore> store);
+  // value; `store` (may be null) keeps the held open event on disk. Time and session ids
+  // come from `env`.
+  SessionTracker(Identity& identity, DeviceContext& context, std::function<void(EventPtr)> send,
+                 Json openExtras, std::unique_ptr<PendingOpenStore> store, Env& env);
   ~SessionTracker();
 
   void SetFirstRun(bool firstRun);
@@ -46,8 +48,9 @@ class SessionTracker {
   std::unique_lock<std::recursive_mutex> Lock() const;
   // Caller holds Lock(). Whether the open event is being held now.
   bool Holding() const;
-  // Caller holds Lock(). Keeps a cacheable event back; false when 100 are kept already.
-  bool Hold(Event* event);
+  // Caller holds Lock(). Takes a cacheable event to keep back; false (and `event` left to
+  // the caller) when 100 are kept already.
+  bool Hold(EventPtr& event);
   // Sends the open event (or, without one, the held events) now.
   void EndHold();
   // As EndHold, but only while the open event is held (Flush).
@@ -63,18 +66,19 @@ class SessionTracker {
  private:
   void SendHeld();
   void Persist();
-  Event* BuildOpenEvent(bool firstOpen) const;
+  EventPtr BuildOpenEvent(bool firstOpen) const;
 
   Identity& identity_;
   DeviceContext& context_;
-  const std::function<void(Event*)> send_;
+  Env& env_;
+  const std::function<void(EventPtr)> send_;
   const Json openExtras_;
 
   mutable std::recursive_mutex openMutex_;
-  Event* openEvent_ = nullptr;  // owned
+  EventPtr openEvent_;
   bool holding_ = false;
   int64_t deadlineMs_ = 0;
-  std::vector<Event*> held_;  // owned
+  std::vector<EventPtr> held_;
   std::unique_ptr<PendingOpenStore> store_;
 
   std::mutex pauseMutex_;

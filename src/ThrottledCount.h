@@ -7,9 +7,13 @@
 
 namespace CorvaneSDK {
 
+class Env;
+
 class ThrottledCount {
  public:
-  explicit ThrottledCount(int64_t intervalMs = 10000) : intervalMs_(intervalMs) {}
+  // Intervals count on the clock of `env`, or (null) of the default environment.
+  explicit ThrottledCount(int64_t intervalMs = 10000, Env* env = nullptr)
+      : intervalMs_(intervalMs), env_(env) {}
 
   // Adds `n`. Returns the count to report when a report is due (the first one at once),
   // else 0.
@@ -18,6 +22,7 @@ class ThrottledCount {
  private:
   std::mutex mutex_;
   const int64_t intervalMs_;
+  Env* const env_;
   uint64_t pending_ = 0;
   bool reported_ = false;
   int64_t lastReportMs_ = 0;

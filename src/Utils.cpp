@@ -70,9 +70,9 @@ bool CreateFolderRecursive(const std::string& path, int* lastError) {
 
 }  // namespace
 
-NetworkAddress GetNetworkAddress() {
+NetworkAddress GetNetworkAddress(Env& env) {
   try {
-    return Env::Default().QueryNetworkAddress();
+    return env.QueryNetworkAddress();
   } catch (...) {
     CORVANE_LOG_ERROR("Network address query failed");
     return NetworkAddress();

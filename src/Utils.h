@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace CorvaneSDK {
+class Env;
 namespace Utils {
 
 // Queries of the running system. A failing system call gives an empty or default value.
@@ -36,9 +37,9 @@ struct NetworkAddress {
   std::string mac;
 };
 // The first IPv4 address of a network adapter, else its first global IPv6 address, each
-// with that adapter's hardware address. Both empty when there is none. Asks the default
-// environment (Env.h), so tests can simulate a network change.
-NetworkAddress GetNetworkAddress();
+// with that adapter's hardware address. Both empty when there is none (also when the query
+// of `env` throws). Asked of the environment, so tests can simulate a network change.
+NetworkAddress GetNetworkAddress(Env& env);
 
 // Locale name ("en-US" on Windows, "en_US" on Linux), ISO 639 language as the system gives
 // it, ISO 3166 country in lower case. Empty when unknown.

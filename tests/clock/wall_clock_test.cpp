@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Event.h"
 
 namespace {
@@ -64,10 +65,10 @@ TEST(WallClock, StaysPositiveAndExactAfterTheYear2262) {
   ASSERT_EQ(RealSyscall()(SYS_clock_gettime, static_cast<long>(CLOCK_REALTIME), &now), 0);
   g_realtimeShift = kYear2300 - static_cast<int64_t>(now.tv_sec);
   const int64_t ms = GetClock().WallMs();
-  Event* event = Event::Acquire("future");
-  event->Stamp("session", "config", "");
+  EventPtr event = Event::Acquire("future");
+  event->Stamp("session", "config", "", ::CorvaneSDK::Env::Default());
   const int64_t stamped = event->timeInMs;
-  Event::Release(event);
+  event.reset();
   g_realtimeShift = 0;
   // Within a minute of 2300-01-01 (the test runs in far less).
   EXPECT_GE(ms, kYear2300 * 1000);

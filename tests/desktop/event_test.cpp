@@ -1,6 +1,7 @@
 // Event record: values, map decoding, revenue, JSON form, pool reuse, batch body.
 #include <gtest/gtest.h>
 
+#include "Env.h"
 #include "Event.h"
 #include "FixedProperties.h"
 #include "IdentitySnapshot.h"
@@ -19,9 +20,8 @@ struct Props : Test::FixedProperties {
 };
 
 struct Owned {
-  Event* e;
+  EventPtr e;
   explicit Owned(const char* name) : e(Event::Acquire(name)) {}
-  ~Owned() { Event::Release(e); }
 };
 }  // namespace
 
@@ -64,12 +64,12 @@ TEST(Event, BadJsonLeavesValueNullAndDeepJsonIsRefused) {
 }
 
 TEST(Event, SubEventsSerialiseOneLevelAndRoundTrip) {
-  Event* parent = Event::Acquire("p");
-  Event* child = Event::Acquire("c1");
+  EventPtr parent = Event::Acquire("p");
+  EventPtr child = Event::Acquire("c1");
   child->subEvents.push_back(Event::Acquire("grandchild"));
-  parent->subEvents.push_back(child);
+  parent->subEvents.push_back(std::move(child));
   parent->subEvents.push_back(Event::Acquire("c2"));
-  parent->Stamp("sess", "cfg", "cu");
+  parent->Stamp("sess", "cfg", "cu", ::CorvaneSDK::Env::Default());
   Json j = parent->ToJson();
   ASSERT_EQ(j["subEvents"].size(), 2u);
   EXPECT_FALSE(j["subEvents"][0].contains("subEvents"));
@@ -77,18 +77,18 @@ TEST(Event, SubEventsSerialiseOneLevelAndRoundTrip) {
   EXPECT_EQ(j["subEvents"][1]["id"], "sess");
   const std::string text = parent->ToJsonText();
   EXPECT_EQ(text.find(' '), std::string::npos);
-  Event* back = Event::FromJsonTree(text);
-  ASSERT_NE(back, nullptr);
+  EventPtr back = Event::FromJsonTree(text);
+  ASSERT_TRUE(back);
   EXPECT_EQ(back->eventName, "p");
   EXPECT_EQ(back->subEvents.size(), 2u);
   EXPECT_EQ(back->cfgId, "cfg");
-  Event::Release(back);
-  Event::Release(parent);
+  back.reset();
+  parent.reset();
 }
 
 TEST(Event, UuidFormAndInvalidUtf8) {
   Owned a("u");
-  a.e->Stamp("", "", "");
+  a.e->Stamp("", "", "", ::CorvaneSDK::Env::Default());
   ASSERT_EQ(a.e->eId.size(), 36u);
   EXPECT_EQ(a.e->eId[14], '4');
   EXPECT_NE(std::string("89ab").find(a.e->eId[19]), std::string::npos);
@@ -103,23 +103,24 @@ TEST(Event, UuidFormAndInvalidUtf8) {
 
 TEST(Event, ReleasedRecordsAreClearedAndReusedOldestFirst) {
   // Drain the pool so that the two records below are the only free ones.
-  std::vector<Event*> drained;
+  std::vector<EventPtr> drained;
   while (Event::PoolSize() > 0) drained.push_back(Event::Acquire("d"));
-  Event* first = Event::Acquire("first");
-  Event* second = Event::Acquire("second");
-  first->Stamp("s", "c", "u");
+  EventPtr first = Event::Acquire("first");
+  EventPtr second = Event::Acquire("second");
+  first->Stamp("s", "c", "u", ::CorvaneSDK::Env::Default());
   first->flags = 8;
   first->SetIntValue(1);
-  Event::Release(first);
-  Event::Release(second);
-  Event* reused = Event::Acquire("again");
-  EXPECT_EQ(reused, first);
+  const Event* const firstRecord = first.get();
+  first.reset();
+  second.reset();
+  EventPtr reused = Event::Acquire("again");
+  EXPECT_EQ(reused.get(), firstRecord);
   EXPECT_TRUE(reused->value.is_null());
   EXPECT_EQ(reused->flags, 0);
   EXPECT_TRUE(reused->eId.empty());
   EXPECT_TRUE(reused->customUid.empty());
-  Event::Release(reused);
-  for (Event* e : drained) Event::Release(e);
+  reused.reset();
+  drained.clear();
 }
 
 TEST(Event, BatchBodyKeysInByteOrderAndWrapperOnlyWhenSet) {

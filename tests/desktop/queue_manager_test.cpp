@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Env.h"
 #include "Event.h"
 #include "EventSender.h"
 #include "FakeClock.h"
@@ -60,10 +61,10 @@ struct Monitor : QueueManagerMonitor {
   }
 };
 
-Event* Named(const std::string& name, size_t padding = 0) {
-  Event* e = Event::Acquire(name);
+EventPtr Named(const std::string& name, size_t padding = 0) {
+  EventPtr e = Event::Acquire(name);
   if (padding > 0) e->SetStringValue(std::string(padding, 'x'));
-  e->Stamp("s", "c", "");
+  e->Stamp("s", "c", "", ::CorvaneSDK::Env::Default());
   return e;
 }
 
@@ -226,9 +227,9 @@ TEST_F(QueueManagerTest, CapDropsTheOldestFromMemoryAndFile) {
   auto q = Make();
   q->Initialize();
   for (int i = 0; i < 5001; ++i) {
-    Event* e = Event::Acquire("e");
+    EventPtr e = Event::Acquire("e");
     e->SetIntValue(i);
-    q->AddEvent(e);
+    q->AddEvent(std::move(e));
   }
   EXPECT_EQ(q->Count(), 5000u);
   Json first;
@@ -535,7 +536,7 @@ TEST_F(QueueManagerTest, CapDropsTheOldestWhileABatchIsInFlightWithACountedWarni
   auto q = Make();
   q->Initialize();
   auto numbered = [](int i) {
-    Event* e = Event::Acquire("e");
+    EventPtr e = Event::Acquire("e");
     e->SetIntValue(i);
     return e;
   };
@@ -574,9 +575,9 @@ TEST_F(QueueManagerTest, ByteBoundDropsTheOldest) {
   q->Initialize();
   const size_t padding = 450000;
   for (int i = 0; i < 40; ++i) {
-    Event* e = Named("big", padding);
+    EventPtr e = Named("big", padding);
     e->eventName = "big" + std::to_string(i);
-    q->AddEvent(e);
+    q->AddEvent(std::move(e));
   }
   size_t bytes = 0;
   for (const auto& t : q->Texts()) bytes += t.size();

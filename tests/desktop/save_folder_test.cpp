@@ -64,9 +64,9 @@ mode_t ModeOf(const std::string& path) {
 
 // A queue file holding one event named `name`, as an earlier run would leave it.
 void WriteQueueWith(const std::string& path, const std::string& name) {
-  Event* event = Event::Acquire(name);
+  EventPtr event = Event::Acquire(name);
   const std::string text = event->ToJsonText();
-  Event::Release(event);
+  event.reset();
   QueueFile file(path);
   ASSERT_TRUE(file.Init());
   ASSERT_TRUE(file.Add(text.data(), static_cast<uint32_t>(text.size())));

@@ -251,13 +251,13 @@ TEST(Utils, ChooseNetworkAddressWithOnlyLinkLocalIsEmpty) {
 }
 
 TEST(Utils, NetworkQueryHookReplacesAndRestores) {
-  const Utils::NetworkAddress real = Utils::GetNetworkAddress();
+  const Utils::NetworkAddress real = Utils::GetNetworkAddress(Env::Default());
   ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([] { return Utils::NetworkAddress{"203.0.113.7", "01:02"}; });
-  const Utils::NetworkAddress fake = Utils::GetNetworkAddress();
+  const Utils::NetworkAddress fake = Utils::GetNetworkAddress(Env::Default());
   ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
   EXPECT_EQ(fake.ip, "203.0.113.7");
   EXPECT_EQ(fake.mac, "01:02");
-  const Utils::NetworkAddress again = Utils::GetNetworkAddress();
+  const Utils::NetworkAddress again = Utils::GetNetworkAddress(Env::Default());
   EXPECT_EQ(again.ip, real.ip);
   EXPECT_EQ(again.mac, real.mac);
 }
@@ -265,7 +265,7 @@ TEST(Utils, NetworkQueryHookReplacesAndRestores) {
 TEST(Utils, ThrowingNetworkHookGivesEmptyAddress) {
   LogCapture log;
   ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery([]() -> Utils::NetworkAddress { throw 42; });
-  const Utils::NetworkAddress address = Utils::GetNetworkAddress();
+  const Utils::NetworkAddress address = Utils::GetNetworkAddress(Env::Default());
   ::CorvaneSDK::Test::ProcessEnv().SetNetworkQuery(nullptr);
   EXPECT_EQ(address.ip, "");
   EXPECT_TRUE(log.Contains("Network address query failed"));
@@ -681,7 +681,7 @@ TEST(Utils, AbiOfThisBuild) {
 }
 
 TEST(Utils, NetworkAddressShape) {
-  const Utils::NetworkAddress address = Utils::GetNetworkAddress();
+  const Utils::NetworkAddress address = Utils::GetNetworkAddress(Env::Default());
   if (address.ip.empty()) {
     EXPECT_EQ(address.mac, "");
     return;
