@@ -96,27 +96,27 @@ void AppendJsonString(std::string& out, const std::string& text) {
   const auto* end = p + text.size();
   const size_t mark = out.size();
   out += '"';
-  size_t run = 0;  // start of the bytes not yet copied
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = p[i];
-    if (c >= 0x80) {
-      const size_t length = Utf8SequenceLength(p + i, end);
+  const auto* run = p;  // start of the bytes not yet copied
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+      ++p;
+    } else if (c >= 0x80) {
+      const size_t length = Utf8SequenceLength(p, end);
       if (length == 0) {
         // Rare: the dump's own replacement keeps the exact bytes it would give.
         out.resize(mark);
         out += DumpJson(Json(text));
         return;
       }
-      i += length;
-    } else if (c < 0x20 || c == '"' || c == '\\') {
-      out.append(text, run, i - run);
-      AppendEscaped(out, c);
-      run = ++i;
+      p += length;
     } else {
-      ++i;
+      out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+      AppendEscaped(out, c);
+      run = ++p;
     }
   }
-  out.append(text, run, std::string::npos);
+  out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(end - run));
   out += '"';
 }
 
@@ -139,11 +139,23 @@ void AppendJsonDouble(std::string& out, double value) {
 JsonObjectWriter::JsonObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
 
 std::string& JsonObjectWriter::Member(const char* key) {
-  if (!first_) out_ += ',';
+  // One append per member: this runs some ten times for every event a host logs.
+  char buffer[64];
+  const size_t length = std::strlen(key);
+  if (length + 4 > sizeof(buffer)) {
+    if (!first_) out_ += ',';
+    out_.append("\"").append(key, length).append("\":");
+  } else {
+    char* q = buffer;
+    if (!first_) *q++ = ',';
+    *q++ = '"';
+    std::memcpy(q, key, length);
+    q += length;
+    *q++ = '"';
+    *q++ = ':';
+    out_.append(buffer, static_cast<size_t>(q - buffer));
+  }
   first_ = false;
-  out_ += '"';
-  out_ += key;
-  out_ += "\":";
   return out_;
 }
 
