@@ -1,12 +1,18 @@
 // The typed event functions of the C interface and the privacy functions. Each builds one
-// event with a fixed name and payload and offers it to the manager's send path.
+// event with a fixed name and payload and offers it to the manager's send path. The payload
+// keys are fixed, so the payload is written as JSON text straight into the record, keys in
+// byte order as a dump would give them; no JSON tree is built on the host's thread.
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "CApi.h"
 #include "CorvaneSDK.h"
 #include "CorvaneSDKManager.h"
 #include "Event.h"
+#include "EventWriter.h"
 #include "Logger.h"
 #include "StoreType.h"
 
@@ -16,11 +22,6 @@ using CorvaneSDK::CApi::Text;
 using CorvaneSDK::CApi::WithManagerVoid;
 
 namespace {
-
-// Text members are sent only when non-empty.
-void Put(Json& payload, const char* key, const std::string& text) {
-  if (!text.empty()) payload[key] = text;
-}
 
 const char* PlacementType(int type) {
   switch (type) {
@@ -42,10 +43,13 @@ const char* Placement(int placement) {
   }
 }
 
-void Send(CorvaneSDKManager& m, const char* name, Json payload, int flags = 0) {
+// `write` appends the payload's members, in byte order of their keys.
+template <typename Write>
+void Send(CorvaneSDKManager& m, const char* name, Write&& write) {
   EventPtr event = Event::Acquire(name);
-  event->value = std::move(payload);
-  event->flags = flags;
+  JsonObjectWriter payload(event->valueText);
+  write(payload);
+  payload.End();
   m.SendEvent(std::move(event));
 }
 
@@ -58,11 +62,11 @@ void Ad(const char* function, CorvaneSDKManagerRef manager, const char* name, co
         int type, int placement) {
   Typed(function, manager, [&](CorvaneSDKManager& m) {
     if (placement == -1) placement = type == 0 ? 0 : 4;
-    Json p = Json::object();
-    Put(p, "ad_unit", Text(adUnit));
-    Put(p, "placement_type", PlacementType(type));
-    Put(p, "placement", Placement(placement));
-    Send(m, name, std::move(p));
+    Send(m, name, [&](JsonObjectWriter& p) {
+      p.TextIfAny("ad_unit", Text(adUnit))
+          .TextIfAny("placement", Placement(placement))
+          .TextIfAny("placement_type", PlacementType(type));
+    });
   });
 }
 
@@ -70,14 +74,11 @@ void AccountLink(const char* function, CorvaneSDKManagerRef manager, const char*
                  const char* type, const std::string& scopeId, const std::string& scopeType) {
   if (id == nullptr || type == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "id", id);
-    Put(p, "type", type);
-    if (!scopeId.empty()) {
-      Put(p, "scope_id", scopeId);
-      Put(p, "scope_type", scopeType);
-    }
-    Send(m, "qvsdk_account_link", std::move(p));
+    Send(m, "qvsdk_account_link", [&](JsonObjectWriter& p) {
+      p.TextIfAny("id", id);
+      if (!scopeId.empty()) p.TextIfAny("scope_id", scopeId).TextIfAny("scope_type", scopeType);
+      p.TextIfAny("type", type);
+    });
   });
 }
 
@@ -92,9 +93,7 @@ void ScopedLink(const char* function, CorvaneSDKManagerRef manager, const char* 
 void Unlink(const char* function, CorvaneSDKManagerRef manager, const char* type) {
   if (type == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "type", type);
-    Send(m, "qvsdk_account_unlink", std::move(p));
+    Send(m, "qvsdk_account_unlink", [&](JsonObjectWriter& p) { p.TextIfAny("type", type); });
   });
 }
 
@@ -102,7 +101,7 @@ void UserInfo(const char* function, CorvaneSDKManagerRef manager, const char* na
               const char* text) {
   if (text == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Send(m, name, Json::object({{key, std::string(text)}}));
+    Send(m, name, [&](JsonObjectWriter& p) { p.Text(key, text); });
   });
 }
 
@@ -110,15 +109,21 @@ void Phone(const char* function, CorvaneSDKManagerRef manager, const char* name,
            const char* number) {
   if (number == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Send(m, name,
-         Json::object({{"phone", Json::object({{"country_code", countryCode},
-                                                {"number", std::string(number)}})}}));
+    Send(m, name, [&](JsonObjectWriter& p) {
+      p.Object("phone").Int("country_code", countryCode).Text("number", number).End();
+    });
   });
 }
 
-void DateOfBirth(const char* function, CorvaneSDKManagerRef manager, Json dob) {
+// `write` appends the members of "dob".
+template <typename Write>
+void DateOfBirth(const char* function, CorvaneSDKManagerRef manager, Write write) {
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_user_info_set", Json::object({{"dob", dob}}));
+    Send(m, "qvsdk_user_info_set", [&](JsonObjectWriter& p) {
+      JsonObjectWriter dob = p.Object("dob");
+      write(dob);
+      dob.End();
+    });
   });
 }
 
@@ -126,39 +131,38 @@ void Wallet(const char* function, CorvaneSDKManagerRef manager, const char* name
             const char* wallet, const char* type) {
   if (wallet == nullptr) return;
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "wallet", wallet);
     const std::string t = Text(type);
-    p["type"] = t.empty() ? "ethereum" : t;
-    Send(m, name, std::move(p));
+    Send(m, name, [&](JsonObjectWriter& p) {
+      p.Text("type", t.empty() ? "ethereum" : t).TextIfAny("wallet", wallet);
+    });
   });
 }
 
 void Crypto(const char* function, CorvaneSDKManagerRef manager, const char* pack, double price,
             int amount, const char* currency, const char* chain) {
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "pack", Text(pack));
-    p["price"] = price;
-    p["amount"] = amount;
     const std::string c = Text(currency), ch = Text(chain);
-    p["currency"] = c.empty() ? "ETH" : c;
-    p["chain"] = ch.empty() ? "ethereum" : ch;
-    Send(m, "qvsdk_crypto_payment", std::move(p));
+    Send(m, "qvsdk_crypto_payment", [&](JsonObjectWriter& p) {
+      p.Int("amount", amount)
+          .Text("chain", ch.empty() ? "ethereum" : ch)
+          .Text("currency", c.empty() ? "ETH" : c)
+          .TextIfAny("pack", Text(pack))
+          .Double("price", price);
+    });
   });
 }
 
 void AdRevenue(const char* function, CorvaneSDKManagerRef manager, const char* source,
                double revenue, const char* currency, const char* network, const char* networkData) {
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "source", Text(source));
-    p["revenue"] = revenue;
     const std::string c = Text(currency);
-    p["currency"] = c.empty() ? "USD" : c;
-    Put(p, "network", Text(network));
-    Put(p, "network_data", Text(networkData));
-    Send(m, "qvsdk_ad_revenue", std::move(p));
+    Send(m, "qvsdk_ad_revenue", [&](JsonObjectWriter& p) {
+      p.Text("currency", c.empty() ? "USD" : c)
+          .TextIfAny("network", Text(network))
+          .TextIfAny("network_data", Text(networkData))
+          .Double("revenue", revenue)
+          .TextIfAny("source", Text(source));
+    });
   });
 }
 
@@ -179,10 +183,15 @@ void Receipt(const char* function, CorvaneSDKManagerRef manager, const char* kin
   for (const auto& member : members) {
     if (member.second == nullptr) return;
   }
+  // The kind goes under "type" next to the members, all in byte order of their keys.
+  std::vector<std::pair<const char*, const char*>> sorted(members);
+  sorted.emplace_back("type", kind);
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto& a, const auto& b) { return std::strcmp(a.first, b.first) < 0; });
   Typed(function, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object({{"type", kind}});
-    for (const auto& member : members) Put(p, member.first, member.second);
-    Send(m, "qvsdk_iap_receipt", std::move(p));
+    Send(m, "qvsdk_iap_receipt", [&](JsonObjectWriter& p) {
+      for (const auto& member : sorted) p.TextIfAny(member.first, member.second);
+    });
   });
 }
 
@@ -193,51 +202,52 @@ extern "C" {
 void CorvaneSDKManager_LogBootStart(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
     m.MarkBootStart();
-    Send(m, "qvsdk_boot_start", Json::object());  // no payload keys: {} rather than null
+    Send(m, "qvsdk_boot_start", [](JsonObjectWriter&) {});  // no payload keys: {} rather than null
   });
 }
 
 void CorvaneSDKManager_LogBootEnd(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
     const int64_t bootTime = m.MsSinceBootStart();
-    Send(m, "qvsdk_boot_end", Json::object({{"boot_time", bootTime < 0 ? 0 : bootTime}}));
+    Send(m, "qvsdk_boot_end",
+         [&](JsonObjectWriter& p) { p.Int("boot_time", bootTime < 0 ? 0 : bootTime); });
   });
 }
 
 void CorvaneSDKManager_LogLevelStart(CorvaneSDKManagerRef manager, int level, const char* label) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object({{"level", level}});
-    Put(p, "label", Text(label));
-    Send(m, "qvsdk_level_attempt", std::move(p));
+    Send(m, "qvsdk_level_attempt",
+         [&](JsonObjectWriter& p) { p.TextIfAny("label", Text(label)).Int("level", level); });
   });
 }
 
 void CorvaneSDKManager_LogLevelEnd(CorvaneSDKManagerRef manager, int level, const char* label, int success) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object({{"level", level}});
-    Put(p, "label", Text(label));
-    Send(m, success != 0 ? "qvsdk_level_complete" : "qvsdk_level_fail", std::move(p));
+    Send(m, success != 0 ? "qvsdk_level_complete" : "qvsdk_level_fail",
+         [&](JsonObjectWriter& p) { p.TextIfAny("label", Text(label)).Int("level", level); });
   });
 }
 
 void CorvaneSDKManager_LogUpdateApp(CorvaneSDKManagerRef manager, const char* newVersion) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "current_version", m.GetAppVersion());
-    Put(p, "new_version", Text(newVersion));
-    Send(m, "qvsdk_update_click", std::move(p));
+    const std::string current = m.GetAppVersion();
+    Send(m, "qvsdk_update_click", [&](JsonObjectWriter& p) {
+      p.TextIfAny("current_version", current).TextIfAny("new_version", Text(newVersion));
+    });
   });
 }
 
 void CorvaneSDKManager_LogRateApp(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_store_rating_click", Json::object({{"store_type", StoreTypeLabel(m.GetStoreType())}}));
+    Send(m, "qvsdk_store_rating_click",
+         [&](JsonObjectWriter& p) { p.Text("store_type", StoreTypeLabel(m.GetStoreType())); });
   });
 }
 
 void CorvaneSDKManager_LogLocation(CorvaneSDKManagerRef manager, double latitude, double longitude) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_location", Json::object({{"latitude", latitude}, {"longitude", longitude}}));
+    Send(m, "qvsdk_location",
+         [&](JsonObjectWriter& p) { p.Double("latitude", latitude).Double("longitude", longitude); });
   });
 }
 
@@ -266,26 +276,29 @@ void CorvaneSDKManager_LogAdRevenue3(CorvaneSDKManagerRef manager, const char* s
 
 void CorvaneSDKManager_LogIAPInitialization(CorvaneSDKManagerRef manager, int success) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_iap_initialization", Json::object({{"status", success != 0 ? "success" : "failed"}}));
+    Send(m, "qvsdk_iap_initialization",
+         [&](JsonObjectWriter& p) { p.Text("status", success != 0 ? "success" : "failed"); });
   });
 }
 
 void CorvaneSDKManager_LogIAPRestorePurchase(CorvaneSDKManagerRef manager) {
   Typed(__func__, manager, [](CorvaneSDKManager& m) {
-    Send(m, "qvsdk_iap_restore_purchase", Json::object({{"store_type", StoreTypeLabel(m.GetStoreType())}}));
+    Send(m, "qvsdk_iap_restore_purchase",
+         [&](JsonObjectWriter& p) { p.Text("store_type", StoreTypeLabel(m.GetStoreType())); });
   });
 }
 
 void CorvaneSDKManager_LogIAPResult(CorvaneSDKManagerRef manager, const char* pack, double price, int amount, const char* currency, int success) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
-    Json p = Json::object();
-    Put(p, "pack", Text(pack));
-    p["price"] = price;
-    p["amount"] = amount;
     const std::string c = Text(currency);
-    p["currency"] = c.empty() ? "USD" : c;
-    p["store_type"] = StoreTypeLabel(m.GetStoreType());
-    Send(m, success != 0 ? "qvsdk_iap_success_payment" : "qvsdk_iap_fail_payment", std::move(p));
+    Send(m, success != 0 ? "qvsdk_iap_success_payment" : "qvsdk_iap_fail_payment",
+         [&](JsonObjectWriter& p) {
+           p.Int("amount", amount)
+               .Text("currency", c.empty() ? "USD" : c)
+               .TextIfAny("pack", Text(pack))
+               .Double("price", price)
+               .Text("store_type", StoreTypeLabel(m.GetStoreType()));
+         });
   });
 }
 
@@ -349,9 +362,9 @@ void CorvaneSDKManager_SetUserCity(CorvaneSDKManagerRef m, const char* v) { User
 void CorvaneSDKManager_SetUserState(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "state", v); }
 void CorvaneSDKManager_SetUserCountry(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "country", v); }
 void CorvaneSDKManager_SetUserZipCode(CorvaneSDKManagerRef m, const char* v) { UserInfo(__func__, m, "qvsdk_user_info_set", "zip", v); }
-void CorvaneSDKManager_SetUserDateOfBirth(CorvaneSDKManagerRef m, int day, int month, int year) { DateOfBirth(__func__, m, Json::object({{"day", day}, {"month", month}, {"year", year}})); }
-void CorvaneSDKManager_SetUserDateOfBirth2(CorvaneSDKManagerRef m, int day, int month) { DateOfBirth(__func__, m, Json::object({{"day", day}, {"month", month}})); }
-void CorvaneSDKManager_SetUserYearOfBirth(CorvaneSDKManagerRef m, int year) { DateOfBirth(__func__, m, Json::object({{"year", year}})); }
+void CorvaneSDKManager_SetUserDateOfBirth(CorvaneSDKManagerRef m, int day, int month, int year) { DateOfBirth(__func__, m, [&](JsonObjectWriter& dob) { dob.Int("day", day).Int("month", month).Int("year", year); }); }
+void CorvaneSDKManager_SetUserDateOfBirth2(CorvaneSDKManagerRef m, int day, int month) { DateOfBirth(__func__, m, [&](JsonObjectWriter& dob) { dob.Int("day", day).Int("month", month); }); }
+void CorvaneSDKManager_SetUserYearOfBirth(CorvaneSDKManagerRef m, int year) { DateOfBirth(__func__, m, [&](JsonObjectWriter& dob) { dob.Int("year", year); }); }
 
 void CorvaneSDKManager_SetUserGender(CorvaneSDKManagerRef manager, int gender) {
   Typed(__func__, manager, [&](CorvaneSDKManager& m) {
@@ -359,7 +372,8 @@ void CorvaneSDKManager_SetUserGender(CorvaneSDKManagerRef manager, int gender) {
       CORVANE_LOG_WARNING("Ignoring unknown gender " << gender);
       return;
     }
-    Send(m, "qvsdk_user_info_set", Json::object({{"gender", gender == 0 ? "male" : "female"}}));
+    Send(m, "qvsdk_user_info_set",
+         [&](JsonObjectWriter& p) { p.Text("gender", gender == 0 ? "male" : "female"); });
   });
 }
 

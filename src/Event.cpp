@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "Env.h"
+#include "EventWriter.h"
 #include "Logger.h"
 #include "PercentEncoding.h"
 #include "IdentitySnapshot.h"
@@ -82,6 +83,12 @@ void Event::Clear() {
   // Cleared whole, so no stale identity rides on the record's next use.
   eventName.clear();
   value = nullptr;
+  // A pooled record keeps a typical payload's buffer, not a rare large one.
+  if (valueText.capacity() > 1024) {
+    std::string().swap(valueText);
+  } else {
+    valueText.clear();
+  }
   flags = 0;
   sequence = 0;
   eId.clear();
@@ -167,7 +174,11 @@ Json FlatJson(const Event& e) {
   Json out = Json::object();
   out["eId"] = e.eId;
   out["eventName"] = e.eventName;
-  out["value"] = e.value;
+  if (e.valueText.empty()) {
+    out["value"] = e.value;
+  } else {
+    ParseEventText(e.valueText, out["value"]);
+  }
   out["id"] = e.id;
   out["timeInMs"] = e.timeInMs;
   out["cfgId"] = e.cfgId;
@@ -188,7 +199,7 @@ Json Event::ToJson() const {
   return out;
 }
 
-std::string Event::ToJsonText() const { return DumpJson(ToJson()); }
+std::string Event::ToJsonText() const { return WriteEventText(*this); }
 
 EventPtr Event::FromJsonTree(const std::string& text) {
   Json parsed;

@@ -35,6 +35,8 @@ class Event {
  public:
   std::string eventName;
   Json value;  // null until set
+  // The value's compact JSON when written directly (the typed events); then `value` is unused.
+  std::string valueText;
   int32_t flags = 0;
   std::string eId;
   std::string id;  // session id
