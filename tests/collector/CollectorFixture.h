@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Collector.h"
 #include "Json.h"
 #include "Random.h"
