@@ -18,7 +18,7 @@
 #include "Random.h"
 #include "RemoteConfigFetcher.h"
 #include "SdkConfiguration.h"
-#include "Storage.h"
+#include "SaveStorage.h"
 #include "StoreType.h"
 #include "Utils.h"
 
@@ -65,7 +65,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   // memory-only, as with enable save off.
   sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport, env_));
   savePath_ = data.savePath;
-  if (data.enableSave) storage_ = Storage::Open(data.savePath, identity_.AppId(), env_);
+  if (data.enableSave) storage_ = SaveStorage::Open(data.savePath, identity_.AppId(), env_);
   bool firstRun = false;
   if (storage_) {
     savePath_ = storage_->Path();
