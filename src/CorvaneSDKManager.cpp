@@ -261,30 +261,6 @@ void CorvaneSDKManager::EndOpenEventHold() {
   session_->EndHoldIfHolding();
 }
 
-bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
-  if (!queue_) return true;
-  const size_t queued = queue_->Count();
-  if (queued == 0) return true;
-  bool started = false, enabled = false;
-  lifecycle_.Read(started, enabled);
-  const char* why = nullptr;
-  if (!started) {
-    why = "the manager is not started (call CorvaneSDKManager_Start)";
-  } else if (!enabled) {
-    why = "sending is off (offline, or paused with send in background off)";
-  } else if (identity_.ConfigId().empty()) {
-    why = "the config id is empty (call CorvaneSDKManager_SetConfigId)";
-  } else if (InCallback()) {
-    // The upload thread itself may be the caller; it cannot wait for itself.
-    why = "it was called from inside an SDK callback";
-  }
-  if (why != nullptr) {
-    CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
-    return false;
-  }
-  return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
-}
-
 void CorvaneSDKManager::LogModuleEvent(EventPtr event) {
   if (IsInitialized()) SendEvent(std::move(event));
 }

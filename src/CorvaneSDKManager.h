@@ -78,7 +78,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   void EndOpenEventHold();
   // Uploads what is queued until the queue is empty or `timeoutMs` has passed; true when
   // empty. Called with no SDK lock held: the upload thread may need the interface lock.
-  bool WaitForEmptyQueue(int timeoutMs);
+  bool WaitForEmptyQueue(int timeoutMs) { return sendPath_->WaitForEmptyQueue(timeoutMs); }
   // Called by Destroy after the manager left the interface: stops every thread it owns.
   void Teardown();
   bool IsStarted() const;
