@@ -4,7 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include "Env.h"
 
 namespace CorvaneSDK {
 
@@ -37,7 +36,5 @@ bool SystemClock::Sleep(int64_t ms, Interrupt* interrupt) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return true;
 }
-
-Clock& GetClock() { return Env::Default().GetClock(); }
 
 }  // namespace CorvaneSDK

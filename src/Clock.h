@@ -1,10 +1,12 @@
 // The one internal source of time: wall clock, monotonic clock and interruptible sleep.
-// Thread-safe. The clock in use is the environment's (Env.h); tests hand in a fake one.
+// Thread-safe. The clock in use is the environment's (Env.h, GetClock); tests hand in a
+// fake one.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 
 namespace CorvaneSDK {
@@ -44,11 +46,8 @@ class SystemClock : public Clock {
   bool Sleep(int64_t ms, Interrupt* interrupt) override;
 };
 
-// The default environment's clock (Env::Default().GetClock()), for code that has no Env
-// of its own.
-Clock& GetClock();
-
-inline int64_t WallNowMs() { return GetClock().WallMs(); }
-inline int64_t MonotonicNowMs() { return GetClock().MonotonicMs(); }
+// Broken-down local time of `seconds` since 1970 (thread-safe); false when the system
+// cannot give it.
+bool LocalTime(time_t seconds, std::tm* out);
 
 }  // namespace CorvaneSDK

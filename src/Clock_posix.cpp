@@ -6,6 +6,11 @@
 
 namespace CorvaneSDK {
 
+bool LocalTime(time_t seconds, std::tm* out) {
+  if (out == nullptr) return false;
+  return localtime_r(&seconds, out) != nullptr;
+}
+
 int64_t SystemClock::WallMs() {
   struct timespec now;
   if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return 0;

@@ -6,6 +6,11 @@
 
 namespace CorvaneSDK {
 
+bool LocalTime(time_t seconds, std::tm* out) {
+  if (out == nullptr) return false;
+  return localtime_s(out, &seconds) == 0;
+}
+
 int64_t SystemClock::WallMs() {
   FILETIME ft;
   ::GetSystemTimeAsFileTime(&ft);

@@ -18,7 +18,7 @@
 #include "Random.h"
 #include "RemoteConfigFetcher.h"
 #include "SdkConfiguration.h"
-#include "Storage.h"
+#include "SaveStorage.h"
 #include "StoreType.h"
 #include "Utils.h"
 
@@ -65,7 +65,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   // memory-only, as with enable save off.
   sdkConfig_.reset(new SdkConfiguration(data.appId, data.appSecret, configUrl_, transport, env_));
   savePath_ = data.savePath;
-  if (data.enableSave) storage_ = Storage::Open(data.savePath, identity_.AppId(), env_);
+  if (data.enableSave) storage_ = SaveStorage::Open(data.savePath, identity_.AppId(), env_);
   bool firstRun = false;
   if (storage_) {
     savePath_ = storage_->Path();
@@ -259,30 +259,6 @@ void CorvaneSDKManager::Teardown() {
 void CorvaneSDKManager::EndOpenEventHold() {
   if (!IsInitialized()) return;
   session_->EndHoldIfHolding();
-}
-
-bool CorvaneSDKManager::WaitForEmptyQueue(int timeoutMs) {
-  if (!queue_) return true;
-  const size_t queued = queue_->Count();
-  if (queued == 0) return true;
-  bool started = false, enabled = false;
-  lifecycle_.Read(started, enabled);
-  const char* why = nullptr;
-  if (!started) {
-    why = "the manager is not started (call CorvaneSDKManager_Start)";
-  } else if (!enabled) {
-    why = "sending is off (offline, or paused with send in background off)";
-  } else if (identity_.ConfigId().empty()) {
-    why = "the config id is empty (call CorvaneSDKManager_SetConfigId)";
-  } else if (InCallback()) {
-    // The upload thread itself may be the caller; it cannot wait for itself.
-    why = "it was called from inside an SDK callback";
-  }
-  if (why != nullptr) {
-    CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
-    return false;
-  }
-  return queue_->WaitUntilEmpty(timeoutMs, abandoned_);
 }
 
 void CorvaneSDKManager::LogModuleEvent(EventPtr event) {

@@ -44,7 +44,7 @@ class ModuleHost;
 class Properties;
 class RemoteConfigFetcher;
 class SdkConfiguration;
-class Storage;
+class SaveStorage;
 struct InitializationData;
 
 class CorvaneSDKManager final : public QueueManagerMonitor,
@@ -78,7 +78,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   void EndOpenEventHold();
   // Uploads what is queued until the queue is empty or `timeoutMs` has passed; true when
   // empty. Called with no SDK lock held: the upload thread may need the interface lock.
-  bool WaitForEmptyQueue(int timeoutMs);
+  bool WaitForEmptyQueue(int timeoutMs) { return sendPath_->WaitForEmptyQueue(timeoutMs); }
   // Called by Destroy after the manager left the interface: stops every thread it owns.
   void Teardown();
   bool IsStarted() const;
@@ -190,7 +190,7 @@ class CorvaneSDKManager final : public QueueManagerMonitor,
   const unsigned forkGeneration_ = ForkGeneration();
 
   // Parts, in the order they are built; destroyed in reverse.
-  std::unique_ptr<Storage> storage_;  // null: memory only; outlives the queue's file
+  std::unique_ptr<SaveStorage> storage_;  // null: memory only; outlives the queue's file
   std::unique_ptr<SdkConfiguration> sdkConfig_;
   std::unique_ptr<RemoteConfigFetcher> remote_;
   std::unique_ptr<EventSender> sender_;

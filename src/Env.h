@@ -1,7 +1,8 @@
 // The environment seam, in the manner of leveldb's Env: the clock with its sleeps, random
 // bits, the file system's fault injector, the network query and the log sink behind one
-// interface. Classes that need them take an Env&; Env::Default() is the real system unless
-// a test installed its double (tests/support/TestEnv.h).
+// interface. Classes that need them take an Env&; Env::Default() is the real system
+// (SystemEnv.h) unless a test installed its double (tests/support/TestEnv.h). This header
+// sits below every service it names: it only declares them.
 #pragma once
 
 #include <cstdint>
@@ -44,18 +45,11 @@ class Env {
   static void SetDefault(Env* env);
 };
 
-// The real system: steady and system clocks, per-thread random engines seeded from the OS,
-// no faults, the OS's adapters, standard output. One per process, never destroyed (threads
-// may outlive static destructors).
-class SystemEnv : public Env {
- public:
-  static SystemEnv& Instance();
+// The default environment's clock (Env::Default().GetClock()), for code that has no Env
+// of its own.
+Clock& GetClock();
 
-  Clock& GetClock() override;
-  uint64_t RandomBits() override;
-  bool ShouldFailFileOp(FileOp, const std::string&) override { return false; }
-  Utils::NetworkAddress QueryNetworkAddress() override;
-  LogChannel& LogSink() override;
-};
+inline int64_t WallNowMs() { return GetClock().WallMs(); }
+inline int64_t MonotonicNowMs() { return GetClock().MonotonicMs(); }
 
 }  // namespace CorvaneSDK

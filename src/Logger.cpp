@@ -13,7 +13,6 @@
 
 #include "Clock.h"
 #include "Env.h"
-#include "Utils.h"
 
 namespace CorvaneSDK {
 
@@ -152,7 +151,7 @@ std::string FormatLine(int level, const std::string& message, const char* functi
   int64_t millis = ((ticks100ns / 10000) % 1000 + 1000) % 1000;
   std::tm tm{};
   char stamp[64] = "1970-01-01 00:00:00";
-  if (Utils::LocalTime(static_cast<time_t>(seconds), &tm)) {
+  if (LocalTime(static_cast<time_t>(seconds), &tm)) {
     if (std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tm) == 0) stamp[0] = '\0';
   }
   char ms[8];

@@ -60,6 +60,29 @@ void SendPath::Send(EventPtr event, int64_t loggedAtMs) {
   queue_.AddEvent(std::move(event));
 }
 
+bool SendPath::WaitForEmptyQueue(int timeoutMs) {
+  const size_t queued = queue_.Count();
+  if (queued == 0) return true;
+  bool started = false, enabled = false;
+  lifecycle_.Read(started, enabled);
+  const char* why = nullptr;
+  if (!started) {
+    why = "the manager is not started (call CorvaneSDKManager_Start)";
+  } else if (!enabled) {
+    why = "sending is off (offline, or paused with send in background off)";
+  } else if (identity_.ConfigId().empty()) {
+    why = "the config id is empty (call CorvaneSDKManager_SetConfigId)";
+  } else if (InCallback()) {
+    // The upload thread itself may be the caller; it cannot wait for itself.
+    why = "it was called from inside an SDK callback";
+  }
+  if (why != nullptr) {
+    CORVANE_LOG_WARNING("Flush: " << queued << " events stay queued because " << why);
+    return false;
+  }
+  return queue_.WaitUntilEmpty(timeoutMs, abandoned_);
+}
+
 void SendPath::DrainCached() {
   for (CachedEvent& cached : TakeCachedEvents()) Send(std::move(cached.event), cached.loggedAtMs);
 }

@@ -4,6 +4,7 @@
 // initialization (early events may come while it runs), after Destroy, once the user is
 // forgotten, and, unless early, before the start; a cacheable event travels inside the held
 // open event; the rest is stamped and queued. A closing event marks the user forgotten.
+// Flush waits here for the queue to empty.
 // Thread contract: any thread. Takes the session's open lock, then, for copies, Identity's
 // and the lifecycle's locks, then the queue's; calls no host code.
 #pragma once
@@ -38,6 +39,10 @@ class SendPath {
   void EndAutoStartWait() { autoStartPending_ = false; }
   // Sends what waited for the start, oldest first.
   void DrainCached();
+  // Flush: uploads what is queued until the queue is empty or `timeoutMs` has passed; true
+  // when empty. False at once, with a Warning naming the cause, when nothing could be sent.
+  // Called with no SDK lock held: the sending thread may need the interface lock.
+  bool WaitForEmptyQueue(int timeoutMs);
 
  private:
   Identity& identity_;

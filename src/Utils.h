@@ -15,9 +15,6 @@ namespace Utils {
 
 // Queries of the running system. A failing system call gives an empty or default value.
 
-// The local calendar time of `seconds`; false when the system cannot convert it.
-bool LocalTime(time_t seconds, std::tm* out);
-
 // "Windows", "Linux" ("macOS" on Apple builds).
 std::string PlatformName();
 

@@ -109,11 +109,6 @@ std::string StripTrailingSlashes(std::string path) {
 
 }  // namespace
 
-bool LocalTime(time_t seconds, std::tm* out) {
-  if (out == nullptr) return false;
-  return localtime_r(&seconds, out) != nullptr;
-}
-
 std::string PlatformName() {
 #ifdef __APPLE__
   return "macOS";

@@ -79,11 +79,6 @@ bool ReadStringValue(HKEY key, const std::wstring& name, std::string& out) {
 
 }  // namespace
 
-bool LocalTime(time_t seconds, std::tm* out) {
-  if (out == nullptr) return false;
-  return localtime_s(out, &seconds) == 0;
-}
-
 std::string PlatformName() {
   return "Windows";
 }

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Collector.h"
 #include "Json.h"
 #include "Random.h"
 #include "TempDir.h"
+#include "Version.h"
 
 namespace CorvaneSDK {
 namespace Collector {
@@ -33,7 +35,7 @@ inline Json BatchObject(std::vector<Json> events, const std::string& user = "use
   Json messages = Json::array();
   for (auto& e : events) messages.push_back(std::move(e));
   return Json{{"qvUid", user},
-              {"qvSdkVersion", "0.0.17-cpp"},
+              {"qvSdkVersion", kSdkVersion},
               {"bundleId", "com.example.game"},
               {"platform", "Linux"},
               {"appVersion", "1.0"},

@@ -97,7 +97,7 @@ TEST_F(ApiTest, EventsFilterBySessionUserAndPosition) {
   EXPECT_EQ(link["value"], Json::parse(R"({"url":"demo://x"})"));
   EXPECT_EQ(link["parentEId"], openEId_);
   EXPECT_EQ(link["userId"], "u1");
-  EXPECT_EQ(link["sdkVersion"], "0.0.17-cpp");
+  EXPECT_EQ(link["sdkVersion"], CorvaneSDK::kSdkVersion);
   EXPECT_EQ(link["appId"], "app");
   EXPECT_EQ(s1["lastSeq"], s1["events"][2]["seq"]);
 

@@ -217,9 +217,9 @@ TEST(CollectorMobileClient, KindFollowsPlatformOrSdkVersion) {
   EXPECT_TRUE(IsMobileClient("ios", ""));
   EXPECT_TRUE(IsMobileClient("iOS", "1.0"));
   EXPECT_TRUE(IsMobileClient("Other", "0.0.15-ios"));
-  EXPECT_FALSE(IsMobileClient("Windows", "0.0.17-cpp"));
+  EXPECT_FALSE(IsMobileClient("Windows", CorvaneSDK::kSdkVersion));
   EXPECT_FALSE(IsMobileClient("", ""));
-  EXPECT_EQ(ClientKind("Linux", "0.0.17-cpp"), "desktop");
+  EXPECT_EQ(ClientKind("Linux", CorvaneSDK::kSdkVersion), "desktop");
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST_F(SdkEndToEndTest, EveryEventArrivesOnceWithTheRightColumns) {
   std::string openEId, linkParent;
   for (const StoredEvent& e : events) {
     EXPECT_EQ(e.userId, user);
-    EXPECT_EQ(e.sdkVersion, "0.0.17-cpp");
+    EXPECT_EQ(e.sdkVersion, CorvaneSDK::kSdkVersion);
     EXPECT_EQ(e.platform, "Linux");
     EXPECT_EQ(e.appVersion, "2.5.0");
     EXPECT_EQ(e.bundleId, "com.example.game");

@@ -67,7 +67,7 @@ TEST_F(StorageTest, StoresEveryColumnOfEventsAndSubEvents) {
   EXPECT_EQ(sub.customUid, "player-7");
   EXPECT_EQ(sub.valueJson, R"({"url":"demo://x"})");
   EXPECT_EQ(sub.userId, "user-1");
-  EXPECT_EQ(sub.sdkVersion, "0.0.17-cpp");
+  EXPECT_EQ(sub.sdkVersion, CorvaneSDK::kSdkVersion);
   EXPECT_EQ(sub.platform, "Linux");
   EXPECT_EQ(sub.appVersion, "1.0");
   EXPECT_EQ(sub.appId, "app");

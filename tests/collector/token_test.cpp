@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Clock.h"
+#include "Env.h"
 #include "Crypto.h"
 #include "Json.h"
 #include "RemoteConfigSender.h"

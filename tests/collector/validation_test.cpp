@@ -36,7 +36,7 @@ TEST(Validation, FlattensEventsWithTheirSubEventsInBodyOrder) {
   std::string error;
   ASSERT_TRUE(ParseBatch(DumpJson(body), batch, error)) << error;
   EXPECT_EQ(batch.userId, "user-9");
-  EXPECT_EQ(batch.sdkVersion, "0.0.17-cpp");
+  EXPECT_EQ(batch.sdkVersion, CorvaneSDK::kSdkVersion);
   EXPECT_EQ(batch.platform, "Linux");
   EXPECT_EQ(batch.wrapper, "unity");
   EXPECT_EQ(batch.wrapperVersion, "2022.3");

@@ -5,15 +5,18 @@
 
 #include "Crypto.h"
 #include "Json.h"
+#include "Version.h"
 
 namespace CorvaneSDK {
 namespace {
+
+const std::string kUserAgentHeader = std::string("User-Agent: ") + kUserAgent;
 
 TEST(HttpRequests, EventUploadIsAPutWithBasicAuthorizationAndTheBody) {
   const HttpRequest r = BuildEventRequest("https://h/v4/event", "YTpi", R"({"subMessages":[]})");
   EXPECT_EQ(r.method, "PUT");
   EXPECT_EQ(r.url, "https://h/v4/event");
-  EXPECT_EQ(r.headers, (std::vector<std::string>{"Accept: */*", "User-Agent: corvane/0.0.17-cpp",
+  EXPECT_EQ(r.headers, (std::vector<std::string>{"Accept: */*", kUserAgentHeader,
                                                  "Authorization: Basic YTpi",
                                                  "Content-Type: application/json"}));
   EXPECT_EQ(r.body, R"({"subMessages":[]})");
@@ -27,7 +30,7 @@ TEST(HttpRequests, ConfigRequestEncodesItsQueryAndLeavesOutEmptyMembers) {
   EXPECT_EQ(r.method, "GET");
   EXPECT_EQ(r.url, "https://h/c?env=dev&app_id=a%20b%26c&platform=Linux#top");
   EXPECT_EQ(r.headers,
-            (std::vector<std::string>{"User-Agent: corvane/0.0.17-cpp", "Accept: */*"}));
+            (std::vector<std::string>{kUserAgentHeader, "Accept: */*"}));
   EXPECT_TRUE(r.keepResponse);
   ASSERT_TRUE(BuildConfigRequest("http://h/c", "app", "Linux", "1.0", "ab12", r));
   EXPECT_EQ(r.url, "http://h/c?app_id=app&platform=Linux&version=1.0&sdk_config_hash=ab12");
@@ -55,7 +58,7 @@ TEST(HttpRequests, RemoteConfigRequestsCarryTheTokenAndKeepTheAnswer) {
   EXPECT_EQ(post.method, "POST");
   EXPECT_EQ(post.headers, (std::vector<std::string>{"Quorvel-Token: t.o.k",
                                                     "Content-Type: application/json",
-                                                    "User-Agent: corvane/0.0.17-cpp",
+                                                    kUserAgentHeader,
                                                     "Accept: */*"}));
   EXPECT_EQ(post.body, R"({"buildNumber":7,"bundleId":"com.x","platform":"Linux","qvUid":"u"})");
   EXPECT_TRUE(post.keepResponse);

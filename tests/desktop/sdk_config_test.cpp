@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Clock.h"
+#include "Env.h"
 #include "ConfigDocuments.h"
 #include "ConfigTestHarness.h"
 #include "FakeClock.h"

@@ -2,17 +2,18 @@
 # Builds an outside game against the SDK the three ways the integration guide describes
 # (installed package, add_subdirectory, FetchContent), plus pkg-config, by running the shell
 # blocks and CMake files of the guide itself. Each game must run from a copied, stripped
-# folder without LD_LIBRARY_PATH. Usage: consumer_test.sh BUILD_DIR SOURCE_ROOT
+# folder without LD_LIBRARY_PATH. Usage: consumer_test.sh BUILD_DIR SOURCE_ROOT VERSION
 set -euo pipefail
 build=$1
 root=$2
+version=$3  # the project version the library must report
 guide="$root/docs/integration-guide.md"
 # A fixed folder (not mktemp), so that ccache sees the same paths run after run.
 work="$build/consumer-test"
 rm -rf "$work"
 mkdir -p "$work/mygame"
 ln -s "$root" "$work/corvane-sdk"
-cp "$root/tests/install/consumer/main.c" "$work/mygame/main.c"
+sed "s/@PROJECT_VERSION@/$version/g" "$root/tests/install/consumer/main.c" >"$work/mygame/main.c"
 cd "$work"
 unset LD_LIBRARY_PATH
 if command -v ccache >/dev/null 2>&1; then

@@ -26,7 +26,7 @@
 
 #include "Clock.h"
 #include "CorvaneSDK.h"
-#include "Env.h"
+#include "SystemEnv.h"
 #include "FileIO.h"
 #include "Logger.h"
 #include "Utils.h"

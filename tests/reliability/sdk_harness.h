@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "Env.h"
 #include "CorvaneSDK.h"
 #include "FakeClock.h"
 #include "Json.h"

@@ -2,6 +2,7 @@
 #include "TestEnv.h"
 
 #include "FileIO.h"
+#include "SystemEnv.h"
 #include "Utils.h"
 
 namespace CorvaneSDK {

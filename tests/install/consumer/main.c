@@ -1,4 +1,5 @@
-/* Links against the installed SDK and calls it. */
+/* Links against the installed SDK and calls it. consumer_test.sh puts the project version in
+   place of @PROJECT_VERSION@ when it copies this file into the game. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -7,7 +8,7 @@
 
 int main(void) {
   char* version = CorvaneSDKManager_GetVersion();
-  int ok = version != NULL && strcmp(version, "0.0.17-cpp") == 0;
+  int ok = version != NULL && strcmp(version, "@PROJECT_VERSION@-cpp") == 0;
   printf("corvane %s\n", version != NULL ? version : "(null)");
   free(version);
   return ok && CorvaneSDKManager_GetInstance() == NULL ? 0 : 1;

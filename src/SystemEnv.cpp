@@ -1,10 +1,9 @@
-// The system environment and the process default.
-#include "Env.h"
+// The system environment, the process default and the free helpers that read it.
+#include "SystemEnv.h"
 
 #include <atomic>
 #include <random>
 
-#include "FileIO.h"
 #include "Logger.h"
 #include "Utils.h"
 
@@ -45,5 +44,7 @@ Utils::NetworkAddress SystemEnv::QueryNetworkAddress() {
 }
 
 LogChannel& SystemEnv::LogSink() { return ConsoleLogChannel::Instance(); }
+
+Clock& GetClock() { return Env::Default().GetClock(); }
 
 }  // namespace CorvaneSDK

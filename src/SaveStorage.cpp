@@ -1,4 +1,4 @@
-#include "Storage.h"
+#include "SaveStorage.h"
 
 #include "Env.h"
 #include "Identity.h"
@@ -12,14 +12,14 @@
 
 namespace CorvaneSDK {
 
-std::unique_ptr<Storage> Storage::Open(const std::string& configuredPath,
+std::unique_ptr<SaveStorage> SaveStorage::Open(const std::string& configuredPath,
                                        const std::string& appId, Env& env) {
   std::unique_ptr<SaveFolder> folder = SaveFolder::Open(configuredPath, appId, env);
   if (!folder) return nullptr;
-  return std::unique_ptr<Storage>(new Storage(std::move(folder), env));
+  return std::unique_ptr<SaveStorage>(new SaveStorage(std::move(folder), env));
 }
 
-Storage::Storage(std::unique_ptr<SaveFolder> folder, Env& env)
+SaveStorage::SaveStorage(std::unique_ptr<SaveFolder> folder, Env& env)
     : env_(env),
       folder_(std::move(folder)),
       properties_(new Properties(folder_->Path(), SaveFolder::kPropertiesFileName,
@@ -27,13 +27,13 @@ Storage::Storage(std::unique_ptr<SaveFolder> folder, Env& env)
   properties_->Open();
 }
 
-Storage::~Storage() = default;
+SaveStorage::~SaveStorage() = default;
 
-const std::string& Storage::Path() const { return folder_->Path(); }
-const std::string& Storage::QueueFileName() const { return folder_->QueueFileName(); }
-bool Storage::Exclusive() const { return folder_->Exclusive(); }
+const std::string& SaveStorage::Path() const { return folder_->Path(); }
+const std::string& SaveStorage::QueueFileName() const { return folder_->QueueFileName(); }
+bool SaveStorage::Exclusive() const { return folder_->Exclusive(); }
 
-bool Storage::Load(Identity& identity, SdkConfiguration& config) {
+bool SaveStorage::Load(Identity& identity, SdkConfiguration& config) {
   bool firstRun = false;
   if (properties_->GetString("userId").empty()) {
     firstRun = properties_->SetStringIfAbsent("userId", NewUuid(env_));
@@ -55,20 +55,20 @@ bool Storage::Load(Identity& identity, SdkConfiguration& config) {
   return firstRun;
 }
 
-void Storage::RegisterUriSchemesOnce(const std::vector<std::string>& schemes, int steamAppId) {
+void SaveStorage::RegisterUriSchemesOnce(const std::vector<std::string>& schemes, int steamAppId) {
   if (schemes.empty() || properties_->GetBool("registerUriFlag")) return;
   RegisterUriSchemes(schemes, Utils::GetExecutablePath(), steamAppId);
   SaveBool("registerUriFlag", true);
 }
 
-void Storage::SaveBool(const char* key, bool value) {
+void SaveStorage::SaveBool(const char* key, bool value) {
   properties_->SetBool(key, value);
   properties_->Save();
 }
 
-size_t Storage::AdoptOrphanQueues(QueueManager& queue) { return folder_->AdoptOrphanQueues(queue); }
+size_t SaveStorage::AdoptOrphanQueues(QueueManager& queue) { return folder_->AdoptOrphanQueues(queue); }
 
-void Storage::Close() {
+void SaveStorage::Close() {
   properties_->Save();
   folder_->Release();
 }

@@ -20,14 +20,14 @@ class QueueManager;
 class SaveFolder;
 class SdkConfiguration;
 
-class Storage {
+class SaveStorage {
  public:
   // Null when no safe folder can be had (logged by SaveFolder): the run is memory-only.
-  static std::unique_ptr<Storage> Open(const std::string& configuredPath,
+  static std::unique_ptr<SaveStorage> Open(const std::string& configuredPath,
                                        const std::string& appId, Env& env);
-  ~Storage();
-  Storage(const Storage&) = delete;
-  Storage& operator=(const Storage&) = delete;
+  ~SaveStorage();
+  SaveStorage(const SaveStorage&) = delete;
+  SaveStorage& operator=(const SaveStorage&) = delete;
 
   const std::string& Path() const;
   const std::string& QueueFileName() const;
@@ -47,7 +47,7 @@ class Storage {
   void Close();
 
  private:
-  Storage(std::unique_ptr<SaveFolder> folder, Env& env);
+  SaveStorage(std::unique_ptr<SaveFolder> folder, Env& env);
 
   Env& env_;
   std::unique_ptr<SaveFolder> folder_;  // outlives the queue's file
