@@ -99,6 +99,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   settings.flushSendSize = data.flushSendSize;
   settings.queueCheckInterval = data.queueCheckInterval;
   settings.sendDelay = data.sendDelay;
+  settings.syncInterval = data.queueSyncInterval;
   queue_.reset(new QueueManager(settings, this, sender_.get(), enableSave_ ? savePath_ : "",
                                 saveFolder_ ? saveFolder_->QueueFileName() : ""));
   queue_->SetExecutor(executor_.get());
