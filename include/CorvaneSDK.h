@@ -148,6 +148,12 @@ CORVANE_API void InitializationData_SetFlushSendSize(InitializationData* data, i
 CORVANE_API void InitializationData_SetQueueCheckInterval(InitializationData* data, int ms);
 /* Wait after an upload before the next timed upload in ms (default 1000). */
 CORVANE_API void InitializationData_SetSendDelay(InitializationData* data, int ms);
+/* Longest time in ms that a queued event waits for the queue file to be synced to the disk
+   (default 1000; 0: never synced, the OS writes it back in its own time; below 0 falls
+   back). The event is in the file when the log call returns, so it survives the game being
+   killed at once; the sync, done on an SDK thread at most once per interval while the file
+   has changed, bounds what a power loss can take. */
+CORVANE_API void InitializationData_SetQueueSyncInterval(InitializationData* data, int ms);
 CORVANE_API void InitializationData_SetAutoStart(InitializationData* data, int on);
 /* Keep the properties and queue files (default on). Off: nothing is written to disk. */
 CORVANE_API void InitializationData_SetEnableSave(InitializationData* data, int on);

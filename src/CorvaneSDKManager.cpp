@@ -90,6 +90,7 @@ CorvaneSDKManager::CorvaneSDKManager(const InitializationData& data, CallbackMap
   settings.flushSendSize = data.flushSendSize;
   settings.queueCheckInterval = data.queueCheckInterval;
   settings.sendDelay = data.sendDelay;
+  settings.syncInterval = data.queueSyncInterval;
   queue_.reset(new QueueManager(settings, this, sender_.get(), storage_ ? savePath_ : "",
                                 storage_ ? storage_->QueueFileName() : "", env_));
   queue_->SetExecutor(executor_.get());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,12 +15,12 @@
 namespace CorvaneSDK {
 
 // Operations the fault injector can fail.
-enum class FileOp { Open, Read, Write, Flush, Remove, Rename };
+enum class FileOp { Open, Read, Write, Flush, Remove, Rename, Sync };
 
 // Env::ShouldFailFileOp is consulted before every operation of this header with the operation
 // and the UTF-8 path it acts on; true makes that operation fail as if the OS had refused it.
 // It may be called from any thread, never under a lock of this layer. Mapping: RandomAccessFile::Open -> Open; ReadAt, Size -> Read; WriteAt ->
-// Write; Flush, Sync, Close -> Flush; RemoveFile -> Remove; ReadWholeFile -> Open then Read;
+// Write; Reserve -> Write; Flush, Sync, Close -> Flush; SyncData -> Sync; RemoveFile -> Remove; ReadWholeFile -> Open then Read;
 // WriteFileAtomically -> Open, Write, Flush on the temp file (path = target + ".tmp-..."),
 // then Rename with the target path. FileExists is a query and is never failed.
 
@@ -37,7 +38,13 @@ std::string LastFileErrorText();
 // A file opened for reading and writing at explicit offsets, without a user-space buffer:
 // every successful WriteAt has reached the OS when it returns (POSIX pwrite, Windows
 // WriteFile with an OVERLAPPED offset), so it survives the process being killed; it does
-// not survive a power loss unless Sync() was called. One thread at a time.
+// not survive a power loss unless Sync() was called. One thread at a time, except SyncData.
+//
+// Mapping: Map shares the file's pages with the process, so that stores into MappedData()
+// reach the file as writes do (they survive the process being killed). The caller keeps
+// every byte it touches inside the file and the mapping, and reserves the blocks first
+// (Reserve), so that a full disk is an error of Reserve and never a fault on a store. This
+// relies on no other process shortening the file (the save folder's lock).
 class RandomAccessFile {
  public:
   // Opens `utf8Path` read-write, never blocking on a FIFO or device and never following a
@@ -63,6 +70,21 @@ class RandomAccessFile {
   bool Flush();
   // Forces the data to the storage device (fsync / FlushFileBuffers).
   bool Sync();
+  // Allocates disk blocks for the first `size` bytes, growing the file to `size` when it is
+  // shorter (posix_fallocate; on Windows the end of file is moved there). False when the
+  // disk cannot hold them; the content already there is unchanged.
+  bool Reserve(uint64_t size);
+  // Maps the first `size` bytes (inside the file) shared and read-write, replacing an earlier
+  // mapping. Null on failure, with no mapping left.
+  char* Map(uint64_t size);
+  void Unmap();
+  char* MappedData() const { return map_; }
+  uint64_t MappedSize() const { return mapSize_; }
+  // Forces written and mapped data to the storage device (fdatasync; FlushViewOfFile then
+  // FlushFileBuffers). May run on another thread while the owner writes, maps or closes;
+  // the device flush runs on a duplicate of the handle, outside every lock. False when the
+  // file is closed or the flush failed.
+  bool SyncData();
   // Closes the handle; later calls fail. Returns false when the OS reported an error (the
   // handle is released all the same).
   bool Close();
@@ -77,6 +99,12 @@ class RandomAccessFile {
 
   std::string path_;
   intptr_t handle_ = kInvalidHandle;
+  char* map_ = nullptr;
+  uint64_t mapSize_ = 0;
+  intptr_t section_ = 0;  // the file mapping object on Windows
+  // Guards handle_, map_ and section_ against SyncData on another thread; the owner changes
+  // them only under it and reads them without it.
+  mutable std::mutex mapMutex_;
 };
 
 // True when something exists at `utf8Path`.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -91,6 +92,7 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
 }
 
 RandomAccessFile::~RandomAccessFile() {
+  Unmap();
   if (handle_ != kInvalidHandle) ::close(static_cast<int>(handle_));
 }
 
@@ -138,12 +140,93 @@ bool RandomAccessFile::Sync() {
   return SyncFd(static_cast<int>(handle_));
 }
 
+bool RandomAccessFile::Reserve(uint64_t size) {
+  if (handle_ == kInvalidHandle) return false;
+  if (ShouldFailFileOp(FileOp::Write, path_)) return false;
+#ifdef __linux__
+  int rc;
+  do {
+    rc = ::posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
+  } while (rc == EINTR);
+  errno = rc;  // posix_fallocate returns its error instead of setting errno
+  return rc == 0;
+#else
+  // Without posix_fallocate the file is only extended; Map is not offered there.
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return false;
+  if (static_cast<uint64_t>(st.st_size) >= size) return true;
+  const char zero = 0;
+  return WriteAll(static_cast<int>(handle_), size - 1, &zero, 1);
+#endif
+}
+
+char* RandomAccessFile::Map(uint64_t size) {
+  Unmap();
+#ifndef __linux__
+  // Only Linux promises that fdatasync writes back the pages of a shared mapping.
+  (void)size;
+  return nullptr;
+#else
+  if (handle_ == kInvalidHandle || size == 0) return nullptr;
+  void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED,
+                   static_cast<int>(handle_), 0);
+  if (p == MAP_FAILED) return nullptr;
+  std::lock_guard<std::mutex> lock(mapMutex_);
+  map_ = static_cast<char*>(p);
+  mapSize_ = size;
+  return map_;
+#endif
+}
+
+void RandomAccessFile::Unmap() {
+  if (map_ == nullptr) return;
+  char* p = map_;
+  const uint64_t size = mapSize_;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    map_ = nullptr;
+    mapSize_ = 0;
+  }
+  ::munmap(p, static_cast<size_t>(size));
+}
+
+bool RandomAccessFile::SyncData() {
+  if (ShouldFailFileOp(FileOp::Sync, path_)) return false;
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    if (handle_ == kInvalidHandle) return false;
+    fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+  }
+  if (fd < 0) return false;
+  // On Linux the shared mapping is the page cache, so fdatasync also writes back the pages
+  // dirtied through it.
+  int rc;
+  do {
+#ifdef __linux__
+    rc = ::fdatasync(fd);
+#else
+    rc = ::fsync(fd);
+#endif
+  } while (rc != 0 && errno == EINTR);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return rc == 0;
+}
+
 bool RandomAccessFile::Close() {
   if (handle_ == kInvalidHandle) return false;
+  Unmap();
   bool ok = !ShouldFailFileOp(FileOp::Flush, path_);
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    fd = static_cast<int>(handle_);
+    handle_ = kInvalidHandle;
+  }
   // close() is never retried: on Linux the descriptor is gone even after EINTR.
-  if (::close(static_cast<int>(handle_)) != 0) ok = false;
-  handle_ = kInvalidHandle;
+  if (::close(fd) != 0) ok = false;
   return ok;
 }
 

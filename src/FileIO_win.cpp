@@ -94,6 +94,7 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& utf8
 }
 
 RandomAccessFile::~RandomAccessFile() {
+  Unmap();
   if (handle_ != kInvalidHandle) ::CloseHandle(AsHandle(handle_));
 }
 
@@ -139,11 +140,82 @@ bool RandomAccessFile::Sync() {
   return ::FlushFileBuffers(AsHandle(handle_)) != 0;
 }
 
+bool RandomAccessFile::Reserve(uint64_t size) {
+  if (handle_ == kInvalidHandle) return false;
+  if (ShouldFailFileOp(FileOp::Write, path_)) return false;
+  LARGE_INTEGER current;
+  if (!::GetFileSizeEx(AsHandle(handle_), &current)) return false;
+  if (static_cast<uint64_t>(current.QuadPart) >= size) return true;
+  // NTFS allocates the clusters of a file that is not sparse when its end moves, so a full
+  // disk fails here.
+  FILE_END_OF_FILE_INFO end = {};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return ::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof(end)) != 0;
+}
+
+char* RandomAccessFile::Map(uint64_t size) {
+  Unmap();
+  if (handle_ == kInvalidHandle || size == 0) return nullptr;
+  HANDLE section = ::CreateFileMappingW(AsHandle(handle_), nullptr, PAGE_READWRITE,
+                                        static_cast<DWORD>(size >> 32),
+                                        static_cast<DWORD>(size & 0xFFFFFFFFu), nullptr);
+  if (section == nullptr) return nullptr;
+  void* p = ::MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+  if (p == nullptr) {
+    ::CloseHandle(section);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(mapMutex_);
+  map_ = static_cast<char*>(p);
+  mapSize_ = size;
+  section_ = reinterpret_cast<intptr_t>(section);
+  return map_;
+}
+
+void RandomAccessFile::Unmap() {
+  if (map_ == nullptr) return;
+  char* p = map_;
+  HANDLE section = AsHandle(section_);
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    map_ = nullptr;
+    mapSize_ = 0;
+    section_ = 0;
+  }
+  ::UnmapViewOfFile(p);
+  ::CloseHandle(section);
+}
+
+bool RandomAccessFile::SyncData() {
+  if (ShouldFailFileOp(FileOp::Sync, path_)) return false;
+  HANDLE dup = nullptr;
+  bool ok = true;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    if (handle_ == kInvalidHandle) return false;
+    // Pages dirtied through the view reach the file's cache only when the view is flushed.
+    if (map_ != nullptr && !::FlushViewOfFile(map_, 0)) ok = false;
+    if (!::DuplicateHandle(::GetCurrentProcess(), AsHandle(handle_), ::GetCurrentProcess(), &dup,
+                           0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      return false;
+    }
+  }
+  if (!::FlushFileBuffers(dup)) ok = false;
+  ::CloseHandle(dup);
+  return ok;
+}
+
 bool RandomAccessFile::Close() {
   if (handle_ == kInvalidHandle) return false;
+  Unmap();
   bool ok = !ShouldFailFileOp(FileOp::Flush, path_);
-  if (!::CloseHandle(AsHandle(handle_))) ok = false;
-  handle_ = kInvalidHandle;
+  HANDLE h;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    h = AsHandle(handle_);
+    handle_ = kInvalidHandle;
+  }
+  if (!::CloseHandle(h)) ok = false;
   return ok;
 }
 

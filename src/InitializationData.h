@@ -64,6 +64,9 @@ class InitializationData {
   int flushSendSize = 50;
   int queueCheckInterval = 500;
   int sendDelay = 1000;
+  // Longest time in ms that queued events wait for a data sync of the queue file to the
+  // disk; 0: no syncs (the OS writes it back in its own time).
+  int queueSyncInterval = 1000;
   bool autoStart = true;
   bool enableSave = true;
   bool offline = false;

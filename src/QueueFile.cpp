@@ -4,6 +4,7 @@
 #include "QueueFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -60,6 +61,52 @@ bool QueueFile::Writable() const {
   return IsOpen() && !failed_ && !corrupt_ && fileLength_ >= kInitialLength;
 }
 
+bool QueueFile::Mapped() const {
+  return IsOpen() && map_ != nullptr;
+}
+
+bool QueueFile::Load(uint64_t offset, void* buf, uint64_t len) {
+  if (map_ == nullptr || offset + len > file_->MappedSize()) {
+    return file_->ReadAt(offset, buf, static_cast<size_t>(len));
+  }
+  if (detail::ShouldFailFileOp(FileOp::Read, path_)) return false;
+  std::memcpy(buf, map_ + offset, static_cast<size_t>(len));
+  return true;
+}
+
+bool QueueFile::Store(uint64_t offset, const void* buf, uint64_t len) {
+  if (map_ == nullptr || offset + len > file_->MappedSize()) {
+    return file_->WriteAt(offset, buf, static_cast<size_t>(len));
+  }
+  if (detail::ShouldFailFileOp(FileOp::Write, path_)) return false;
+  // A killed process keeps every store made before it died; the stores of one change must
+  // reach the pages in program order (the header commits last).
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  std::memcpy(map_ + offset, buf, static_cast<size_t>(len));
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  return true;
+}
+
+void QueueFile::MapFile() {
+  map_ = nullptr;
+  if (file_ == nullptr || !Writable()) return;
+  // A file shorter than its length is written in place: mapping it would first allocate
+  // every byte its header claims.
+  if (file_->Size() < static_cast<int64_t>(fileLength_)) return;
+  // Blocks first (an earlier writer may have left holes): a store into a page the disk
+  // cannot hold would be a fault, not an error.
+  if (!file_->Reserve(fileLength_)) {
+    CORVANE_LOG_INFO("Queue file " << path_ << " cannot reserve " << fileLength_ << " bytes ("
+                                   << LastFileErrorText() << "); using positioned writes");
+    return;
+  }
+  map_ = file_->Map(fileLength_);
+  if (map_ == nullptr) {
+    CORVANE_LOG_INFO("Queue file " << path_ << " cannot be memory-mapped ("
+                                   << LastFileErrorText() << "); using positioned writes");
+  }
+}
+
 bool QueueFile::Fail(const char* what) {
   if (!failed_) CORVANE_LOG_DEBUG("Queue file " << what << " failed");
   lastFailure_ = path_ + ": " + LastFileErrorText();
@@ -71,6 +118,7 @@ bool QueueFile::Fail(const char* what) {
 
 bool QueueFile::Init() {
   if (file_ != nullptr) Close();
+  map_ = nullptr;
   failed_ = false;
   corrupt_ = false;
   openFailed_ = false;
@@ -105,6 +153,7 @@ bool QueueFile::Init() {
     fileLength_ = 0;
     return false;
   }
+  MapFile();
   return true;
 }
 
@@ -116,7 +165,7 @@ bool QueueFile::WriteFreshImage() {
 
 bool QueueFile::ReadHeader() {
   unsigned char h[kHeaderLength];
-  if (!file_->ReadAt(0, h, sizeof(h))) return false;
+  if (!Load(0, h, sizeof(h))) return false;
   fileLength_ = GetBE32(h);
   count_ = GetBE32(h + 4);
   first_ = {GetBE32(h + 8), 0};
@@ -146,10 +195,11 @@ bool QueueFile::WriteHeader(uint32_t fileLength, uint32_t count, uint32_t first,
   PutBE32(h + 4, count);
   PutBE32(h + 8, first);
   PutBE32(h + 12, last);
-  return file_->WriteAt(0, h, sizeof(h));
+  return Store(0, h, sizeof(h));
 }
 
 bool QueueFile::Close() {
+  map_ = nullptr;
   if (file_ == nullptr) return true;
   bool ok = file_->Flush();
   ok = file_->Close() && ok;
@@ -249,10 +299,9 @@ bool QueueFile::RingRead(uint64_t position, void* buf, uint64_t len) {
   char* out = static_cast<char*>(buf);
   if (p + len > length) {
     const uint64_t head = length - p;
-    return file_->ReadAt(p, out, static_cast<size_t>(head)) &&
-           file_->ReadAt(kHeaderLength, out + head, static_cast<size_t>(len - head));
+    return Load(p, out, head) && Load(kHeaderLength, out + head, len - head);
   }
-  return file_->ReadAt(p, out, static_cast<size_t>(len));
+  return Load(p, out, len);
 }
 
 bool QueueFile::RingWrite(uint64_t position, const void* buf, uint64_t len) {
@@ -263,10 +312,9 @@ bool QueueFile::RingWrite(uint64_t position, const void* buf, uint64_t len) {
   const char* in = static_cast<const char*>(buf);
   if (p + len > length) {
     const uint64_t head = length - p;
-    return file_->WriteAt(p, in, static_cast<size_t>(head)) &&
-           file_->WriteAt(kHeaderLength, in + head, static_cast<size_t>(len - head));
+    return Store(p, in, head) && Store(kHeaderLength, in + head, len - head);
   }
-  return file_->WriteAt(p, in, static_cast<size_t>(len));
+  return Store(p, in, len);
 }
 
 bool QueueFile::ReadLengthAt(uint64_t position, uint32_t* length) {
@@ -305,11 +353,19 @@ bool QueueFile::ExpandIfNecessary(uint32_t dataLength) {
   CORVANE_LOG_DEBUG("Expand: previousLength=" << oldLength
                                               << ", elementLength=" << (uint64_t{dataLength} + 4)
                                               << ", remainingBytes=" << RemainingBytes());
-  // The file gets its full new size first, so that a finished expansion always leaves the
-  // file exactly as long as its header says (a crash before the header write only leaves
-  // an unused tail, which the next expansion reuses).
-  const unsigned char zero = 0;
-  if (!file_->WriteAt(newLength - 1, &zero, 1)) return Fail("expansion");
+  // The file gets its full new size, with its blocks reserved, first, so that a finished
+  // expansion always leaves the file exactly as long as its header says (a crash before the
+  // header write only leaves an unused tail, which the next expansion reuses), and so that
+  // a full disk fails here rather than on a store into the mapping.
+  if (!file_->Reserve(newLength)) return Fail("expansion");
+  if (map_ != nullptr) {
+    map_ = file_->Map(newLength);
+    if (map_ == nullptr) {
+      CORVANE_LOG_INFO("Queue file " << path_ << " cannot be mapped again at " << newLength
+                                     << " bytes (" << LastFileErrorText()
+                                     << "); using positioned writes");
+    }
+  }
 
   const uint64_t fp = first_.position, lp = last_.position;
   const uint64_t endOfLast = Wrap(lp + 4 + last_.length);
@@ -321,8 +377,7 @@ bool QueueFile::ExpandIfNecessary(uint32_t dataLength) {
     uint64_t to = oldLength;
     while (toCopy > 0) {
       const size_t chunk = static_cast<size_t>(std::min(toCopy, kChunk));
-      if (!file_->ReadAt(from, scratch_.get(), chunk) ||
-          !file_->WriteAt(to, scratch_.get(), chunk)) {
+      if (!Load(from, scratch_.get(), chunk) || !Store(to, scratch_.get(), chunk)) {
         return Fail("expansion copy");
       }
       from += chunk;
@@ -347,9 +402,10 @@ bool QueueFile::Add(const char* data, uint32_t length) {
   const uint32_t position =
       wasEmpty ? kHeaderLength : Wrap(uint64_t{last_.position} + 4 + last_.length);
   // Prefix and data go out as one ring write (one positioned write, two when it wraps);
-  // elements above kJoinLimit are written in place rather than copied.
+  // elements above kJoinLimit, and every element when mapped, are stored in place rather
+  // than copied first.
   bool written;
-  if (length <= kJoinLimit) {
+  if (map_ == nullptr && length <= kJoinLimit) {
     joined_.resize(4 + size_t{length});
     PutBE32(reinterpret_cast<unsigned char*>(&joined_[0]), length);
     std::memcpy(&joined_[4], data, length);
@@ -413,6 +469,7 @@ bool QueueFile::RemoveAll() {
   // Whatever happens below, the old elements are no longer described by this object.
   // A failed flush or close is ignored: the handle is released either way and the file is
   // about to be deleted.
+  map_ = nullptr;
   file_->Flush();
   file_->Close();
   file_.reset();
@@ -432,6 +489,7 @@ bool QueueFile::RemoveAll() {
     last_ = {0, 0};
     return Fail("recreation");
   }
+  MapFile();
   return true;
 }
 

@@ -27,6 +27,13 @@ class RandomAccessFile;
 // leaves Count, First, Last and FileLength as they were unless the new header was written).
 // A failed Remove(Count()) has already deleted the file: the object is then closed with
 // count 0 and file length 0.
+//
+// Memory mapping: a file whose header validates is mapped shared, its blocks reserved
+// first, so an add is a copy and a 16-byte header store with no system call, and a full
+// disk shows up when the ring grows (the reservation fails) rather than as a fault on a
+// store. The stores keep the order above, so a killed process leaves the same bytes as with
+// positioned writes. Where the mapping cannot be had, positioned writes are used, with an
+// Info line. The fault injector sees every load and store as the read or write it replaces.
 class QueueFile {
  public:
   static constexpr uint32_t kHeaderLength = 16;
@@ -119,6 +126,10 @@ class QueueFile {
   // What failed last since Init ("element write", "header write", ...); empty when nothing.
   const std::string& LastFailure() const { return lastFailure_; }
   const std::string& Path() const { return path_; }
+  // Whether the file is written through a memory mapping now.
+  bool Mapped() const;
+  // The open file for a data sync from another thread (RandomAccessFile::SyncData), or null.
+  std::shared_ptr<RandomAccessFile> SyncTarget() const { return file_; }
 
  private:
   struct Header {
@@ -131,6 +142,11 @@ class QueueFile {
   bool ReadHeader();
   bool WriteHeader(uint32_t fileLength, uint32_t count, uint32_t first, uint32_t last);
   bool WriteFreshImage();
+  // Byte access to the file: through the mapping when there is one, else positioned I/O.
+  bool Load(uint64_t offset, void* buf, uint64_t len);
+  bool Store(uint64_t offset, const void* buf, uint64_t len);
+  // Reserves and maps fileLength_ bytes; on failure logs and goes on with positioned I/O.
+  void MapFile();
   bool RingRead(uint64_t position, void* buf, uint64_t len);
   bool RingWrite(uint64_t position, const void* buf, uint64_t len);
   bool ReadLengthAt(uint64_t position, uint32_t* length);
@@ -145,7 +161,8 @@ class QueueFile {
 
   std::string path_;
   uint32_t maxFileLength_;
-  std::unique_ptr<RandomAccessFile> file_;
+  std::shared_ptr<RandomAccessFile> file_;
+  char* map_ = nullptr;  // file_'s mapping of fileLength_ bytes, or null
   uint32_t fileLength_ = 0;
   uint32_t count_ = 0;
   Element first_{0, 0};

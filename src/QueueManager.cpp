@@ -30,6 +30,10 @@ std::string EventNameOf(const std::string& text) {
   return "?";
 }
 
+std::shared_ptr<const std::string> Share(std::string text) {
+  return std::make_shared<const std::string>(std::move(text));
+}
+
 int OrDefault(int value, int fallback, const char* name, bool allowZero) {
   if (value < 0 || (!allowZero && value == 0)) {
     CORVANE_LOG_WARNING(name << " " << value << " is out of range, using " << fallback);
@@ -51,6 +55,8 @@ QueueManager::QueueManager(const QueueSettings& settings, QueueManagerMonitor* m
   settings_.queueCheckInterval = OrDefault(settings.queueCheckInterval,
                                            defaults.queueCheckInterval, "Queue check interval", false);
   settings_.sendDelay = OrDefault(settings.sendDelay, defaults.sendDelay, "Send delay", true);
+  settings_.syncInterval =
+      OrDefault(settings.syncInterval, defaults.syncInterval, "Queue sync interval", true);
   batchLimit_ = settings_.flushSendSize;
   if (!saveFolder.empty()) {
     CORVANE_LOG_DEBUG("Save Path: " << saveFolder);
@@ -120,7 +126,7 @@ bool QueueManager::OpenFileLocked(bool atStart) {
         continue;
       }
       bytes_ += text.size();
-      queue_.push_back(Entry{std::move(text), 0, damaged ? 0u : 1u + skipped});
+      queue_.push_back(Entry{Share(std::move(text)), 0, damaged ? 0u : 1u + skipped});
       skipped = 0;
     }
     tailGhosts_ = damaged ? 0 : skipped;
@@ -166,7 +172,7 @@ bool QueueManager::RebuildFileLocked() {
     QueueFile copy(rebuilt);
     ok = copy.Init() && copy.Count() == 0;
     for (const Entry& e : queue_) {
-      ok = ok && copy.Add(e.text.data(), static_cast<uint32_t>(e.text.size()));
+      ok = ok && copy.Add(e.text->data(), static_cast<uint32_t>(e.text->size()));
     }
     ok = copy.Close() && ok;  // closed before any rename
   }
@@ -198,6 +204,7 @@ bool QueueManager::RebuildFileLocked() {
   for (Entry& e : queue_) e.fileElements = 1;
   memoryOnly_ = 0;
   fileRetry_ = false;
+  FileChangedLocked();
   return true;
 }
 
@@ -229,13 +236,14 @@ void QueueManager::PruneCorruptCopiesLocked() {
 bool QueueManager::CatchUpFileLocked() {
   for (size_t i = queue_.size() - memoryOnly_; i < queue_.size(); ++i) {
     Entry& e = queue_[i];
-    if (!file_ || !file_->Add(e.text.data(), static_cast<uint32_t>(e.text.size()))) {
+    if (!file_ || !file_->Add(e.text->data(), static_cast<uint32_t>(e.text->size()))) {
       FileFailedLocked("write");
       return false;
     }
     e.fileElements = 1 + tailGhosts_;
     tailGhosts_ = 0;
     --memoryOnly_;
+    FileChangedLocked();
   }
   if (fileRetry_) CORVANE_LOG_INFO("Queue file is written again");
   fileRetry_ = false;
@@ -266,6 +274,61 @@ void QueueManager::RetryFileLocked() {
   }
 }
 
+void QueueManager::FileChangedLocked() {
+  fileDirty_ = true;
+  if (syncScheduled_ || settings_.syncInterval <= 0 || shuttingDown_) return;
+  Executor* executor;
+  {
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    executor = ExecutorLocked();
+  }
+  // The sync runs on the executor with no queue lock held: appends go on meanwhile and leave
+  // the file dirty for the next one.
+  std::shared_ptr<SyncGuard> guard = syncGuard_;
+  syncScheduled_ = executor->PostDelayed(settings_.syncInterval, [this, guard] {
+    std::shared_ptr<RandomAccessFile> target;
+    {
+      std::lock_guard<std::mutex> lock(guard->mutex);
+      if (!guard->alive) return;
+      target = TakeSyncTarget();
+    }
+    if (target == nullptr) return;
+    const bool ok = target->SyncData();
+    const std::string error = ok ? std::string() : LastFileErrorText();
+    std::lock_guard<std::mutex> lock(guard->mutex);
+    if (guard->alive) SyncDone(target, ok, error);
+  });
+}
+
+std::shared_ptr<RandomAccessFile> QueueManager::TakeSyncTarget() {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  syncScheduled_ = false;
+  if (shuttingDown_ || !fileDirty_ || !file_) return nullptr;
+  fileDirty_ = false;
+  return file_->SyncTarget();
+}
+
+void QueueManager::SyncDone(const std::shared_ptr<RandomAccessFile>& target, bool ok,
+                            const std::string& error) {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  // A file replaced meanwhile was closed under the sync; its successor is dirty already.
+  const bool current = file_ && file_->SyncTarget() == target;
+  if (!ok && current) {
+    if (!syncFailing_) {
+      CORVANE_LOG_WARNING("Queue file sync failed (" << filePath_ << ": " << error
+                                                     << "); it is tried again");
+    }
+    syncFailing_ = true;
+    fileDirty_ = true;
+  } else if (ok && syncFailing_) {
+    CORVANE_LOG_INFO("Queue file sync works again");
+    syncFailing_ = false;
+  }
+  if (fileDirty_) FileChangedLocked();
+}
+
 bool QueueManager::AddEvent(EventPtr event) {
   if (!event) return false;
   if (shuttingDown_) return false;
@@ -278,18 +341,19 @@ bool QueueManager::AddEvent(EventPtr event) {
                                         << " bytes exceed the upload limit of " << kMaxBatchBytes);
     return false;
   }
+  std::shared_ptr<const std::string> shared = Share(std::move(text));
   Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<std::mutex> lock(queueMutex_);
   const size_t count = queue_.size() + 1;
-  CORVANE_LOG_VERBOSE("Enqueued " << text << "event. " << count << " elements in the queue.");
-  AppendLocked(Entry{std::move(text), ++enqueueCounter_, 0});
+  CORVANE_LOG_VERBOSE("Enqueued " << *shared << "event. " << count << " elements in the queue.");
+  AppendLocked(Entry{std::move(shared), ++enqueueCounter_, 0});
   EnforceBoundsLocked();
   return true;
 }
 
 // Appends to memory, and to the file while it holds every older event.
 void QueueManager::AppendLocked(Entry entry) {
-  bytes_ += entry.text.size();
+  bytes_ += entry.text->size();
   entry.fileElements = 0;
   queue_.push_back(std::move(entry));
   ++memoryOnly_;
@@ -301,7 +365,7 @@ void QueueManager::EnforceBoundsLocked() {
   size_t n = 0;
   size_t bytes = bytes_;
   while (n < queue_.size() && (queue_.size() - n > kMaxQueuedEvents || bytes > kMaxQueuedBytes)) {
-    bytes -= queue_[n].text.size();
+    bytes -= queue_[n].text->size();
     ++n;
   }
   if (n == 0) return;
@@ -325,7 +389,7 @@ bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
   for (const std::string& text : texts) {
     if (text.empty() || text.size() > kMaxBatchBytes) continue;
     // Sequence 0: like events loaded at start, they were dispatched by their own instance.
-    AppendLocked(Entry{text, 0, 0});
+    AppendLocked(Entry{Share(std::string(text)), 0, 0});
   }
   EnforceBoundsLocked();
   return file_ != nullptr && file_->Writable() && !fileRetry_ && memoryOnly_ == 0;
@@ -336,7 +400,7 @@ void QueueManager::RemoveOldestLocked(size_t n) {
   uint64_t fromFile = 0;
   for (size_t i = 0; i < n; ++i) {
     fromFile += queue_[i].fileElements;
-    bytes_ -= queue_[i].text.size();
+    bytes_ -= queue_[i].text->size();
   }
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(n));
   batchSize_ -= std::min(n, batchSize_);
@@ -351,9 +415,11 @@ void QueueManager::RemoveOldestLocked(size_t n) {
   }
   if (fromFile == 0) return;
   // A file that cannot be written keeps them at its head; the next reopen removes them.
-  if (file_ && file_->Writable() && !fileRetry_ &&
-      !file_->Remove(static_cast<uint32_t>(std::min<uint64_t>(fromFile, UINT32_MAX)))) {
-    FileFailedLocked("removal");
+  if (file_ && file_->Writable() && !fileRetry_) {
+    FileChangedLocked();
+    if (!file_->Remove(static_cast<uint32_t>(std::min<uint64_t>(fromFile, UINT32_MAX)))) {
+      FileFailedLocked("removal");
+    }
   }
 }
 
@@ -379,7 +445,7 @@ bool QueueManager::HasFile() const {
 std::vector<std::string> QueueManager::Texts() const {
   std::lock_guard<std::mutex> lock(queueMutex_);
   std::vector<std::string> out;
-  for (const auto& e : queue_) out.push_back(e.text);
+  for (const auto& e : queue_) out.push_back(*e.text);
   return out;
 }
 
@@ -396,16 +462,20 @@ void QueueManager::PostCommand(int command) {
   if (shuttingDown_) return;
   commands_.push_back(command);
   if (workerRunning_) return;
-  if (executor_ == nullptr) {
-    if (!ownExecutor_) ownExecutor_.reset(new Executor("queue command"));
-    executor_ = ownExecutor_.get();
-  }
   workerRunning_ = true;
-  if (!executor_->Post([this] { WorkerLoop(); })) {
+  if (!ExecutorLocked()->Post([this] { WorkerLoop(); })) {
     workerRunning_ = false;
     commands_.clear();
     CORVANE_LOG_ERROR("Cannot start the queue command thread");
   }
+}
+
+Executor* QueueManager::ExecutorLocked() {
+  if (executor_ == nullptr) {
+    if (!ownExecutor_) ownExecutor_.reset(new Executor("queue command"));
+    executor_ = ownExecutor_.get();
+  }
+  return executor_;
 }
 
 void QueueManager::WorkerLoop() {
@@ -507,7 +577,8 @@ void QueueManager::SendingLoop() {
 bool QueueManager::UploadOnce(bool more) {
   if (monitor_ != nullptr && !monitor_->CanSend()) return more;
   const int64_t now = env_.GetClock().MonotonicMs();
-  std::vector<std::string> texts;
+  // The batch shares the queued texts: only pointers are copied under the queue lock.
+  std::vector<std::shared_ptr<const std::string>> batch;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
   {
@@ -522,18 +593,22 @@ bool QueueManager::UploadOnce(bool more) {
     const size_t limit = static_cast<size_t>(std::max(1, batchLimit_.load()));
     fullLimit = batchLimit_.load() >= settings_.flushSendSize;
     for (const Entry& entry : queue_) {
-      if (texts.size() >= limit) break;
-      total += entry.text.size();
+      if (batch.size() >= limit) break;
+      total += entry.text->size();
       if (total > kMaxBatchBytes) break;
       if (entry.sequence > highestDispatched_) {
         highestDispatched_ = entry.sequence;
-        toDispatch.emplace_back(texts.size(), entry.sequence);
+        toDispatch.emplace_back(batch.size(), entry.sequence);
       }
-      texts.push_back(entry.text);
+      batch.push_back(entry.text);
     }
-    batchSize_ = texts.size();
+    batchSize_ = batch.size();
   }
-  if (texts.empty()) return false;
+  if (batch.empty()) return false;
+  std::vector<std::string> texts;
+  texts.reserve(batch.size());
+  for (const auto& text : batch) texts.push_back(*text);
+  batch.clear();
 
   // Host callbacks run here with no lock held, so they may log events themselves.
   for (const auto& d : toDispatch) {
@@ -544,12 +619,13 @@ bool QueueManager::UploadOnce(bool more) {
     event.reset();
     if (updated == texts[d.first]) continue;
     texts[d.first] = updated;
+    std::shared_ptr<const std::string> shared = Share(std::move(updated));
     Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<std::mutex> lock(queueMutex_);
     for (Entry& entry : queue_) {
       if (entry.sequence == d.second) {
-        bytes_ = bytes_ - entry.text.size() + updated.size();
-        entry.text = updated;
+        bytes_ = bytes_ - entry.text->size() + shared->size();
+        entry.text = std::move(shared);
         break;
       }
     }
@@ -668,6 +744,11 @@ void QueueManager::Destroy() {
     if (shuttingDown_.exchange(true)) return;
     commands_.clear();
   }
+  {
+    // Waits for a sync task that is calling in; later ones find the queue gone.
+    std::lock_guard<std::mutex> lock(syncGuard_->mutex);
+    syncGuard_->alive = false;
+  }
   // An upload in flight is abandoned at once; its batch stays in the file for the next run.
   if (sender_ != nullptr) sender_->Cancel();
   wake_.Set();
@@ -689,6 +770,11 @@ void QueueManager::Destroy() {
   }
   queue_.clear();
   if (file_) {
+    // What the periodic sync has not reached yet goes to the disk before the file is left.
+    if (fileDirty_ && settings_.syncInterval > 0 && file_->IsOpen()) {
+      std::shared_ptr<RandomAccessFile> target = file_->SyncTarget();
+      if (target) target->SyncData();
+    }
     file_->Close();
     file_.reset();
   }

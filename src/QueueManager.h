@@ -3,7 +3,8 @@
 // batches by a sending thread that Resume/Pause switch on and off.
 // Thread-safe: AddEvent from any thread; Resume/Pause/Destroy from host threads.
 // Locks: commandMutex_ (commands, worker handle) and queueMutex_ (queue, file, batch); the
-// event pool lock is taken inside queueMutex_. Monitor calls run with no lock held.
+// event pool lock and commandMutex_ may be taken inside queueMutex_, never the reverse.
+// Monitor calls run with no lock held, and so do the data syncs of the file.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,7 @@ namespace CorvaneSDK {
 class Executor;
 class EventSender;
 class QueueFile;
+class RandomAccessFile;
 
 // Implemented by the manager.
 class QueueManagerMonitor {
@@ -45,6 +47,9 @@ struct QueueSettings {
   int flushSendSize = 50;
   int queueCheckInterval = 500;  // ms
   int sendDelay = 1000;          // ms
+  // Longest wait of a changed queue file for its data sync to the disk, done on the
+  // executor; 0: never synced by the SDK.
+  int syncInterval = 1000;       // ms
 };
 
 class QueueManager {
@@ -103,7 +108,7 @@ class QueueManager {
 
  private:
   struct Entry {
-    std::string text;
+    std::shared_ptr<const std::string> text;  // never null; shared with a batch being cut
     int32_t sequence = 0;
     // File elements this entry stands for: its own plus skipped non-event elements just
     // before it; 0 while it is in memory only. Entries in the file always come first.
@@ -127,6 +132,13 @@ class QueueManager {
   bool RebuildFileLocked();
   bool CatchUpFileLocked();
   void FileFailedLocked(const char* what);
+  // The file changed: a data sync is due within the sync interval.
+  void FileChangedLocked();
+  // The two halves of a sync task around the sync itself, which runs with no lock held.
+  std::shared_ptr<RandomAccessFile> TakeSyncTarget();
+  void SyncDone(const std::shared_ptr<RandomAccessFile>& target, bool ok, const std::string& error);
+  // Needs commandMutex_: the executor given, or one of this queue's own.
+  Executor* ExecutorLocked();
   void RetryFileLocked();
   std::string CorruptCopyPathLocked() const;
   void PruneCorruptCopiesLocked();
@@ -155,6 +167,16 @@ class QueueManager {
   size_t dropsTotal_ = 0;
   int64_t lastDropWarningMs_ = 0;
   bool dropWarned_ = false;
+  bool fileDirty_ = false;      // changed since its last data sync
+  bool syncScheduled_ = false;  // a sync task is posted
+  bool syncFailing_ = false;
+  // A sync task may outlive this queue (an executor joined with a time limit): it calls in
+  // only under the guard's mutex while `alive`, which Destroy clears first.
+  struct SyncGuard {
+    std::mutex mutex;
+    bool alive = true;
+  };
+  std::shared_ptr<SyncGuard> syncGuard_ = std::make_shared<SyncGuard>();
 
   // Rejections (sending thread only): a lone rejected event is dropped only with proof that
   // the server accepts other uploads, an accepted batch since the rejections began.

@@ -136,6 +136,7 @@ class QueueFileCorruption : public QueueFileTest {};
 class QueueFileInit : public QueueFileTest {};
 class QueueFileFaults : public QueueFileTest {};
 class QueueFileLimits : public QueueFileTest {};
+class QueueFileMapping : public QueueFileTest {};
 
 // ---------------------------------------------------------------- format
 
@@ -1037,6 +1038,78 @@ TEST_F(QueueFileLimits, AFileLongerThanTheMaximumIsCorrupt) {
   EXPECT_FALSE(small.ValidateHeader(nullptr));
   small.Close();
   EXPECT_EQ(ReadBack(), std::vector<std::string>{"abc"});
+}
+
+// ---------------------------------------------------------------- mapping
+
+// The same operations through the mapping and with positioned writes (the reservation that
+// precedes the mapping refused) leave the same bytes at every step: wrapping, straddling
+// lengths, expansions of a wrapped ring and removals.
+TEST_F(QueueFileMapping, MappedAndPositionedWritesLeaveTheSameBytes) {
+  const std::string other = JoinPath(dir_.path(), ".event_queue.positioned");
+  {
+    QueueFile fresh(other);
+    ASSERT_TRUE(fresh.Init());
+    ASSERT_TRUE(fresh.Close());
+  }
+  QueueFile mapped(path_);
+  ASSERT_TRUE(mapped.Init());
+  QueueFile positioned(other);
+  {
+    bool refused = false;
+    InjectorScope scope([&](FileOp op, const std::string& p) {
+      if (p != other || op != FileOp::Write || refused) return false;
+      return refused = true;
+    });
+    ASSERT_TRUE(positioned.Init());
+    EXPECT_TRUE(refused);
+  }
+  EXPECT_TRUE(mapped.Mapped());
+  EXPECT_FALSE(positioned.Mapped());
+
+  std::mt19937 rng(11);
+  std::deque<std::string> model;
+  for (int step = 0; step < 300; ++step) {
+    SCOPED_TRACE(step);
+    if (model.size() > 2 && rng() % 3 == 0) {
+      const uint32_t n = 1 + rng() % static_cast<uint32_t>(model.size() - 1);
+      ASSERT_TRUE(mapped.Remove(n));
+      ASSERT_TRUE(positioned.Remove(n));
+      model.erase(model.begin(), model.begin() + n);
+    } else {
+      const size_t len = rng() % 8 == 0 ? 2000 + rng() % 5000 : 1 + rng() % 300;
+      const std::string d = Data(len, step);
+      ASSERT_TRUE(AddText(mapped, d));
+      ASSERT_TRUE(AddText(positioned, d));
+      model.push_back(d);
+    }
+    ASSERT_TRUE(SameBytes(Bytes(), ReadFileBytes(other)));
+    ExpectMemoryMatchesDisk(mapped);
+  }
+  EXPECT_GT(mapped.FileLength(), 4096u);
+  EXPECT_TRUE(mapped.Mapped());
+  EXPECT_FALSE(positioned.Mapped());
+  ASSERT_TRUE(mapped.Close());
+  ASSERT_TRUE(positioned.Close());
+  EXPECT_EQ(ReadBack(), std::vector<std::string>(model.begin(), model.end()));
+}
+
+// A file shorter than its length (another writer extends lazily) is written in place, never
+// mapped: the mapping would first reserve every byte the header claims.
+TEST_F(QueueFileMapping, AFileShorterThanItsLengthIsNeitherMappedNorGrown) {
+  Image image(4096);
+  image.Header(1u << 20, 1, 16, 16);
+  image.Element(16, "abc");
+  ASSERT_TRUE(WriteFileBytes(path_, image.bytes));
+  QueueFile q(path_);
+  ASSERT_TRUE(q.Init());
+  std::string why;
+  EXPECT_TRUE(q.ValidateHeader(&why)) << why;
+  EXPECT_FALSE(q.Mapped());
+  ASSERT_TRUE(AddText(q, "def"));
+  q.Close();
+  EXPECT_EQ(Bytes().size(), 4096u);
+  EXPECT_EQ(ReadBack(), (std::vector<std::string>{"abc", "def"}));
 }
 
 }  // namespace

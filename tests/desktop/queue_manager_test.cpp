@@ -661,3 +661,109 @@ TEST_F(QueueManagerTest, PauseDuringAnUploadSettlesItSoNothingIsSentTwice) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(server_.Count("/v4/event"), 1u);
 }
+
+namespace {
+// Records the data syncs of one file and the threads they ran on; `fail` refuses them.
+struct SyncRecorder {
+  explicit SyncRecorder(std::string path) : path_(std::move(path)) {
+    ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector([this](FileOp op, const std::string& p) {
+      if (op != FileOp::Sync || p != path_) return false;
+      std::lock_guard<std::mutex> lock(mutex_);
+      threads_.push_back(std::this_thread::get_id());
+      return fail_.load();
+    });
+  }
+  ~SyncRecorder() { ::CorvaneSDK::Test::ProcessEnv().SetFileFaultInjector(nullptr); }
+  size_t Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_.size();
+  }
+  std::vector<std::thread::id> Threads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_;
+  }
+  std::atomic<bool> fail_{false};
+
+ private:
+  std::string path_;
+  mutable std::mutex mutex_;
+  std::vector<std::thread::id> threads_;
+};
+}  // namespace
+
+// The file is synced to the disk within the interval of a change, on an SDK thread, once
+// per interval however many events came, and not at all while nothing changes.
+TEST_F(QueueManagerTest, ChangedFileIsSyncedWithinTheIntervalOffTheCallingThread) {
+  ScopedFakeClock clock(false);
+  SyncRecorder syncs(QueuePath());
+  monitor_.canSend = false;
+  QueueSettings s;
+  s.syncInterval = 1000;
+  auto q = Make(s);
+  q->Initialize();
+  for (int i = 0; i < 20; ++i) q->AddEvent(Named("e"));
+  clock->Advance(999);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(syncs.Count(), 0u);  // not before the interval
+  clock->Advance(1);
+  ASSERT_TRUE(WaitUntil([&] { return syncs.Count() == 1; }));
+  EXPECT_NE(syncs.Threads()[0], std::this_thread::get_id());
+
+  clock->Advance(5000);  // nothing changed since: no sync
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(syncs.Count(), 1u);
+
+  q->AddEvent(Named("later"));
+  ASSERT_TRUE(WaitUntil([&] {
+    clock->Advance(100);
+    return syncs.Count() == 2;
+  }));
+  q->Destroy();
+  EXPECT_EQ(syncs.Count(), 2u);  // nothing left to sync at the end
+  EXPECT_EQ(FileNames().size(), 21u);
+}
+
+// A failed sync is reported once and tried again; a change not synced yet is synced when
+// the queue is destroyed; interval 0 never syncs.
+TEST_F(QueueManagerTest, FailedSyncIsRetriedAndDestroySyncsWhatIsLeft) {
+  ScopedFakeClock clock(false);
+  LogCapture capture(kLogWarning);
+  monitor_.canSend = false;
+  {
+    SyncRecorder syncs(QueuePath());
+    syncs.fail_ = true;
+    auto q = Make();
+    q->Initialize();
+    q->AddEvent(Named("a"));
+    ASSERT_TRUE(WaitUntil([&] {
+      clock->Advance(100);
+      return syncs.Count() >= 3;
+    }));
+    syncs.fail_ = false;
+    const size_t before = syncs.Count();
+    ASSERT_TRUE(WaitUntil([&] {
+      clock->Advance(100);
+      return syncs.Count() > before;
+    }));
+    q->AddEvent(Named("b"));
+    q->Destroy();  // before the interval has passed
+    EXPECT_GE(syncs.Count(), before + 2);
+    EXPECT_EQ(syncs.Threads().back(), std::this_thread::get_id());
+  }
+  size_t warnings = 0;
+  for (const auto& line : capture.Lines()) warnings += line.find("Queue file sync failed") != std::string::npos;
+  EXPECT_EQ(warnings, 1u);
+
+  UseFolder("off");
+  SyncRecorder syncs(QueuePath());
+  QueueSettings off;
+  off.syncInterval = 0;
+  auto q = Make(off);
+  q->Initialize();
+  q->AddEvent(Named("c"));
+  clock->Advance(10000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  q->Destroy();
+  EXPECT_EQ(syncs.Count(), 0u);
+  EXPECT_EQ(FileNames(), std::vector<std::string>{"c"});
+}

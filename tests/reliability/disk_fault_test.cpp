@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FileIO.h"
+#include "QueueFile.h"
 #include "LogCapture.h"
 #include "TestEnv.h"
 #include "sdk_harness.h"
@@ -231,6 +232,65 @@ TEST_F(DiskFaultTest, OfflineQueueAtItsCapDropsTheOldestWhileTheOpenEventIsPendi
   const std::vector<std::string> newest(labels.end() - 10, labels.end());
   EXPECT_TRUE(WaitUntil([&] { return server_.ledger().Has(newest); })) << "the newest were dropped";
   EXPECT_EQ(server_.ledger().Missing({labels.front()}), 1) << "the oldest should go first";
+}
+
+// On a real full disk the mapped queue file fails where it grows (its reservation), never
+// with a fault on a store, and keeps what it committed. A file that an earlier writer left
+// with holes is not mapped when its blocks cannot be had, and its writes fail as errors.
+TEST_F(DiskFaultTest, FullDiskFailsTheGrowthOfTheMappedQueueFileAsAnError) {
+  ASSERT_TRUE(fs::create_directories(SaveDir()));
+  mounted_ = ::mount("tmpfs", SaveDir().c_str(), "tmpfs", 0, "size=64k,mode=0700") == 0;
+  if (!mounted_) GTEST_SKIP() << "no tmpfs mount permitted";
+  const std::string holes = SaveDir() + "/.event_queue.holes";
+  {
+    // An earlier writer's grown file: header and elements at the start, the rest a hole.
+    QueueFile earlier(holes);
+    ASSERT_TRUE(earlier.Init());
+    ASSERT_TRUE(earlier.Add("abc", 3));
+    ASSERT_TRUE(earlier.Close());
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(holes, bytes, 4096));
+    bytes[2] = 0x20;  // file length 8192
+    ASSERT_EQ(::truncate(holes.c_str(), 8192), 0);
+    FILE* f = std::fopen(holes.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, 16, f), 16u);
+    std::fclose(f);
+  }
+  QueueFile q(QueuePath());
+  ASSERT_TRUE(q.Init());
+  EXPECT_TRUE(q.Mapped());
+  const std::string filler = SaveDir() + "/filler";
+  FILE* f = std::fopen(filler.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  const std::string block(4096, 'f');
+  while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+  }
+  std::fclose(f);
+
+  const std::string element(1000, 'e');
+  int added = 0;
+  while (q.Add(element.data(), 1000)) ++added;
+  EXPECT_EQ(added, 4);  // the fifth needs the ring to grow
+  EXPECT_NE(q.LastFailure().find("No space"), std::string::npos) << q.LastFailure();
+  EXPECT_EQ(q.Count(), 4u);
+  EXPECT_EQ(q.FileLength(), 4096u);
+  q.Close();
+  QueueFile again(QueuePath());
+  ASSERT_TRUE(again.Init());
+  std::vector<std::string> texts;
+  EXPECT_TRUE(again.ReadAll(texts, nullptr));
+  EXPECT_EQ(texts, std::vector<std::string>(4, element));
+  again.Close();
+
+  QueueFile old(holes);
+  ASSERT_TRUE(old.Init());
+  EXPECT_TRUE(old.ValidateHeader(nullptr));
+  EXPECT_FALSE(old.Mapped());
+  while (old.Add(element.data(), 1000)) {
+  }
+  EXPECT_NE(old.LastFailure().find("No space"), std::string::npos) << old.LastFailure();
+  EXPECT_GE(old.Count(), 1u);
 }
 
 }  // namespace
