@@ -17,6 +17,7 @@
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKUserDefaultsStorage.h"
 #include "CorvaneSDKUtils.h"
+#include "CorvaneSDKWireFormat.h"
 #include "CorvaneSDKVersion.h"
 #include "Platform.h"
 
@@ -26,11 +27,6 @@ namespace Mobile {
 namespace {
 
 std::string brief(const std::string& text) { return text.size() > 2000 ? text.substr(0, 2000) + "..." : text; }
-
-// Payloads are bounded so that the whole stored array (list, event, sub-event list, sub-event,
-// payload) stays within the reading bound.
-constexpr int kMaxEventDepth = kMaxValueDepth - 1;
-constexpr int kMaxSubEventNesting = 8;
 
 }  // namespace
 
@@ -86,54 +82,15 @@ std::string CorvaneSDKManagerIntegration::description() const { return descripti
 // ---- Events ----
 
 Value CorvaneSDKManagerIntegration::generateDictionary(const CorvaneSDKLogOperation& event, bool addProcessId) {
-  // Sub-events nest by recursion of the builder; the nesting is bounded (a cycle of
-  // sub-events would otherwise never end).
-  std::function<Value(const CorvaneSDKLogOperation&, bool, int)> build = [&](const CorvaneSDKLogOperation& op,
-                                                                              bool withProcessId, int nesting) {
-    Value m = Value::object();
-    if (withProcessId) m["processId"] = ++lastProcessId_;
-    m["eId"] = op.eId;
-    std::string id = op.id;
-    if (id.empty()) {
-      auto h = host();
-      id = h ? h->getSessionId() : std::string();
-    }
-    m["id"] = id;
-    m["timeInMs"] = op.timeInMs;
-    m["cfgId"] = op.cfgId;
-    if (op.customUid) m["customUid"] = *op.customUid;
-    m["eventName"] = op.eventName;
-    std::optional<Value> payload;
-    std::string reason;
-    if (op.value && !op.value->is_null()) {
-      payload = serializableCopy(*op.value, &reason);
-      if (!payload) CorvaneSDKLog::debug(description_ + " Payload of " + op.eventName + " dropped: " + reason);
-    }
-    if (op.revenueData) {
-      if (!payload) payload = Value::object();
-      auto revenue = serializableCopy(*op.revenueData, &reason);
-      if (payload->is_object() && revenue) {
-        (*payload)[kCorvaneSDKEvent_REVENUE_DATA_FIELD_NAME] = std::move(*revenue);
-      } else {
-        CorvaneSDKLog::debug(description_ + " Revenue data of " + op.eventName +
-                             " not added: the payload is not a map");
-      }
-    }
-    if (payload) m["value"] = std::move(*payload);
-    if (op.hasSubEvents()) {
-      if (nesting >= kMaxSubEventNesting) {
-        CorvaneSDKLog::debug(description_ + " Sub-events of " + op.eventName + " nest too deep; left out");
-      } else {
-        Value list = Value::array();
-        for (const auto& sub : op.subEvents) {
-          if (sub) list.push_back(build(*sub, false, nesting + 1));
-        }
-        if (!list.empty()) m["subEvents"] = std::move(list);
-      }
-    }
-    return m;
-  };
-  return build(event, addProcessId, 0);
+  std::function<int32_t()> next;
+  if (addProcessId) next = [this] { return ++lastProcessId_; };
+  return CorvaneSDKWireFormat::eventMap(
+      event, next,
+      [this] {
+        auto h = host();
+        return h ? h->getSessionId() : std::string();
+      },
+      description_);
 }
 
 void CorvaneSDKManagerIntegration::log(std::shared_ptr<const CorvaneSDKLogOperation> event) {
@@ -145,27 +102,9 @@ void CorvaneSDKManagerIntegration::log(std::shared_ptr<const CorvaneSDKLogOperat
 }
 
 void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
-  if (!map.is_object()) {
-    CorvaneSDKLog::debug(description_ + " Ignoring an event that is not a map");
-    return;
-  }
-  Entry entry;
-  auto pid = map.find("processId");
-  if (pid != map.end()) {
-    if (pid->is_number_integer()) {
-      const int64_t n = pid->get<int64_t>();
-      if (n > 0 && n <= INT32_MAX) entry.processId = static_cast<int32_t>(n);
-    }
-    map.erase("processId");
-  }
-  if (!valueDepthWithin(map, kMaxEventDepth)) {
-    map.erase("value");
-    if (!valueDepthWithin(map, kMaxEventDepth)) map.erase("subEvents");
-    CorvaneSDKLog::debug(description_ + " Event nests too deep; its payload was left out");
-  }
-  // Serialised once, here on the caller's thread: the queue file and every upload body reuse it.
-  entry.text = CorvaneJSONSerializer::dataWithRootObject(map);
-  entry.text.shrink_to_fit();  // held until delivered: up to 5000 of them
+  auto queued = CorvaneSDKWireFormat::queuedEvent(std::move(map), description_);
+  if (!queued) return;
+  Entry entry = std::move(*queued);
   auto self = shared_from_this();
   dispatchBackground([self, entry = std::move(entry)]() mutable {
     if (CorvaneSDKLog::isDebug()) {
@@ -397,59 +336,16 @@ void CorvaneSDKManagerIntegration::flushOnQueue(size_t n) {
   sendData(batch);
 }
 
-std::string CorvaneSDKManagerIntegration::batchBody(const std::vector<Entry>& batch) {
-  auto h = host();
-  const Value context = contextSnapshot();
-  auto contextString = [&](const char* key) -> Value {
-    auto it = context.find(key);
-    return it != context.end() ? *it : Value("");
-  };
-  Value header = Value::object();
-  header["qvUid"] = h ? h->getUserId() : std::string();
-  header["qvSdkVersion"] = contextString("$version");
-  if (context.contains("$wrapper") && !context["$wrapper"].is_null()) header["wrapper"] = context["$wrapper"];
-  if (context.contains("$wrapper_version") && !context["$wrapper_version"].is_null()) {
-    header["wrapperVersion"] = context["$wrapper_version"];
-  }
-  header["bundleId"] = contextString("$bundle_id");
-  header["platform"] = contextString("$platform");
-  header["appVersion"] = contextString("$build_version");
-  header["buildNumber"] = contextString("$build_number");
-  std::string body = CorvaneJSONSerializer::dataWithRootObject(header);
-  // The events are spliced in as the texts they were stored as.
-  size_t size = body.size() + 16;
-  for (const auto& e : batch) size += e.text.size() + 1;
-  std::string out;
-  out.reserve(size);
-  out.append(body, 0, body.size() - 1);
-  out += ",\"subMessages\":[";
-  for (size_t i = 0; i < batch.size(); ++i) {
-    if (i) out += ',';
-    out += batch[i].text;
-  }
-  out += "]}";
-  return out;
-}
-
-Value CorvaneSDKManagerIntegration::batchList(const std::vector<Entry>& batch) const {
-  Value list = Value::array();
-  for (const auto& e : batch) {
-    Value v;
-    if (parseJson(e.text, v)) list.push_back(std::move(v));
-  }
-  return list;
-}
-
 void CorvaneSDKManagerIntegration::sendData(const std::vector<Entry>& batch) {
   // Every accepted change is on disk before a batch leaves.
   if (dirty_) persistQueue();
-  std::string body = batchBody(batch);
+  auto h = host();
+  std::string body = CorvaneSDKWireFormat::batchBody(batch, contextSnapshot(), h ? h->getUserId() : std::string());
   if (CorvaneSDKLog::isDebug()) {
     CorvaneSDKLog::debug(description_ + " Flushing " + std::to_string(batch.size()) + " of " +
                          std::to_string(queue().size()) + " queued API calls.");
     CorvaneSDKLog::debug("Flushing batch " + brief(body) + ".");
   }
-  auto h = host();
   const std::string url = h ? h->getHost() : std::string();
   const std::string credential = h ? h->getCredential() : std::string();
   inFlight_ = true;
@@ -463,7 +359,7 @@ void CorvaneSDKManagerIntegration::sendData(const std::vector<Entry>& batch) {
                                             [self, batch, outcome] { self->onUploadFinished(batch, outcome); });
                                       });
   if (inFlight_ && uploadGen_ == gen) batchRequest_ = task;
-  post(kCorvaneSDKDidSendRequestNotification, batchList(batch), Value());
+  post(kCorvaneSDKDidSendRequestNotification, CorvaneSDKWireFormat::batchList(batch), Value());
 }
 
 void CorvaneSDKManagerIntegration::removeBatch(const std::vector<Entry>& batch) {
@@ -514,13 +410,13 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
         notBeforeMs_ = 0;
       }
       endIsolationWhenCleared();
-      post(kCorvaneSDKRequestDidSucceedNotification, batchList(batch), Value());
+      post(kCorvaneSDKRequestDidSucceedNotification, CorvaneSDKWireFormat::batchList(batch), Value());
       onFinishSend(true, true);
       return;
     }
     case CorvaneSDKUploadResult::Retry:
       retryHeld_ = true;
-      post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
+      post(kCorvaneSDKRequestDidFailNotification, CorvaneSDKWireFormat::batchList(batch), failInfo(false));
       onFinishSend(false, false);
       return;
     case CorvaneSDKUploadResult::Rejected:
@@ -541,7 +437,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
     CorvaneSDKLog::debug(description_ + " Server rejected a batch of " + std::to_string(batch.size()) +
                          " events with HTTP code " + code + "; trying batches of " + std::to_string(batchLimit_) +
                          ".");
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
+    post(kCorvaneSDKRequestDidFailNotification, CorvaneSDKWireFormat::batchList(batch), failInfo(false));
     onFinishSend(false, true);
     return;
   }
@@ -561,7 +457,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
     Value ids = Value::array();
     ids.push_back(event.is_object() && event.contains("eId") ? event["eId"] : Value());
     info["droppedEventIds"] = std::move(ids);
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), std::move(info));
+    post(kCorvaneSDKRequestDidFailNotification, CorvaneSDKWireFormat::batchList(batch), std::move(info));
     onFinishSend(false, true);
     return;
   }
@@ -572,7 +468,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
     heldSeq_ = lone.seq;
     CorvaneSDKLog::debug(description_ + " A lone event was rejected with HTTP code " + code +
                          " before any batch was accepted; trying the next event.");
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
+    post(kCorvaneSDKRequestDidFailNotification, CorvaneSDKWireFormat::batchList(batch), failInfo(false));
     onFinishSend(false, true);
     return;
   }
@@ -584,7 +480,7 @@ void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& ba
   notBeforeMs_ = clock_->monotonicMs() + wait;
   CorvaneSDKLog::debug(description_ + " Every batch is rejected (HTTP code " + code +
                        "); keeping every event, next attempt in " + std::to_string(wait) + " ms.");
-  post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
+  post(kCorvaneSDKRequestDidFailNotification, CorvaneSDKWireFormat::batchList(batch), failInfo(false));
   onFinishSend(false, false);
 }
 

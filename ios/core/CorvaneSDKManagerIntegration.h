@@ -19,6 +19,7 @@
 
 #include "Application.h"
 #include "CorvaneSDKDeviceContext.h"
+#include "CorvaneSDKWireFormat.h"
 #include "Dispatch.h"
 #include "Value.h"
 
@@ -115,11 +116,7 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   uint64_t persistCount() const { return persistCount_.load(); }
 
  private:
-  struct Entry {
-    uint64_t seq = 0;
-    int32_t processId = 0;  // 0: none (already sent once, or read back from the file)
-    std::string text;       // the wire map, serialised without "processId"
-  };
+  using Entry = CorvaneSDKQueuedEvent;
 
   CorvaneSDKManagerIntegration() = default;
   std::shared_ptr<CorvaneSDKIntegrationHost> host() const;
@@ -135,8 +132,6 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   void onFinishSend(bool success, bool flushAgain);
   void removeBatch(const std::vector<Entry>& batch);
   void endIsolationWhenCleared();
-  Value batchList(const std::vector<Entry>& batch) const;
-  std::string batchBody(const std::vector<Entry>& batch);
   void post(const std::string& name, Value object, Value userInfo);
   void callManager(std::function<void(CorvaneSDKIntegrationHost&)> call);
 
