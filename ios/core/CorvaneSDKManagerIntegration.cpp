@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "CorvaneJSONSerializer.h"
+#include "CorvaneSDKBackgroundTask.h"
 #include "CorvaneSDKConfiguration.h"
 #include "CorvaneSDKDeviceContext.h"
 #include "CorvaneSDKEvent.h"
@@ -54,10 +55,9 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
   e->context_ = std::make_unique<CorvaneSDKDeviceContext>(*configuration, e->description_);
   e->clock_ = ports->clock;
   e->serialQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager");
-  e->backgroundTaskQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.backgroundTask");
   e->callbackQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager.callbacks");
   e->mainQueue_ = ports->dispatch->mainQueue();
-  e->flushTaskID_ = kInvalidBackgroundTask;
+  e->backgroundTask_ = CorvaneSDKBackgroundTask::create(e->application_, kCorvaneSDKFlushBackgroundTaskName);
   auto defaults = e->userDefaultsStorage_;
   e->serialQueue_->async([defaults] {
     // The queue's old home is dropped, not migrated.
@@ -572,30 +572,10 @@ void CorvaneSDKManagerIntegration::reset() {}
 // ---- Background work ----
 
 void CorvaneSDKManagerIntegration::beginBackgroundTask() {
-  if (!hasStarted_ || isPaused_) return;
-  endBackgroundTask();
-  std::weak_ptr<CorvaneSDKManagerIntegration> weak = weak_from_this();
-  dispatchOn(
-      *backgroundTaskQueue_,
-      [this, weak] {
-        if (!application_) return;
-        flushTaskID_ = application_->beginBackgroundTask(kCorvaneSDKFlushBackgroundTaskName, [weak] {
-          if (auto self = weak.lock()) self->endBackgroundTask();
-        });
-      },
-      true);
+  if (hasStarted_ && !isPaused_) backgroundTask_->begin();
 }
 
-void CorvaneSDKManagerIntegration::endBackgroundTask() {
-  dispatchOn(
-      *backgroundTaskQueue_,
-      [this] {
-        if (flushTaskID_ == kInvalidBackgroundTask) return;
-        if (application_) application_->endBackgroundTask(flushTaskID_);
-        flushTaskID_ = kInvalidBackgroundTask;
-      },
-      true);
-}
+void CorvaneSDKManagerIntegration::endBackgroundTask() { backgroundTask_->end(); }
 
 void CorvaneSDKManagerIntegration::applicationDidEnterBackground() {
   if (!hasStarted_ || isPaused_) return;

@@ -26,6 +26,7 @@
 namespace CorvaneSDK {
 namespace Mobile {
 
+class CorvaneSDKBackgroundTask;
 class CorvaneSDKConfiguration;
 class CorvaneSDKFileStorage;
 class CorvaneSDKHTTPClient;
@@ -155,7 +156,6 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   std::shared_ptr<const Clock> clock_;
   std::shared_ptr<MainQueue> mainQueue_;
   std::shared_ptr<DispatchQueue> serialQueue_;
-  std::shared_ptr<DispatchQueue> backgroundTaskQueue_;
   std::shared_ptr<DispatchQueue> callbackQueue_;
 
   // Serial queue state.
@@ -189,8 +189,7 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
 
   std::mutex timerMutex_;
   std::shared_ptr<Timer> flushTimer_;
-  // Background task queue state.
-  BackgroundTaskIdentifier flushTaskID_ = kInvalidBackgroundTask;
+  std::shared_ptr<CorvaneSDKBackgroundTask> backgroundTask_;
 };
 
 }  // namespace Mobile
