@@ -36,16 +36,14 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
   if (!configuration) configuration = std::make_shared<CorvaneSDKConfiguration>();
   e->manager_ = std::move(manager);
   e->configuration_ = configuration;
-  e->appId_ = configuration->appId;
   e->flushAt_ = configuration->flushAt;
   e->flushInterval_ = configuration->flushInterval;
   e->maxQueueSize_ = configuration->maxQueueSize;
-  e->application_ = configuration->application;
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<void*>(e.get()));
-  e->description_ = std::string("<") + address + ":CorvaneSDKManagerIntegration, " + e->appId_ + ">";
-  e->httpClient_ = httpClient ? std::move(httpClient) : std::make_shared<CorvaneSDKHTTPClient>();
-  e->httpClient_->setHttpSessionDelegate(configuration->httpSessionDelegate);
+  e->description_ = std::string("<") + address + ":CorvaneSDKManagerIntegration, " + configuration->appId + ">";
+  if (!httpClient) httpClient = std::make_shared<CorvaneSDKHTTPClient>();
+  httpClient->setHttpSessionDelegate(configuration->httpSessionDelegate);
   if (!fileStorage) fileStorage = CorvaneSDKFileStorage::forConfiguration(*configuration);
   e->userDefaultsStorage_ = std::move(userDefaultsStorage);
   e->context_ = std::make_unique<CorvaneSDKDeviceContext>(*configuration, e->description_);
@@ -54,21 +52,15 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
                                                      e->description_);
   e->callbackQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager.callbacks");
   e->mainQueue_ = ports->dispatch->mainQueue();
-  e->backgroundTask_ = CorvaneSDKBackgroundTask::create(e->application_, kCorvaneSDKFlushBackgroundTaskName);
+  e->backgroundTask_ = CorvaneSDKBackgroundTask::create(configuration->application, kCorvaneSDKFlushBackgroundTaskName);
   // The uploader is the engine's own: its hooks run only while the engine lives.
   CorvaneSDKManagerIntegration* raw = e.get();
   std::weak_ptr<CorvaneSDKManagerIntegration> weak = e;
   CorvaneSDKUploader::Hooks hooks;
-  hooks.upload = [raw, weak](std::string body, const std::string& url, const std::string& credential,
-                             const std::vector<CorvaneSDKQueuedEvent>& batch) {
-    return raw->httpClient_->uploadBody(std::move(body), url, credential,
-                                        [weak, batch](const CorvaneSDKUploadOutcome& outcome) {
-                                          auto self = weak.lock();
-                                          if (!self) return;
-                                          self->dispatchBackground([self, batch, outcome] {
-                                            self->uploader_->onUploadFinished(batch, outcome);
-                                          });
-                                        });
+  hooks.answered = [weak](std::vector<CorvaneSDKQueuedEvent> batch, CorvaneSDKUploadOutcome outcome) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->dispatchBackground([self, batch, outcome] { self->uploader_->onUploadFinished(batch, outcome); });
   };
   hooks.post = [raw](const std::string& name, Value object, Value userInfo) {
     raw->post(name, std::move(object), std::move(userInfo));
@@ -83,8 +75,8 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
   };
   hooks.finished = [raw](bool flushAgain) { raw->onFinishSend(flushAgain); };
   hooks.context = [raw] { return raw->contextSnapshot(); };
-  e->uploader_ = std::make_unique<CorvaneSDKUploader>(e->queue_, e->manager_, ports->clock, e->description_,
-                                                      std::move(hooks));
+  e->uploader_ = std::make_unique<CorvaneSDKUploader>(e->queue_, std::move(httpClient), e->manager_, ports->clock,
+                                                      e->description_, std::move(hooks));
   auto defaults = e->userDefaultsStorage_;
   e->serialQueue_->async([defaults] {
     // The queue's old home is dropped, not migrated.
@@ -99,8 +91,6 @@ CorvaneSDKManagerIntegration::~CorvaneSDKManagerIntegration() {
     if (flushTimer_) flushTimer_->invalidate();
   }
 }
-
-std::string CorvaneSDKManagerIntegration::description() const { return description_; }
 
 // ---- Events ----
 
@@ -154,12 +144,6 @@ Value CorvaneSDKManagerIntegration::queueSnapshot() {
   Value list;
   dispatchBackgroundAndWait([this, &list] { list = queue_->snapshot(); });
   return list;
-}
-
-void CorvaneSDKManagerIntegration::dispatchBackground(Task task) { dispatchOn(*serialQueue_, std::move(task), false); }
-
-void CorvaneSDKManagerIntegration::dispatchBackgroundAndWait(Task task) {
-  dispatchOn(*serialQueue_, std::move(task), true);
 }
 
 // ---- Flushing ----
@@ -277,8 +261,6 @@ void CorvaneSDKManagerIntegration::resume() {
   if (hasStarted_) addFlushScheduler();
 }
 
-void CorvaneSDKManagerIntegration::reset() {}
-
 // ---- Background work ----
 
 void CorvaneSDKManagerIntegration::applicationDidEnterBackground() {
@@ -298,13 +280,6 @@ void CorvaneSDKManagerIntegration::applicationWillTerminate() {
     if (!queue_->entries().empty() || queue_->dirty()) queue_->persist();
   });
 }
-
-void CorvaneSDKManagerIntegration::receivedRemoteNotification(const Value&) {}
-void CorvaneSDKManagerIntegration::failedToRegisterForRemoteNotificationsWithError(const std::string&) {}
-void CorvaneSDKManagerIntegration::registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>&) {}
-void CorvaneSDKManagerIntegration::handleActionWithIdentifier(const std::string&, const Value&) {}
-void CorvaneSDKManagerIntegration::continueUserActivity(const Value&) {}
-void CorvaneSDKManagerIntegration::openURL(const std::string&, const Value&) {}
 
 }  // namespace Mobile
 }  // namespace CorvaneSDK

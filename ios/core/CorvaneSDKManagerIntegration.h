@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
 #include "CorvaneSDKDeviceContext.h"
 #include "CorvaneSDKEventQueue.h"
 #include "CorvaneSDKUploader.h"
@@ -59,7 +58,7 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   void start();
   void pause();
   void resume();
-  void reset();  // nothing to do in this engine
+  void reset() {}  // nothing to do in this engine
   void flush();
   void flushWithMaxSize(size_t n);
   void flushQueueByLength();
@@ -81,19 +80,19 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   void applicationDidEnterBackground();
   void applicationWillTerminate();
   // Hooks that do nothing in this engine.
-  void receivedRemoteNotification(const Value& userInfo);
-  void failedToRegisterForRemoteNotificationsWithError(const std::string& error);
-  void registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>& token);
-  void handleActionWithIdentifier(const std::string& identifier, const Value& userInfo);
-  void continueUserActivity(const Value& activity);
-  void openURL(const std::string& url, const Value& options);
+  void receivedRemoteNotification(const Value&) {}
+  void failedToRegisterForRemoteNotificationsWithError(const std::string&) {}
+  void registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>&) {}
+  void handleActionWithIdentifier(const std::string&, const Value&) {}
+  void continueUserActivity(const Value&) {}
+  void openURL(const std::string&, const Value&) {}
 
   // On the serial queue: inline when already there, else async / waiting.
-  void dispatchBackground(Task task);
-  void dispatchBackgroundAndWait(Task task);
+  void dispatchBackground(Task task) { dispatchOn(*serialQueue_, std::move(task), false); }
+  void dispatchBackgroundAndWait(Task task) { dispatchOn(*serialQueue_, std::move(task), true); }
 
   // "<0x…:CorvaneSDKManagerIntegration, appId>"
-  std::string description() const;
+  std::string description() const { return description_; }
 
   bool hasStarted() const { return hasStarted_.load(); }
   bool isPaused() const { return isPaused_.load(); }
@@ -120,12 +119,9 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   std::string description_;
   std::weak_ptr<CorvaneSDKIntegrationHost> manager_;
   std::shared_ptr<const CorvaneSDKConfiguration> configuration_;
-  std::shared_ptr<ApplicationPort> application_;
-  std::string appId_;
   uint64_t flushAt_ = 20;
   double flushInterval_ = 30.0;
   uint64_t maxQueueSize_ = 5000;
-  std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::shared_ptr<CorvaneSDKUserDefaultsStorage> userDefaultsStorage_;
   std::unique_ptr<CorvaneSDKDeviceContext> context_;
   std::shared_ptr<MainQueue> mainQueue_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "Clock.h"
-#include "CorvaneSDKHTTPClient.h"
 #include "CorvaneSDKIntegrationHost.h"
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKUtils.h"
@@ -13,9 +12,11 @@ namespace CorvaneSDK {
 namespace Mobile {
 
 CorvaneSDKUploader::CorvaneSDKUploader(std::shared_ptr<CorvaneSDKEventQueue> queue,
+                                       std::shared_ptr<CorvaneSDKHTTPClient> httpClient,
                                        std::weak_ptr<CorvaneSDKIntegrationHost> host, std::shared_ptr<const Clock> clock,
                                        std::string description, Hooks hooks)
     : queue_(std::move(queue)),
+      httpClient_(std::move(httpClient)),
       host_(std::move(host)),
       clock_(std::move(clock)),
       description_(std::move(description)),
@@ -56,7 +57,10 @@ void CorvaneSDKUploader::sendData(const std::vector<Entry>& batch) {
   inFlight_ = true;
   const uint64_t gen = ++uploadGen_;
   // The answer may come back inline, before the upload returns.
-  auto task = hooks_.upload(std::move(body), url, credential, batch);
+  auto task = httpClient_->uploadBody(std::move(body), url, credential,
+                                      [answered = hooks_.answered, batch](const CorvaneSDKUploadOutcome& outcome) {
+                                        answered(batch, outcome);
+                                      });
   if (inFlight_ && uploadGen_ == gen) batchRequest_ = task;
   hooks_.post(kCorvaneSDKDidSendRequestNotification, CorvaneSDKWireFormat::batchList(batch), Value());
 }

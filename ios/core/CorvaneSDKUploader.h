@@ -3,7 +3,8 @@
 // event refused; it is dropped only once the server has accepted another batch, and while
 // every batch is rejected the next attempt waits, doubling per round).
 // Thread contract: runs on the engine's serial queue only. The hooks are the engine's and run
-// there too; the upload hook hands the answer back through onUploadFinished on that queue.
+// there too, except `answered`, which runs where the HTTP client answers and hands the answer
+// back to onUploadFinished on the serial queue (inline when the client answers at once).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "CorvaneSDKEventQueue.h"
+#include "CorvaneSDKHTTPClient.h"
 #include "Value.h"
 
 namespace CorvaneSDK {
@@ -21,7 +23,6 @@ namespace Mobile {
 class Clock;
 class CorvaneSDKIntegrationHost;
 class HTTPTask;
-struct CorvaneSDKUploadOutcome;
 
 constexpr const char* kCorvaneSDKDidSendRequestNotification = "CorvaneSDKDidSendRequest";
 constexpr const char* kCorvaneSDKRequestDidSucceedNotification = "CorvaneSDKRequestDidSucceed";
@@ -35,9 +36,7 @@ class CorvaneSDKUploader {
  public:
   using Entry = CorvaneSDKQueuedEvent;
   struct Hooks {
-    std::function<std::shared_ptr<HTTPTask>(std::string body, const std::string& url, const std::string& credential,
-                                            const std::vector<Entry>& batch)>
-        upload;
+    std::function<void(std::vector<Entry> batch, CorvaneSDKUploadOutcome outcome)> answered;
     std::function<void(const std::string& name, Value object, Value userInfo)> post;
     // The texts of events whose process number goes out for the first time.
     std::function<void(std::vector<std::string> texts)> firstSends;
@@ -46,8 +45,9 @@ class CorvaneSDKUploader {
     std::function<Value()> context;
   };
 
-  CorvaneSDKUploader(std::shared_ptr<CorvaneSDKEventQueue> queue, std::weak_ptr<CorvaneSDKIntegrationHost> host,
-                     std::shared_ptr<const Clock> clock, std::string description, Hooks hooks);
+  CorvaneSDKUploader(std::shared_ptr<CorvaneSDKEventQueue> queue, std::shared_ptr<CorvaneSDKHTTPClient> httpClient,
+                     std::weak_ptr<CorvaneSDKIntegrationHost> host, std::shared_ptr<const Clock> clock,
+                     std::string description, Hooks hooks);
 
   // Reaching the flush length starts nothing while a batch is in flight or after an upload
   // that is to be retried.
@@ -62,6 +62,7 @@ class CorvaneSDKUploader {
   void sendData(const std::vector<Entry>& batch);
 
   std::shared_ptr<CorvaneSDKEventQueue> queue_;
+  std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
   std::weak_ptr<CorvaneSDKIntegrationHost> host_;
   std::shared_ptr<const Clock> clock_;
   std::string description_;
