@@ -13,8 +13,8 @@ namespace Mobile {
 
 CorvaneSDKUploader::CorvaneSDKUploader(std::shared_ptr<CorvaneSDKEventQueue> queue,
                                        std::shared_ptr<CorvaneSDKHTTPClient> httpClient,
-                                       std::weak_ptr<CorvaneSDKIntegrationHost> host, std::shared_ptr<const Clock> clock,
-                                       std::string description, Hooks hooks)
+                                       std::weak_ptr<CorvaneSDKIntegrationHost> host,
+                                       std::shared_ptr<const Clock> clock, std::string description, Hooks hooks)
     : queue_(std::move(queue)),
       httpClient_(std::move(httpClient)),
       host_(std::move(host)),
