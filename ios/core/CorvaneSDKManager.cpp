@@ -210,6 +210,7 @@ void CorvaneSDKManager::construct(CorvaneSDKPendingItems::Taken pending) {
   sink.queue = operationQueue_;
   sink.delegates = &delegates_;
   typed_ = std::make_unique<CorvaneSDKTypedEvents>(std::move(sink));
+  bindTypedEvents(*typed_);
   deepLinks_ = std::make_shared<CorvaneSDKDeepLinks>(
       c.payloadFilters,
       [weak](const std::string& url, uint64_t clickTime) {

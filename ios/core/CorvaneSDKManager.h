@@ -30,6 +30,7 @@
 #include "CorvaneSDKModules.h"
 #include "CorvaneSDKServerConfig.h"
 #include "CorvaneSDKSession.h"  // the exported session and open-event constants
+#include "CorvaneSDKTypedEventAPI.h"
 #include "CorvaneSDKTypedEvents.h"
 #include "ModuleClasses.h"
 #include "Value.h"
@@ -67,7 +68,9 @@ extern const char* const kApplicationDidBecomeActiveNotification;
 extern const char* const kApplicationWillTerminateNotification;
 extern const char* const kApplicationDidFinishLaunchingNotification;
 
-class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_shared_from_this<CorvaneSDKManager> {
+class CorvaneSDKManager : public CorvaneSDKIntegrationHost,
+                          public CorvaneSDKTypedEventAPI,
+                          public std::enable_shared_from_this<CorvaneSDKManager> {
  public:
   // ---- class level ----
   // Creates the one instance from `configuration` unless one exists, then initialises it
@@ -144,73 +147,7 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   void setDeviceTokenInternal(const std::string& hex);
   void fetchRemoteConfig(std::function<void(const std::string&)> done);
 
-  // The log family: false when the event was not accepted.
-  bool log(const std::string& name, int flag = 0) { return typed_->log(name, flag); }
-  bool log(const std::string& name, int64_t v, int flag = 0) { return typed_->log(name, v, flag); }
-  bool log(const std::string& name, const std::string& v, int flag = 0) { return typed_->log(name, v, flag); }
-  bool logMap(const std::string& name, const Value& v, int flag = 0) { return typed_->logMap(name, v, flag); }
-  bool logJson(const std::string& name, const Value& v, int flag = 0) { return typed_->logJson(name, v, flag); }
-  bool logEvent(const CorvaneSDKEvent& event) { return typed_->logEvent(event); }
   bool logInternal(const CorvaneSDKEvent& event);
-
-  // Typed events (the shared catalogue's names; payloads from the event builder).
-  bool logAdLoad(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
-    return typed_->logAdLoad(adUnit, type, placement);
-  }
-  bool logAdClose(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
-    return typed_->logAdClose(adUnit, type, placement);
-  }
-  bool logAdClick(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
-    return typed_->logAdClick(adUnit, type, placement);
-  }
-  bool logAdImpression(const std::string& adUnit, int64_t type, std::optional<int64_t> placement = std::nullopt) {
-    return typed_->logAdImpression(adUnit, type, placement);
-  }
-  bool logAdRevenue(const std::string& source, double revenue, const std::string& currency,
-                    const std::string& network = std::string(), const Value& networkData = Value()) {
-    return typed_->logAdRevenue(source, revenue, currency, network, networkData);
-  }
-  bool logLevelStart(int64_t level, const std::string& label = std::string()) {
-    return typed_->logLevelStart(level, label);
-  }
-  bool logLevelEnd(int64_t level, const std::string& label, bool ok) { return typed_->logLevelEnd(level, label, ok); }
-  bool logBootStart() { return typed_->logBootStart(); }
-  bool logBootEnd() { return typed_->logBootEnd(); }
-  bool logIAPInitialization(bool success) { return typed_->logIAPInitialization(success); }
-  bool logIAPRestorePurchase() { return typed_->logIAPRestorePurchase(); }
-  bool logPurchase(const std::string& pack, double price, int64_t amount, const std::string& currency, bool success) {
-    return typed_->logPurchase(pack, price, amount, currency, success);
-  }
-  bool logIAPReceipt(const std::string& pack, double price, int64_t amount, const std::string& currency,
-                     const std::string& transactionId, const std::string& receipt) {
-    return typed_->logIAPReceipt(pack, price, amount, currency, transactionId, receipt);
-  }
-  bool logUpdateApp(const std::string& from, const std::string& to) { return typed_->logUpdateApp(from, to); }
-  bool logRateApp() { return typed_->logRateApp(); }
-  bool logLocation(double latitude, double longitude) { return typed_->logLocation(latitude, longitude); }
-  bool logSoundMode(const std::string& soundMode) { return typed_->logSoundMode(soundMode); }
-  bool logTrackingAuthorizationStatus(int64_t s) { return typed_->logTrackingAuthorizationStatus(s); }
-  bool logAccountLink(const std::string& id, const std::string& type, const std::string& scopeId = std::string(),
-                      const std::string& scopeType = std::string()) {
-    return typed_->logAccountLink(id, type, scopeId, scopeType);
-  }
-  bool logAccountUnlink(const std::string& id, const std::string& type) { return typed_->logAccountUnlink(id, type); }
-  bool setUserInfo(const std::string& key, const Value& value) { return typed_->setUserInfo(key, value); }
-  bool addUserInfo(const std::string& key, const Value& value) { return typed_->addUserInfo(key, value); }
-  bool removeUserInfo(const std::string& key, const Value& value) { return typed_->removeUserInfo(key, value); }
-  bool logWalletLink(const std::string& wallet, const std::string& type = std::string()) {
-    return typed_->logWalletLink(wallet, type);
-  }
-  bool logWalletUnlink(const std::string& wallet, const std::string& type = std::string()) {
-    return typed_->logWalletUnlink(wallet, type);
-  }
-  bool logCryptoPayment(const std::string& pack, double price, int64_t amount, const std::string& currency,
-                        const std::string& chain) {
-    return typed_->logCryptoPayment(pack, price, amount, currency, chain);
-  }
-  bool logAppleAttribution(const std::string& token) { return typed_->logAppleAttribution(token); }
-  bool logPushToken(const std::string& token) { return typed_->logPushToken(token); }
-  bool setThirdPartySharing(bool enable) { return typed_->setThirdPartySharing(enable); }
   bool gdprForgetMe();
 
   // Collaborators (tests and the host tool).
@@ -220,7 +157,6 @@ class CorvaneSDKManager : public CorvaneSDKIntegrationHost, public std::enable_s
   CorvaneSDKDelegates& delegates() { return delegates_; }
   std::shared_ptr<CorvaneSDKTrackingAuthorization> trackingAuthorization() const;
   std::shared_ptr<CorvaneSDKStoreKitCapturer> storeKitCapturer() const;
-  bool logIAPReceiptAppStoreServer(const std::string& id) { return typed_->logIAPReceiptAppStoreServer(id); }
   double standardRevenue(double amount, const std::string& currency) const;
   // A configured module by its configured or its class name; null when it was not loaded.
   std::shared_ptr<PlatformModule> getModule(const std::string& name) { return modules_.get(name); }

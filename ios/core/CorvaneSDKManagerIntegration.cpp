@@ -1,15 +1,13 @@
-// The delivery engine: event maps, the queue and its file, batches, isolation of rejected
-// events, the flush timer, background tasks and notifications.
+// The delivery engine: event maps, the flush triggers and timer, background tasks and
+// notifications, around the queue and the uploader.
 #include "CorvaneSDKManagerIntegration.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 
-#include "CorvaneJSONSerializer.h"
+#include "CorvaneSDKBackgroundTask.h"
 #include "CorvaneSDKConfiguration.h"
-#include "CorvaneSDKDeviceContext.h"
 #include "CorvaneSDKEvent.h"
 #include "CorvaneSDKFileStorage.h"
 #include "CorvaneSDKHTTPClient.h"
@@ -17,7 +15,7 @@
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKUserDefaultsStorage.h"
 #include "CorvaneSDKUtils.h"
-#include "CorvaneSDKVersion.h"
+#include "CorvaneSDKWireFormat.h"
 #include "Platform.h"
 
 namespace CorvaneSDK {
@@ -26,11 +24,6 @@ namespace Mobile {
 namespace {
 
 std::string brief(const std::string& text) { return text.size() > 2000 ? text.substr(0, 2000) + "..." : text; }
-
-// Payloads are bounded so that the whole stored array (list, event, sub-event list, sub-event,
-// payload) stays within the reading bound.
-constexpr int kMaxEventDepth = kMaxValueDepth - 1;
-constexpr int kMaxSubEventNesting = 8;
 
 }  // namespace
 
@@ -43,25 +36,47 @@ std::shared_ptr<CorvaneSDKManagerIntegration> CorvaneSDKManagerIntegration::crea
   if (!configuration) configuration = std::make_shared<CorvaneSDKConfiguration>();
   e->manager_ = std::move(manager);
   e->configuration_ = configuration;
-  e->appId_ = configuration->appId;
   e->flushAt_ = configuration->flushAt;
   e->flushInterval_ = configuration->flushInterval;
   e->maxQueueSize_ = configuration->maxQueueSize;
-  e->application_ = configuration->application;
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<void*>(e.get()));
-  e->description_ = std::string("<") + address + ":CorvaneSDKManagerIntegration, " + e->appId_ + ">";
-  e->httpClient_ = httpClient ? std::move(httpClient) : std::make_shared<CorvaneSDKHTTPClient>();
-  e->httpClient_->setHttpSessionDelegate(configuration->httpSessionDelegate);
-  e->fileStorage_ = fileStorage ? std::move(fileStorage) : CorvaneSDKFileStorage::forConfiguration(*configuration);
+  e->description_ = std::string("<") + address + ":CorvaneSDKManagerIntegration, " + configuration->appId + ">";
+  if (!httpClient) httpClient = std::make_shared<CorvaneSDKHTTPClient>();
+  httpClient->setHttpSessionDelegate(configuration->httpSessionDelegate);
+  if (!fileStorage) fileStorage = CorvaneSDKFileStorage::forConfiguration(*configuration);
   e->userDefaultsStorage_ = std::move(userDefaultsStorage);
   e->context_ = std::make_unique<CorvaneSDKDeviceContext>(*configuration, e->description_);
-  e->clock_ = ports->clock;
   e->serialQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager");
-  e->backgroundTaskQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.backgroundTask");
+  e->queue_ = std::make_shared<CorvaneSDKEventQueue>(std::move(fileStorage), e->serialQueue_, e->maxQueueSize_,
+                                                     e->description_);
   e->callbackQueue_ = ports->dispatch->makeSerialQueue("com.corvane.sdk.manager.callbacks");
   e->mainQueue_ = ports->dispatch->mainQueue();
-  e->flushTaskID_ = kInvalidBackgroundTask;
+  e->backgroundTask_ = CorvaneSDKBackgroundTask::create(configuration->application, kCorvaneSDKFlushBackgroundTaskName);
+  // The uploader is the engine's own: its hooks run only while the engine lives.
+  CorvaneSDKManagerIntegration* raw = e.get();
+  std::weak_ptr<CorvaneSDKManagerIntegration> weak = e;
+  CorvaneSDKUploader::Hooks hooks;
+  hooks.answered = [weak](std::vector<CorvaneSDKQueuedEvent> batch, CorvaneSDKUploadOutcome outcome) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->dispatchBackground([self, batch, outcome] { self->uploader_->onUploadFinished(batch, outcome); });
+  };
+  hooks.post = [raw](const std::string& name, Value object, Value userInfo) {
+    raw->post(name, std::move(object), std::move(userInfo));
+  };
+  hooks.firstSends = [raw](std::vector<std::string> texts) {
+    raw->callManager([texts](CorvaneSDKIntegrationHost& manager) {
+      for (const auto& text : texts) {
+        Value map;
+        if (parseJson(text, map)) manager.onSendEvent(map);
+      }
+    });
+  };
+  hooks.finished = [raw](bool flushAgain) { raw->onFinishSend(flushAgain); };
+  hooks.context = [raw] { return raw->contextSnapshot(); };
+  e->uploader_ = std::make_unique<CorvaneSDKUploader>(e->queue_, std::move(httpClient), e->manager_, ports->clock,
+                                                      e->description_, std::move(hooks));
   auto defaults = e->userDefaultsStorage_;
   e->serialQueue_->async([defaults] {
     // The queue's old home is dropped, not migrated.
@@ -75,65 +90,20 @@ CorvaneSDKManagerIntegration::~CorvaneSDKManagerIntegration() {
     std::lock_guard<std::mutex> lock(timerMutex_);
     if (flushTimer_) flushTimer_->invalidate();
   }
-  // No task refers to the engine any more: whatever waited for its write is written now.
-  if (dirty_ && fileStorage_) persistQueue();
 }
-
-std::shared_ptr<CorvaneSDKIntegrationHost> CorvaneSDKManagerIntegration::host() const { return manager_.lock(); }
-
-std::string CorvaneSDKManagerIntegration::description() const { return description_; }
 
 // ---- Events ----
 
 Value CorvaneSDKManagerIntegration::generateDictionary(const CorvaneSDKLogOperation& event, bool addProcessId) {
-  // Sub-events nest by recursion of the builder; the nesting is bounded (a cycle of
-  // sub-events would otherwise never end).
-  std::function<Value(const CorvaneSDKLogOperation&, bool, int)> build = [&](const CorvaneSDKLogOperation& op,
-                                                                              bool withProcessId, int nesting) {
-    Value m = Value::object();
-    if (withProcessId) m["processId"] = ++lastProcessId_;
-    m["eId"] = op.eId;
-    std::string id = op.id;
-    if (id.empty()) {
-      auto h = host();
-      id = h ? h->getSessionId() : std::string();
-    }
-    m["id"] = id;
-    m["timeInMs"] = op.timeInMs;
-    m["cfgId"] = op.cfgId;
-    if (op.customUid) m["customUid"] = *op.customUid;
-    m["eventName"] = op.eventName;
-    std::optional<Value> payload;
-    std::string reason;
-    if (op.value && !op.value->is_null()) {
-      payload = serializableCopy(*op.value, &reason);
-      if (!payload) CorvaneSDKLog::debug(description_ + " Payload of " + op.eventName + " dropped: " + reason);
-    }
-    if (op.revenueData) {
-      if (!payload) payload = Value::object();
-      auto revenue = serializableCopy(*op.revenueData, &reason);
-      if (payload->is_object() && revenue) {
-        (*payload)[kCorvaneSDKEvent_REVENUE_DATA_FIELD_NAME] = std::move(*revenue);
-      } else {
-        CorvaneSDKLog::debug(description_ + " Revenue data of " + op.eventName +
-                             " not added: the payload is not a map");
-      }
-    }
-    if (payload) m["value"] = std::move(*payload);
-    if (op.hasSubEvents()) {
-      if (nesting >= kMaxSubEventNesting) {
-        CorvaneSDKLog::debug(description_ + " Sub-events of " + op.eventName + " nest too deep; left out");
-      } else {
-        Value list = Value::array();
-        for (const auto& sub : op.subEvents) {
-          if (sub) list.push_back(build(*sub, false, nesting + 1));
-        }
-        if (!list.empty()) m["subEvents"] = std::move(list);
-      }
-    }
-    return m;
-  };
-  return build(event, addProcessId, 0);
+  std::function<int32_t()> next;
+  if (addProcessId) next = [this] { return queue_->nextProcessId(); };
+  return CorvaneSDKWireFormat::eventMap(
+      event, next,
+      [this] {
+        auto h = host();
+        return h ? h->getSessionId() : std::string();
+      },
+      description_);
 }
 
 void CorvaneSDKManagerIntegration::log(std::shared_ptr<const CorvaneSDKLogOperation> event) {
@@ -145,34 +115,17 @@ void CorvaneSDKManagerIntegration::log(std::shared_ptr<const CorvaneSDKLogOperat
 }
 
 void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
-  if (!map.is_object()) {
-    CorvaneSDKLog::debug(description_ + " Ignoring an event that is not a map");
-    return;
-  }
-  Entry entry;
-  auto pid = map.find("processId");
-  if (pid != map.end()) {
-    if (pid->is_number_integer()) {
-      const int64_t n = pid->get<int64_t>();
-      if (n > 0 && n <= INT32_MAX) entry.processId = static_cast<int32_t>(n);
-    }
-    map.erase("processId");
-  }
-  if (!valueDepthWithin(map, kMaxEventDepth)) {
-    map.erase("value");
-    if (!valueDepthWithin(map, kMaxEventDepth)) map.erase("subEvents");
-    CorvaneSDKLog::debug(description_ + " Event nests too deep; its payload was left out");
-  }
-  // Serialised once, here on the caller's thread: the queue file and every upload body reuse it.
-  entry.text = CorvaneJSONSerializer::dataWithRootObject(map);
-  entry.text.shrink_to_fit();  // held until delivered: up to 5000 of them
+  auto queued = CorvaneSDKWireFormat::queuedEvent(std::move(map), description_);
+  if (!queued) return;
+  CorvaneSDKQueuedEvent entry = std::move(*queued);
   auto self = shared_from_this();
   dispatchBackground([self, entry = std::move(entry)]() mutable {
     if (CorvaneSDKLog::isDebug()) {
       CorvaneSDKLog::debug(self->description_ + " Enqueueing action: " + brief(entry.text));
     }
     try {
-      self->queueEvent(std::move(entry));
+      self->queue_->push(std::move(entry));
+      self->flushQueueByLength();
     } catch (const std::exception& ex) {
       CorvaneSDKLog::debug(self->description_ + " Error writing payload: " + ex.what());
     } catch (...) {
@@ -181,141 +134,16 @@ void CorvaneSDKManagerIntegration::enqueueEvent(Value map) {
   });
 }
 
-// ---- Queue (serial queue) ----
-
-std::deque<CorvaneSDKManagerIntegration::Entry>& CorvaneSDKManagerIntegration::queue() {
-  if (loaded_) return queue_;
-  loaded_ = true;
-  std::optional<Value> stored;
-  if (auto data = fileStorage_->dataForKey(kCorvaneSDKQueueStorageKey)) {
-    Value parsed;
-    if (parseJson(*data, parsed)) {
-      stored = std::move(parsed);
-    } else if (parseJson(validUtf8(*data), parsed)) {
-      // A damaged byte inside a string costs that character, not the queue.
-      CorvaneSDKLog::debug(description_ + " The stored queue held invalid UTF-8; it was replaced");
-      stored = std::move(parsed);
-      dirty_ = true;
-    } else {
-      // Garbage is logged and read as absent; an older property list is converted here.
-      stored = fileStorage_->jsonForKey(kCorvaneSDKQueueStorageKey);
-    }
-  }
-  if (stored && !stored->is_array()) {
-    CorvaneSDKLog::debug(description_ + " The stored queue is not a list; starting with an empty queue");
-    dirty_ = true;
-  } else if (stored) {
-    preprocessQueue(*stored);
-  }
-  return queue_;
-}
-
-void CorvaneSDKManagerIntegration::preprocessQueue(Value& list) {
-  size_t skipped = 0;
-  for (auto& element : list) {
-    if (!element.is_object()) {
-      ++skipped;
-      continue;
-    }
-    // Process numbers belong to the process that made them.
-    element.erase("processId");
-    Entry entry;
-    entry.seq = nextSeq_++;
-    entry.text = CorvaneJSONSerializer::dataWithRootObject(element);
-    entry.text.shrink_to_fit();
-    queue_.push_back(std::move(entry));
-    element = Value();  // the text is all that is kept
-  }
-  list = Value();
-  if (skipped > 0) {
-    CorvaneSDKLog::debug(description_ + " Left out " + std::to_string(skipped) +
-                         " stored queue element(s) that are not events");
-    dirty_ = true;
-  }
-  if (maxQueueSize_ > 0 && queue_.size() > maxQueueSize_) {
-    const size_t extra = queue_.size() - maxQueueSize_;
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(extra));
-    CorvaneSDKLog::debug(description_ + " The stored queue held " + std::to_string(extra) +
-                         " event(s) beyond the queue bound; the oldest were dropped");
-    dirty_ = true;
-  }
-}
-
-void CorvaneSDKManagerIntegration::queueEvent(Entry entry) {
-  auto& q = queue();
-  if (maxQueueSize_ > 0) {
-    const size_t keep = static_cast<size_t>(maxQueueSize_ - 1);
-    if (q.size() >= keep && q.size() - keep > 0) {
-      const size_t extra = q.size() - keep;
-      q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(extra));
-      CorvaneSDKLog::debug(description_ + " Queue full; dropped the " + std::to_string(extra) + " oldest event(s)");
-    }
-  }
-  entry.seq = nextSeq_++;
-  q.push_back(std::move(entry));
-  schedulePersist();
-  flushQueueByLength();
-}
-
-void CorvaneSDKManagerIntegration::schedulePersist() {
-  dirty_ = true;
-  if (persistScheduled_) return;
-  persistScheduled_ = true;
-  // Behind every change already waiting on the queue: one write covers them all.
-  auto self = shared_from_this();
-  serialQueue_->async([self] {
-    self->persistScheduled_ = false;
-    if (self->dirty_) self->persistQueue();
-  });
-}
-
-void CorvaneSDKManagerIntegration::persistQueue() {
-  auto& q = queue();
-  size_t size = 2 + q.size();
-  for (const auto& e : q) size += e.text.size();
-  std::string out;
-  out.reserve(size);
-  out += '[';
-  bool first = true;
-  for (const auto& e : q) {
-    if (!first) out += ',';
-    first = false;
-    out += e.text;
-  }
-  out += ']';
-  dirty_ = false;
-  fileStorage_->setData(out, kCorvaneSDKQueueStorageKey);
-  ++persistCount_;
-}
-
 size_t CorvaneSDKManagerIntegration::getQueueSize() {
   size_t n = 0;
-  dispatchBackgroundAndWait([this, &n] { n = queue().size(); });
+  dispatchBackgroundAndWait([this, &n] { n = queue_->entries().size(); });
   return n;
 }
 
 Value CorvaneSDKManagerIntegration::queueSnapshot() {
-  Value list = Value::array();
-  dispatchBackgroundAndWait([this, &list] {
-    for (const auto& e : queue()) {
-      Value v;
-      parseJson(e.text, v);
-      if (e.processId) {
-        Value withId = Value::object();
-        withId["processId"] = e.processId;
-        for (auto& item : v.items()) withId[item.key()] = item.value();
-        v = std::move(withId);
-      }
-      list.push_back(std::move(v));
-    }
-  });
+  Value list;
+  dispatchBackgroundAndWait([this, &list] { list = queue_->snapshot(); });
   return list;
-}
-
-void CorvaneSDKManagerIntegration::dispatchBackground(Task task) { dispatchOn(*serialQueue_, std::move(task), false); }
-
-void CorvaneSDKManagerIntegration::dispatchBackgroundAndWait(Task task) {
-  dispatchOn(*serialQueue_, std::move(task), true);
 }
 
 // ---- Flushing ----
@@ -324,8 +152,8 @@ void CorvaneSDKManagerIntegration::flushQueueByLength() {
   if (!hasStarted_ || isPaused_) return;
   auto self = shared_from_this();
   dispatchBackground([self] {
-    if (self->inFlight_ || self->retryHeld_) return;
-    const size_t length = self->queue().size();
+    if (self->uploader_->holdsLengthFlush()) return;
+    const size_t length = self->queue_->entries().size();
     if (CorvaneSDKLog::isDebug()) {
       CorvaneSDKLog::debug(self->description_ + " Length is " + std::to_string(length) + ".");
     }
@@ -344,256 +172,18 @@ void CorvaneSDKManagerIntegration::flushWithMaxSize(size_t n) {
 void CorvaneSDKManagerIntegration::flushOnQueue(size_t n) {
   auto h = host();
   if (!h || !h->checkReady()) return;
-  auto& q = queue();
-  endIsolationWhenCleared();
+  const auto& q = queue_->entries();
+  uploader_->endIsolationWhenCleared();
   if (q.empty()) {
-    endBackgroundTask();
+    backgroundTask_->end();
     return;
   }
-  if (inFlight_) {
-    CorvaneSDKLog::debug(description_ + " API request already in progress, not flushing again.");
-    return;
-  }
-  if (n == 0) return;
-  const int64_t now = clock_->monotonicMs();
-  if (notBeforeMs_ > now) {
-    CorvaneSDKLog::debug(description_ + " Every recent batch was rejected; next attempt in " +
-                         std::to_string(notBeforeMs_ - now) + " ms.");
-    return;
-  }
-  const size_t limit = std::min(n, batchLimit_);
-  std::vector<size_t> chosen;
-  for (size_t i = 0; i < q.size() && chosen.size() < limit; ++i) {
-    if (heldSeq_ != 0 && q[i].seq == heldSeq_) continue;
-    chosen.push_back(i);
-  }
-  if (chosen.empty()) {
-    heldSeq_ = 0;  // nothing else to probe with
-    chosen.push_back(0);
-  }
-  std::vector<Entry> batch;
-  batch.reserve(chosen.size());
-  std::vector<std::string> reports;
-  for (size_t i : chosen) {
-    Entry& e = q[i];
-    if (e.processId != 0) {
-      const int32_t pid = e.processId;
-      e.processId = 0;
-      if (pid > curProcessId_) {
-        curProcessId_ = pid;
-        reports.push_back(e.text);
-      }
-    }
-    batch.push_back(e);
-  }
-  if (!reports.empty()) {
-    callManager([reports](CorvaneSDKIntegrationHost& manager) {
-      for (const auto& text : reports) {
-        Value map;
-        if (parseJson(text, map)) manager.onSendEvent(map);
-      }
-    });
-  }
-  sendData(batch);
+  uploader_->send(n);
 }
 
-std::string CorvaneSDKManagerIntegration::batchBody(const std::vector<Entry>& batch) {
-  auto h = host();
-  const Value context = contextSnapshot();
-  auto contextString = [&](const char* key) -> Value {
-    auto it = context.find(key);
-    return it != context.end() ? *it : Value("");
-  };
-  Value header = Value::object();
-  header["qvUid"] = h ? h->getUserId() : std::string();
-  header["qvSdkVersion"] = contextString("$version");
-  if (context.contains("$wrapper") && !context["$wrapper"].is_null()) header["wrapper"] = context["$wrapper"];
-  if (context.contains("$wrapper_version") && !context["$wrapper_version"].is_null()) {
-    header["wrapperVersion"] = context["$wrapper_version"];
-  }
-  header["bundleId"] = contextString("$bundle_id");
-  header["platform"] = contextString("$platform");
-  header["appVersion"] = contextString("$build_version");
-  header["buildNumber"] = contextString("$build_number");
-  std::string body = CorvaneJSONSerializer::dataWithRootObject(header);
-  // The events are spliced in as the texts they were stored as.
-  size_t size = body.size() + 16;
-  for (const auto& e : batch) size += e.text.size() + 1;
-  std::string out;
-  out.reserve(size);
-  out.append(body, 0, body.size() - 1);
-  out += ",\"subMessages\":[";
-  for (size_t i = 0; i < batch.size(); ++i) {
-    if (i) out += ',';
-    out += batch[i].text;
-  }
-  out += "]}";
-  return out;
-}
-
-Value CorvaneSDKManagerIntegration::batchList(const std::vector<Entry>& batch) const {
-  Value list = Value::array();
-  for (const auto& e : batch) {
-    Value v;
-    if (parseJson(e.text, v)) list.push_back(std::move(v));
-  }
-  return list;
-}
-
-void CorvaneSDKManagerIntegration::sendData(const std::vector<Entry>& batch) {
-  // Every accepted change is on disk before a batch leaves.
-  if (dirty_) persistQueue();
-  std::string body = batchBody(batch);
-  if (CorvaneSDKLog::isDebug()) {
-    CorvaneSDKLog::debug(description_ + " Flushing " + std::to_string(batch.size()) + " of " +
-                         std::to_string(queue().size()) + " queued API calls.");
-    CorvaneSDKLog::debug("Flushing batch " + brief(body) + ".");
-  }
-  auto h = host();
-  const std::string url = h ? h->getHost() : std::string();
-  const std::string credential = h ? h->getCredential() : std::string();
-  inFlight_ = true;
-  const uint64_t gen = ++uploadGen_;
-  std::weak_ptr<CorvaneSDKManagerIntegration> weak = weak_from_this();
-  auto task = httpClient_->uploadBody(std::move(body), url, credential,
-                                      [weak, batch](const CorvaneSDKUploadOutcome& outcome) {
-                                        auto self = weak.lock();
-                                        if (!self) return;
-                                        self->dispatchBackground(
-                                            [self, batch, outcome] { self->onUploadFinished(batch, outcome); });
-                                      });
-  if (inFlight_ && uploadGen_ == gen) batchRequest_ = task;
-  post(kCorvaneSDKDidSendRequestNotification, batchList(batch), Value());
-}
-
-void CorvaneSDKManagerIntegration::removeBatch(const std::vector<Entry>& batch) {
-  if (batch.empty()) return;
-  auto& q = queue();
-  std::vector<uint64_t> seqs;
-  seqs.reserve(batch.size());
-  for (const auto& e : batch) seqs.push_back(e.seq);
-  std::sort(seqs.begin(), seqs.end());
-  const uint64_t last = seqs.back();
-  auto end = std::find_if(q.begin(), q.end(), [last](const Entry& e) { return e.seq > last; });
-  auto kept = std::remove_if(q.begin(), end,
-                             [&seqs](const Entry& e) { return std::binary_search(seqs.begin(), seqs.end(), e.seq); });
-  q.erase(kept, end);
-  schedulePersist();
-}
-
-void CorvaneSDKManagerIntegration::endIsolationWhenCleared() {
-  if (!rejecting_) return;
-  const auto& q = queue_;
-  if (!q.empty() && q.front().seq <= suspectEndSeq_) return;
-  rejecting_ = false;
-  acceptedSinceRejection_ = false;
-  batchLimit_ = kCorvaneSDKMaxBatchSize;
-  heldSeq_ = 0;
-  rejectionWaits_ = 0;
-  notBeforeMs_ = 0;
-}
-
-void CorvaneSDKManagerIntegration::onUploadFinished(const std::vector<Entry>& batch,
-                                                    const CorvaneSDKUploadOutcome& outcome) {
-  batchRequest_.reset();
-  inFlight_ = false;
-  auto failInfo = [&outcome](bool dropped) {
-    Value info = Value::object();
-    info["dropped"] = dropped;
-    info["statusCode"] = outcome.status;
-    return info;
-  };
-  switch (outcome.result) {
-    case CorvaneSDKUploadResult::Delivered: {
-      retryHeld_ = false;
-      removeBatch(batch);
-      if (rejecting_) {
-        acceptedSinceRejection_ = true;
-        heldSeq_ = 0;
-        rejectionWaits_ = 0;
-        notBeforeMs_ = 0;
-      }
-      endIsolationWhenCleared();
-      post(kCorvaneSDKRequestDidSucceedNotification, batchList(batch), Value());
-      onFinishSend(true, true);
-      return;
-    }
-    case CorvaneSDKUploadResult::Retry:
-      retryHeld_ = true;
-      post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
-      onFinishSend(false, false);
-      return;
-    case CorvaneSDKUploadResult::Rejected:
-      break;
-  }
-  // Rejected: find the event the server refuses by halving the batch; drop a lone event only
-  // once the server has proved healthy by accepting another batch since the rejections began.
-  if (!rejecting_) {
-    rejecting_ = true;
-    acceptedSinceRejection_ = false;
-  }
-  suspectEndSeq_ = std::max_element(batch.begin(), batch.end(), [](const Entry& a, const Entry& b) {
-                     return a.seq < b.seq;
-                   })->seq;
-  const std::string code = std::to_string(outcome.status);
-  if (batch.size() > 1) {
-    batchLimit_ = std::max<size_t>(1, batch.size() / 2);
-    CorvaneSDKLog::debug(description_ + " Server rejected a batch of " + std::to_string(batch.size()) +
-                         " events with HTTP code " + code + "; trying batches of " + std::to_string(batchLimit_) +
-                         ".");
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
-    onFinishSend(false, true);
-    return;
-  }
-  const Entry& lone = batch.front();
-  batchLimit_ = 1;
-  if (acceptedSinceRejection_) {
-    Value event;
-    parseJson(lone.text, event);
-    const std::string eId = event.is_object() && event.contains("eId") ? dumpJson(event["eId"]) : "?";
-    const std::string name = event.is_object() && event.contains("eventName") ? dumpJson(event["eventName"]) : "?";
-    CorvaneSDKLog::debug(description_ + " Dropping event " + eId + " (" + name + ") rejected with HTTP code " + code +
-                         ".");
-    removeBatch(batch);
-    heldSeq_ = 0;
-    endIsolationWhenCleared();
-    Value info = failInfo(true);
-    Value ids = Value::array();
-    ids.push_back(event.is_object() && event.contains("eId") ? event["eId"] : Value());
-    info["droppedEventIds"] = std::move(ids);
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), std::move(info));
-    onFinishSend(false, true);
-    return;
-  }
-  size_t others = 0;
-  for (const auto& e : queue()) others += e.seq != lone.seq ? 1 : 0;
-  if (heldSeq_ == 0 && others > 0) {
-    // Probe the server with the next event before deciding about this one.
-    heldSeq_ = lone.seq;
-    CorvaneSDKLog::debug(description_ + " A lone event was rejected with HTTP code " + code +
-                         " before any batch was accepted; trying the next event.");
-    post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
-    onFinishSend(false, true);
-    return;
-  }
-  heldSeq_ = 0;
-  ++rejectionWaits_;
-  int64_t wait = kCorvaneSDKRejectionWaitMs;
-  for (int i = 1; i < rejectionWaits_ && wait < kCorvaneSDKRejectionWaitMaxMs; ++i) wait *= 2;
-  wait = std::min(wait, kCorvaneSDKRejectionWaitMaxMs);
-  notBeforeMs_ = clock_->monotonicMs() + wait;
-  CorvaneSDKLog::debug(description_ + " Every batch is rejected (HTTP code " + code +
-                       "); keeping every event, next attempt in " + std::to_string(wait) + " ms.");
-  post(kCorvaneSDKRequestDidFailNotification, batchList(batch), failInfo(false));
-  onFinishSend(false, false);
-}
-
-void CorvaneSDKManagerIntegration::onFinishSend(bool success, bool flushAgain) {
-  (void)success;
-  batchRequest_.reset();
-  inFlight_ = false;
-  endBackgroundTask();
-  if (queue().empty()) {
+void CorvaneSDKManagerIntegration::onFinishSend(bool flushAgain) {
+  backgroundTask_->end();
+  if (queue_->entries().empty()) {
     callManager([](CorvaneSDKIntegrationHost& manager) { manager.onFinishFlush(); });
     return;
   }
@@ -647,7 +237,7 @@ void CorvaneSDKManagerIntegration::addFlushScheduler() {
 }
 
 void CorvaneSDKManagerIntegration::removeFlushScheduler() {
-  endBackgroundTask();
+  backgroundTask_->end();
   std::shared_ptr<Timer> timer;
   {
     std::lock_guard<std::mutex> lock(timerMutex_);
@@ -671,35 +261,7 @@ void CorvaneSDKManagerIntegration::resume() {
   if (hasStarted_) addFlushScheduler();
 }
 
-void CorvaneSDKManagerIntegration::reset() {}
-
 // ---- Background work ----
-
-void CorvaneSDKManagerIntegration::beginBackgroundTask() {
-  if (!hasStarted_ || isPaused_) return;
-  endBackgroundTask();
-  std::weak_ptr<CorvaneSDKManagerIntegration> weak = weak_from_this();
-  dispatchOn(
-      *backgroundTaskQueue_,
-      [this, weak] {
-        if (!application_) return;
-        flushTaskID_ = application_->beginBackgroundTask(kCorvaneSDKFlushBackgroundTaskName, [weak] {
-          if (auto self = weak.lock()) self->endBackgroundTask();
-        });
-      },
-      true);
-}
-
-void CorvaneSDKManagerIntegration::endBackgroundTask() {
-  dispatchOn(
-      *backgroundTaskQueue_,
-      [this] {
-        if (flushTaskID_ == kInvalidBackgroundTask) return;
-        if (application_) application_->endBackgroundTask(flushTaskID_);
-        flushTaskID_ = kInvalidBackgroundTask;
-      },
-      true);
-}
 
 void CorvaneSDKManagerIntegration::applicationDidEnterBackground() {
   if (!hasStarted_ || isPaused_) return;
@@ -708,23 +270,16 @@ void CorvaneSDKManagerIntegration::applicationDidEnterBackground() {
   auto self = shared_from_this();
   dispatchBackground([self] {
     if (!self->hasStarted_ || self->isPaused_) return;
-    self->beginBackgroundTask();
+    self->backgroundTask_->begin();
     self->flushOnQueue(kCorvaneSDKMaxBatchSize);
   });
 }
 
 void CorvaneSDKManagerIntegration::applicationWillTerminate() {
   dispatchBackgroundAndWait([this] {
-    if (!queue().empty() || dirty_) persistQueue();
+    if (!queue_->entries().empty() || queue_->dirty()) queue_->persist();
   });
 }
-
-void CorvaneSDKManagerIntegration::receivedRemoteNotification(const Value&) {}
-void CorvaneSDKManagerIntegration::failedToRegisterForRemoteNotificationsWithError(const std::string&) {}
-void CorvaneSDKManagerIntegration::registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>&) {}
-void CorvaneSDKManagerIntegration::handleActionWithIdentifier(const std::string&, const Value&) {}
-void CorvaneSDKManagerIntegration::continueUserActivity(const Value&) {}
-void CorvaneSDKManagerIntegration::openURL(const std::string&, const Value&) {}
 
 }  // namespace Mobile
 }  // namespace CorvaneSDK

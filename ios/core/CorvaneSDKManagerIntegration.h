@@ -1,6 +1,7 @@
 // The delivery engine: turns each logged event into its wire map, keeps the maps in one
-// ordered queue mirrored to the file "corvane.sdk.queue.plist", and uploads the queue in
-// batches of at most 50. The device context (the "$" keys) is its own object.
+// ordered queue mirrored to a file (CorvaneSDKEventQueue) and uploads the queue in batches of
+// at most 50 (CorvaneSDKUploader); it owns the flush triggers, the timer, the background task
+// and the notifications. The device context (the "$" keys) is its own object.
 // Thread contract: every public function is thread-safe. Queue work runs on the serial queue
 // "com.corvane.sdk.manager"; the flush timer and the notifications run on the main queue; the
 // manager's onSendEvent and onFinishFlush run on a queue of their own, so the manager may call
@@ -10,43 +11,32 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "Application.h"
 #include "CorvaneSDKDeviceContext.h"
+#include "CorvaneSDKEventQueue.h"
+#include "CorvaneSDKUploader.h"
 #include "Dispatch.h"
 #include "Value.h"
 
 namespace CorvaneSDK {
 namespace Mobile {
 
+class CorvaneSDKBackgroundTask;
 class CorvaneSDKConfiguration;
 class CorvaneSDKFileStorage;
 class CorvaneSDKHTTPClient;
 class CorvaneSDKIntegrationHost;
 class CorvaneSDKLogOperation;
 class CorvaneSDKUserDefaultsStorage;
-class ReachabilityMonitor;
-class TelephonyNetworkInfo;
-class HTTPTask;
 class Timer;
-struct CorvaneSDKUploadOutcome;
 
-constexpr const char* kCorvaneSDKQueueStorageKey = "corvane.sdk.queue.plist";
 constexpr const char* kCorvaneSDKLegacyQueueDefaultsKey = "CorvaneSDKQueue";
 constexpr const char* kCorvaneSDKFlushBackgroundTaskName = "CorvaneSDKManager.Flush";
-constexpr const char* kCorvaneSDKDidSendRequestNotification = "CorvaneSDKDidSendRequest";
-constexpr const char* kCorvaneSDKRequestDidSucceedNotification = "CorvaneSDKRequestDidSucceed";
-constexpr const char* kCorvaneSDKRequestDidFailNotification = "CorvaneSDKRequestDidFail";
-constexpr size_t kCorvaneSDKMaxBatchSize = 50;
-// While every batch, even of one event, is rejected: the first wait, doubled per round, capped.
-constexpr int64_t kCorvaneSDKRejectionWaitMs = 30000;
-constexpr int64_t kCorvaneSDKRejectionWaitMaxMs = 600000;
 
 class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<CorvaneSDKManagerIntegration> {
  public:
@@ -68,7 +58,7 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   void start();
   void pause();
   void resume();
-  void reset();  // nothing to do in this engine
+  void reset() {}  // nothing to do in this engine
   void flush();
   void flushWithMaxSize(size_t n);
   void flushQueueByLength();
@@ -90,19 +80,19 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   void applicationDidEnterBackground();
   void applicationWillTerminate();
   // Hooks that do nothing in this engine.
-  void receivedRemoteNotification(const Value& userInfo);
-  void failedToRegisterForRemoteNotificationsWithError(const std::string& error);
-  void registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>& token);
-  void handleActionWithIdentifier(const std::string& identifier, const Value& userInfo);
-  void continueUserActivity(const Value& activity);
-  void openURL(const std::string& url, const Value& options);
+  void receivedRemoteNotification(const Value&) {}
+  void failedToRegisterForRemoteNotificationsWithError(const std::string&) {}
+  void registeredForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>&) {}
+  void handleActionWithIdentifier(const std::string&, const Value&) {}
+  void continueUserActivity(const Value&) {}
+  void openURL(const std::string&, const Value&) {}
 
   // On the serial queue: inline when already there, else async / waiting.
-  void dispatchBackground(Task task);
-  void dispatchBackgroundAndWait(Task task);
+  void dispatchBackground(Task task) { dispatchOn(*serialQueue_, std::move(task), false); }
+  void dispatchBackgroundAndWait(Task task) { dispatchOn(*serialQueue_, std::move(task), true); }
 
   // "<0x…:CorvaneSDKManagerIntegration, appId>"
-  std::string description() const;
+  std::string description() const { return description_; }
 
   bool hasStarted() const { return hasStarted_.load(); }
   bool isPaused() const { return isPaused_.load(); }
@@ -112,90 +102,40 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   // The wire maps of the queue, oldest first (waits for the serial queue).
   Value queueSnapshot();
   // Whole-queue file writes so far (for the persistence tests and benchmarks).
-  uint64_t persistCount() const { return persistCount_.load(); }
+  uint64_t persistCount() const { return queue_->persistCount(); }
 
  private:
-  struct Entry {
-    uint64_t seq = 0;
-    int32_t processId = 0;  // 0: none (already sent once, or read back from the file)
-    std::string text;       // the wire map, serialised without "processId"
-  };
-
   CorvaneSDKManagerIntegration() = default;
-  std::shared_ptr<CorvaneSDKIntegrationHost> host() const;
+  std::shared_ptr<CorvaneSDKIntegrationHost> host() const { return manager_.lock(); }
   // All below run on the serial queue.
-  std::deque<Entry>& queue();
-  void preprocessQueue(Value& list);
-  void queueEvent(Entry entry);
-  void persistQueue();
-  void schedulePersist();
   void flushOnQueue(size_t n);
-  void sendData(const std::vector<Entry>& batch);
-  void onUploadFinished(const std::vector<Entry>& batch, const CorvaneSDKUploadOutcome& outcome);
-  void onFinishSend(bool success, bool flushAgain);
-  void removeBatch(const std::vector<Entry>& batch);
-  void endIsolationWhenCleared();
-  Value batchList(const std::vector<Entry>& batch) const;
-  std::string batchBody(const std::vector<Entry>& batch);
+  void onFinishSend(bool flushAgain);
   void post(const std::string& name, Value object, Value userInfo);
   void callManager(std::function<void(CorvaneSDKIntegrationHost&)> call);
 
   void addFlushScheduler();
   void removeFlushScheduler();
-  void beginBackgroundTask();
-  void endBackgroundTask();
 
   std::string description_;
   std::weak_ptr<CorvaneSDKIntegrationHost> manager_;
   std::shared_ptr<const CorvaneSDKConfiguration> configuration_;
-  std::shared_ptr<ApplicationPort> application_;
-  std::string appId_;
   uint64_t flushAt_ = 20;
   double flushInterval_ = 30.0;
   uint64_t maxQueueSize_ = 5000;
-  std::shared_ptr<CorvaneSDKHTTPClient> httpClient_;
-  std::shared_ptr<CorvaneSDKFileStorage> fileStorage_;
   std::shared_ptr<CorvaneSDKUserDefaultsStorage> userDefaultsStorage_;
   std::unique_ptr<CorvaneSDKDeviceContext> context_;
-  std::shared_ptr<const Clock> clock_;
   std::shared_ptr<MainQueue> mainQueue_;
   std::shared_ptr<DispatchQueue> serialQueue_;
-  std::shared_ptr<DispatchQueue> backgroundTaskQueue_;
   std::shared_ptr<DispatchQueue> callbackQueue_;
+  std::shared_ptr<CorvaneSDKEventQueue> queue_;
+  std::unique_ptr<CorvaneSDKUploader> uploader_;
 
-  // Serial queue state.
-  bool loaded_ = false;
-  std::deque<Entry> queue_;
-  uint64_t nextSeq_ = 1;
-  bool dirty_ = false;
-  bool persistScheduled_ = false;
-  std::shared_ptr<HTTPTask> batchRequest_;
-  bool inFlight_ = false;
-  // After an upload that is to be retried, reaching the flush length starts nothing: the next
-  // attempt waits for the timer, an explicit flush or the background, so a failing server
-  // sees one attempt per flush interval however fast the host logs.
-  bool retryHeld_ = false;
-  uint64_t uploadGen_ = 0;
-  int32_t curProcessId_ = 0;
-  // Isolation of rejected events: batches shrink to `batchLimit_` while the events up to
-  // `suspectEndSeq_` are not cleared.
-  bool rejecting_ = false;
-  bool acceptedSinceRejection_ = false;
-  size_t batchLimit_ = kCorvaneSDKMaxBatchSize;
-  uint64_t suspectEndSeq_ = 0;
-  uint64_t heldSeq_ = 0;  // a lone rejected event passed over once to probe the server
-  int rejectionWaits_ = 0;
-  int64_t notBeforeMs_ = 0;
-
-  std::atomic<int32_t> lastProcessId_{0};
   std::atomic<bool> hasStarted_{false};
   std::atomic<bool> isPaused_{false};
-  std::atomic<uint64_t> persistCount_{0};
 
   std::mutex timerMutex_;
   std::shared_ptr<Timer> flushTimer_;
-  // Background task queue state.
-  BackgroundTaskIdentifier flushTaskID_ = kInvalidBackgroundTask;
+  std::shared_ptr<CorvaneSDKBackgroundTask> backgroundTask_;
 };
 
 }  // namespace Mobile

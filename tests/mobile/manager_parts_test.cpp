@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <openssl/hmac.h>
 
+#include "CorvaneSDKDeepLinks.h"
 #include "CorvaneSDKDelegates.h"
 #include "CorvaneSDKInitializationSequence.h"
 #include "CorvaneSDKServerConfig.h"
@@ -216,6 +220,43 @@ CorvaneSDKRequestFunction httpRequest() {
     if (status < 300) return answer(result->body, false);
     answer(std::nullopt, status == 429 || status < 400 || status >= 500);
   };
+}
+
+TEST(MobileManagerDeepLinks, ALinkOpenedAsInitialisationEndsIsNeitherLostNorSentTwice) {
+  TestPorts ports;
+  std::mutex mutex;
+  std::vector<std::string> sent;
+  int tokens = 0;
+  CorvaneSDKDeepLinks links(
+      {},
+      [&](const std::string& url, uint64_t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        sent.push_back(url);
+      },
+      [&](const std::string&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++tokens;
+      });
+  links.setDeviceToken("ab");
+  links.setDeviceToken("ab");  // the same token counts once
+  std::atomic<bool> go{false};
+  std::thread opener([&] {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < 200; ++i) links.open("game://level?id=" + std::to_string(i), false);
+  });
+  go = true;
+  links.markInitialized();
+  opener.join();
+  links.markInitialized();  // a second end of initialisation hands nothing on again
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(tokens, 1);
+  // Before initialisation only the last link waits; whichever side of the end each link fell
+  // on, the last one arrives, and none arrives twice.
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), "game://level?id=199");
+  auto unique = sent;
+  std::sort(unique.begin(), unique.end());
+  EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end());
 }
 
 struct MobileServerConfig : ::testing::Test {
