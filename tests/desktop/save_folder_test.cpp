@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,11 @@ TEST_F(SaveFolderTest, FoldersAndFilesAreOwnerOnly) {
   EXPECT_EQ(ModeOf(xdg + "/CorvaneSDK"), 0700u);
   EXPECT_EQ(ModeOf(folder), 0700u);
   EXPECT_EQ(ModeOf(folder + "/.properties"), 0600u);
+  // A drained queue's file is removed and made again: wait out that moment.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!fs::exists(folder + "/.event_queue") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_EQ(ModeOf(folder + "/.event_queue"), 0600u);
 }
 
