@@ -636,13 +636,12 @@ bool QueueManager::UploadOnce(bool more) {
     sender_->SendEvents(texts);
     status = sender_->Status();
   }
-  Settle(status, texts.size(), texts, fullLimit);
-  Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
-  return !queue_.empty();
+  // Only what was queued when the upload settled goes on at once; a later event waits for
+  // the send delay.
+  return Settle(status, texts.size(), texts, fullLimit);
 }
 
-void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
+bool QueueManager::Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
                           bool fullBatchLimit) {
   const int code = sender_ != nullptr ? sender_->LastHttpCode() : 0;
   int64_t rejectedWaitMs = 0;
@@ -711,6 +710,7 @@ void QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
     // Sleep through the wait, interruptible by Pause and Destroy.
     env_.GetClock().Sleep(kAuthRetryDelayMs, &wake_);
   }
+  return !empty;
 }
 
 void QueueManager::SendNow() {

@@ -122,7 +122,8 @@ class QueueManager {
   void StopSending();
   void SendingLoop();
   bool UploadOnce(bool more);
-  void Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
+  // Returns whether events were left in the queue when the upload settled.
+  bool Settle(int status, size_t batchSize, const std::vector<std::string>& batchTexts,
               bool fullBatchLimit);
   void RemoveOldestLocked(size_t n);
   void EnforceBoundsLocked();
