@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "Event.h"
 #include "Json.h"
 
 namespace CorvaneSDK {
@@ -45,48 +44,6 @@ void AppendEscaped(std::string& out, unsigned char c) {
       out += kHex[c >> 4];
       out += kHex[c & 0xF];
   }
-}
-
-// Bytes of the fixed parts of one flat event object (keys, quotes, commas, braces).
-constexpr size_t kFlatEventOverhead =
-    sizeof(R"({"cfgId":"","customUid":"","eId":"","eventName":"","id":"","timeInMs":,"value":})") - 1;
-
-// What the event's text needs when nothing has to be escaped (numbers at their widest).
-size_t EstimateFlat(const Event& e) {
-  return kFlatEventOverhead + e.cfgId.size() + e.customUid.size() + e.eId.size() +
-         e.eventName.size() + e.id.size() + 20 + (e.valueText.empty() ? 4 : e.valueText.size());
-}
-
-void AppendFlat(std::string& out, const Event& e, bool withSubEvents) {
-  JsonObjectWriter w(out);
-  w.Text("cfgId", e.cfgId)
-      .Text("customUid", e.customUid)
-      .Text("eId", e.eId)
-      .Text("eventName", e.eventName)
-      .Text("id", e.id);
-  if (withSubEvents && !e.subEvents.empty()) {
-    // One level deep: a sub-event's own sub-events are not sent.
-    std::string& list = w.Member("subEvents");
-    list += '[';
-    bool first = true;
-    for (const EventPtr& child : e.subEvents) {
-      if (child == nullptr) continue;
-      if (!first) list += ',';
-      first = false;
-      AppendFlat(list, *child, false);
-    }
-    list += ']';
-  }
-  w.Int("timeInMs", e.timeInMs);
-  std::string& value = w.Member("value");
-  if (!e.valueText.empty()) {
-    value += e.valueText;
-  } else if (e.value.is_null()) {
-    value += "null";
-  } else {
-    value += DumpJson(e.value);
-  }
-  w.End();
 }
 
 }  // namespace
@@ -182,19 +139,5 @@ JsonObjectWriter& JsonObjectWriter::Double(const char* key, double value) {
 JsonObjectWriter JsonObjectWriter::Object(const char* key) { return JsonObjectWriter(Member(key)); }
 
 void JsonObjectWriter::End() { out_ += '}'; }
-
-std::string WriteEventText(const Event& event) {
-  size_t size = EstimateFlat(event);
-  if (!event.subEvents.empty()) {
-    size += sizeof(R"(,"subEvents":[])") - 1;
-    for (const EventPtr& child : event.subEvents) {
-      if (child != nullptr) size += EstimateFlat(*child) + 1;
-    }
-  }
-  std::string out;
-  out.reserve(size);
-  AppendFlat(out, event, true);
-  return out;
-}
 
 }  // namespace CorvaneSDK

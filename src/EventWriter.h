@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-namespace CorvaneSDK {
+#include "Json.h"
 
-class Event;
+namespace CorvaneSDK {
 
 // A JSON string literal of `text`.
 void AppendJsonString(std::string& out, const std::string& text);
@@ -39,7 +39,69 @@ class JsonObjectWriter {
   bool first_ = true;
 };
 
-// The event's compact text: the same bytes as DumpJson(event.ToJson()).
-std::string WriteEventText(const Event& event);
+namespace EventText {
+
+// Bytes of the fixed parts of one flat event object (keys, quotes, commas, braces).
+constexpr size_t kFlatEventOverhead =
+    sizeof(R"({"cfgId":"","customUid":"","eId":"","eventName":"","id":"","timeInMs":,"value":})") - 1;
+
+// What the event's text needs when nothing has to be escaped (numbers at their widest).
+template <typename E>
+size_t EstimateFlat(const E& e) {
+  return kFlatEventOverhead + e.cfgId.size() + e.customUid.size() + e.eId.size() +
+         e.eventName.size() + e.id.size() + 20 + (e.valueText.empty() ? 4 : e.valueText.size());
+}
+
+template <typename E>
+void AppendFlat(std::string& out, const E& e, bool withSubEvents) {
+  JsonObjectWriter w(out);
+  w.Text("cfgId", e.cfgId)
+      .Text("customUid", e.customUid)
+      .Text("eId", e.eId)
+      .Text("eventName", e.eventName)
+      .Text("id", e.id);
+  if (withSubEvents && !e.subEvents.empty()) {
+    // One level deep: a sub-event's own sub-events are not sent.
+    std::string& list = w.Member("subEvents");
+    list += '[';
+    bool first = true;
+    for (const auto& child : e.subEvents) {
+      if (child == nullptr) continue;
+      if (!first) list += ',';
+      first = false;
+      AppendFlat(list, *child, false);
+    }
+    list += ']';
+  }
+  w.Int("timeInMs", e.timeInMs);
+  std::string& value = w.Member("value");
+  if (!e.valueText.empty()) {
+    value += e.valueText;
+  } else if (e.value.is_null()) {
+    value += "null";
+  } else {
+    value += DumpJson(e.value);
+  }
+  w.End();
+}
+
+}  // namespace EventText
+
+// The compact text of an event record (its seven keys, one level of sub-events): the same
+// bytes as DumpJson of its tree. A template over the record, so that this unit stays below it.
+template <typename E>
+std::string WriteEventText(const E& event) {
+  size_t size = EventText::EstimateFlat(event);
+  if (!event.subEvents.empty()) {
+    size += sizeof(R"(,"subEvents":[])") - 1;
+    for (const auto& child : event.subEvents) {
+      if (child != nullptr) size += EventText::EstimateFlat(*child) + 1;
+    }
+  }
+  std::string out;
+  out.reserve(size);
+  EventText::AppendFlat(out, event, true);
+  return out;
+}
 
 }  // namespace CorvaneSDK
