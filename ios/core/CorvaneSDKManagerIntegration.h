@@ -124,11 +124,13 @@ class CorvaneSDKManagerIntegration : public std::enable_shared_from_this<Corvane
   uint64_t maxQueueSize_ = 5000;
   std::shared_ptr<CorvaneSDKUserDefaultsStorage> userDefaultsStorage_;
   std::unique_ptr<CorvaneSDKDeviceContext> context_;
+  // Declared before the dispatch queues, so that they go later: a queue's destruction runs
+  // or finishes its work, which may still reach the queue and the uploader.
+  std::shared_ptr<CorvaneSDKEventQueue> queue_;
+  std::unique_ptr<CorvaneSDKUploader> uploader_;
   std::shared_ptr<MainQueue> mainQueue_;
   std::shared_ptr<DispatchQueue> serialQueue_;
   std::shared_ptr<DispatchQueue> callbackQueue_;
-  std::shared_ptr<CorvaneSDKEventQueue> queue_;
-  std::unique_ptr<CorvaneSDKUploader> uploader_;
 
   std::atomic<bool> hasStarted_{false};
   std::atomic<bool> isPaused_{false};
