@@ -21,6 +21,7 @@
 #include "CorvaneSDKHTTPClient.h"
 #include "CorvaneSDKIntegrationHost.h"
 #include "CorvaneSDKManagerIntegration.h"
+#include "BenchPorts.h"
 #include "Platform.h"
 #include "TestHttpServer.h"
 
@@ -30,11 +31,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kBurst = 100;
-
-class SilentLog : public LogSink {
- public:
-  void writeLine(const std::string&) override {}
-};
 
 class BenchManager : public CorvaneSDKIntegrationHost {
  public:
@@ -49,20 +45,7 @@ class BenchManager : public CorvaneSDKIntegrationHost {
   std::atomic<int> finished{0};
 };
 
-const std::string& root() {
-  static const std::string dir = [] {
-    fs::path p = fs::temp_directory_path() / ("corvane-bench-engine-" + std::to_string(std::random_device{}()));
-    fs::create_directories(p);
-    auto ports = std::make_shared<Ports>(Platform::portable(p.string()));
-    ports->log = std::make_shared<SilentLog>();
-    auto device = std::make_shared<LinuxDevice>();
-    device->setBundle(BundleRecord{"com.corvane.bench", std::nullopt, ""});
-    ports->device = device;
-    Platform::install(ports);
-    return p.string();
-  }();
-  return dir;
-}
+const std::string& root() { return Bench::Root("engine"); }
 
 std::shared_ptr<CorvaneSDKLogOperation> event(int i) {
   Value payload{{"level", i % 100}, {"name", "level"}, {"world", "forest"}, {"difficulty", "hard"},

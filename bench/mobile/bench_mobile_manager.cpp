@@ -19,6 +19,7 @@
 #include "CorvaneSDKLog.h"
 #include "CorvaneSDKManager.h"
 #include "CorvaneSDKUtils.h"
+#include "BenchPorts.h"
 #include "Platform.h"
 
 using namespace CorvaneSDK::Mobile;
@@ -27,10 +28,7 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-class SilentLog : public LogSink {
- public:
-  void writeLine(const std::string&) override {}
-};
+using Bench::SilentLog;
 
 struct Stats {
   double medianUs = 0, p99Us = 0, callsPerSecond = 0;

@@ -12,6 +12,7 @@
 #include "CorvaneSDKCrypto.h"
 #include "CorvaneSDKFileStorage.h"
 #include "CorvaneSDKLog.h"
+#include "BenchPorts.h"
 #include "Platform.h"
 
 using namespace CorvaneSDK::Mobile;
@@ -19,25 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class SilentLog : public LogSink {
- public:
-  void writeLine(const std::string&) override {}
-};
-
-const std::string& root() {
-  static const std::string dir = [] {
-    fs::path p = fs::temp_directory_path() / ("corvane-bench-mobile-" + std::to_string(std::random_device{}()));
-    fs::create_directories(p);
-    auto ports = std::make_shared<Ports>(Platform::portable(p.string()));
-    ports->log = std::make_shared<SilentLog>();
-    auto device = std::make_shared<LinuxDevice>();
-    device->setBundle(BundleRecord{"com.corvane.bench", std::nullopt, ""});
-    ports->device = device;
-    Platform::install(ports);
-    return p.string();
-  }();
-  return dir;
-}
+const std::string& root() { return Bench::Root("mobile"); }
 
 // 5000 events of about 500 bytes of JSON each.
 const Value& queue() {
