@@ -154,22 +154,10 @@ bool RandomAccessFile::Reserve(uint64_t size) {
 }
 
 char* RandomAccessFile::Map(uint64_t size) {
+  // Positioned writes only (see kMapsFiles).
+  (void)size;
   Unmap();
-  if (handle_ == kInvalidHandle || size == 0) return nullptr;
-  HANDLE section = ::CreateFileMappingW(AsHandle(handle_), nullptr, PAGE_READWRITE,
-                                        static_cast<DWORD>(size >> 32),
-                                        static_cast<DWORD>(size & 0xFFFFFFFFu), nullptr);
-  if (section == nullptr) return nullptr;
-  void* p = ::MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
-  if (p == nullptr) {
-    ::CloseHandle(section);
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> lock(mapMutex_);
-  map_ = static_cast<char*>(p);
-  mapSize_ = size;
-  section_ = reinterpret_cast<intptr_t>(section);
-  return map_;
+  return nullptr;
 }
 
 void RandomAccessFile::Unmap() {
