@@ -4,7 +4,11 @@
 // from one and from four threads, median to p99.9 (the tail is what a game sees as a
 // dropped frame), Initialize return
 // time with an empty and a full queue, and the time to drain 5000 queued events.
-// Usage: bench_manager [--quick] [--json FILE]
+// Usage: bench_manager [--quick] [--tail] [--calls-only] [--sync-interval MS] [--json FILE]
+// --calls-only: the host-call figures alone, without the initialize and drain phases.
+// --sync-interval MS: the queue file's data sync interval (default: the SDK's; 0: none).
+// --tail: also say, per measure, whether its slowest calls page-faulted, waited or were
+// preempted (Linux; adds two untimed getrusage calls around every call).
 #include <httplib.h>
 
 #include <algorithm>
@@ -18,6 +22,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <pthread.h>
+#include <sys/resource.h>
+#endif
+
 #include "CorvaneSDK.h"
 #include "Json.h"
 #include "Random.h"
@@ -29,7 +38,9 @@ using CorvaneSDK::Json;
 namespace {
 std::atomic<int> g_ready{0};
 std::atomic<long> g_received{0};
-void OnReady(int) { g_ready = 1; }
+void OnReady(int) {
+  g_ready = 1;
+}
 
 struct Stats {
   double medianUs = 0, p99Us = 0, p999Us = 0, callsPerSecond = 0;
@@ -39,7 +50,9 @@ Stats Summarise(std::vector<double>& us, double wallSeconds) {
   Stats s;
   if (us.empty()) return s;
   std::sort(us.begin(), us.end());
-  auto at = [&](size_t perMille) { return us[std::min(us.size() - 1, us.size() * perMille / 1000)]; };
+  auto at = [&](size_t perMille) {
+    return us[std::min(us.size() - 1, us.size() * perMille / 1000)];
+  };
   s.medianUs = at(500);
   s.p99Us = at(990);
   s.p999Us = at(999);
@@ -47,9 +60,34 @@ Stats Summarise(std::vector<double>& us, double wallSeconds) {
   return s;
 }
 
+// What the calling thread went through during one call (Linux; zero elsewhere).
+struct Trace {
+  double us = 0;
+  long faults = 0, waits = 0, preemptions = 0;
+};
+
+struct Usage {
+  long faults = 0, waits = 0, preemptions = 0;
+};
+
+Usage ThreadUsage() {
+  Usage u;
+#ifdef __linux__
+  struct rusage r {};
+  if (getrusage(RUSAGE_THREAD, &r) == 0) {
+    u.faults = r.ru_minflt + r.ru_majflt;
+    u.waits = r.ru_nvcsw;
+    u.preemptions = r.ru_nivcsw;
+  }
+#endif
+  return u;
+}
+
 struct Samples {
   std::vector<double> us;
   double wallSeconds = 0;
+  bool trace = false;  // also keep a Trace of every call (two getrusage calls, untimed)
+  std::vector<Trace> traces;
 };
 
 // Runs `call(i)` `callsPerThread` times on each of `threads` threads, all released at once,
@@ -57,25 +95,62 @@ struct Samples {
 template <typename Call>
 void Measure(int threads, int callsPerThread, Call call, Samples& out) {
   std::vector<std::vector<double>> samples(threads);
+  std::vector<std::vector<Trace>> traces(threads);
   std::atomic<int> waiting{threads};
   std::vector<std::thread> workers;
   Clock::time_point start;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
+#ifdef __linux__
+      pthread_setname_np(pthread_self(), "bench-caller");
+#endif
       samples[t].reserve(callsPerThread);
       if (--waiting == 0) start = Clock::now();
       while (waiting.load() > 0) std::this_thread::yield();
+      if (out.trace) traces[t].reserve(callsPerThread);
       for (int i = 0; i < callsPerThread; ++i) {
+        const Usage before = out.trace ? ThreadUsage() : Usage();
         auto a = Clock::now();
         call(i);
-        samples[t].push_back(std::chrono::duration<double, std::micro>(Clock::now() - a).count());
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
+        samples[t].push_back(us);
+        if (out.trace) {
+          const Usage after = ThreadUsage();
+          traces[t].push_back(Trace{us, after.faults - before.faults, after.waits - before.waits,
+                                    after.preemptions - before.preemptions});
+        }
       }
     });
   }
   for (auto& w : workers) w.join();
   out.wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
   for (auto& s : samples) out.us.insert(out.us.end(), s.begin(), s.end());
+  for (auto& s : traces) out.traces.insert(out.traces.end(), s.begin(), s.end());
 }
+
+// Why the slowest calls were slow: of the calls at or above the p99.9 (at least 20), how
+// many took a page fault, waited (a voluntary switch: a lock or I/O), were preempted, or
+// none of these (the call's own work, or time lost outside the thread's accounting).
+void ExplainTail(const char* what, std::vector<Trace> traces) {
+  if (traces.empty()) return;
+  std::sort(traces.begin(), traces.end(),
+            [](const Trace& a, const Trace& b) { return a.us > b.us; });
+  const size_t n = std::min(traces.size(), std::max<size_t>(20, traces.size() / 1000));
+  size_t faulted = 0, waited = 0, preempted = 0, neither = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Trace& t = traces[i];
+    if (t.faults > 0) ++faulted;
+    if (t.waits > 0) ++waited;
+    if (t.preemptions > 0) ++preempted;
+    if (t.faults == 0 && t.waits == 0 && t.preemptions == 0) ++neither;
+  }
+  std::printf(
+      "tail of %s: the %zu slowest calls (%.1f to %.1f us): %zu page-faulted, %zu waited, "
+      "%zu preempted, %zu none of these\n",
+      what, n, traces[n - 1].us, traces[0].us, faulted, waited, preempted, neither);
+}
+
+int g_syncIntervalMs = -1;  // --sync-interval; -1: the SDK's default
 
 InitializationData* Data(const std::string& base, const std::string& save, int interval) {
   InitializationData* d = InitializationData_Create("bench-app", "bench-secret");
@@ -83,54 +158,69 @@ InitializationData* Data(const std::string& base, const std::string& save, int i
   InitializationData_SetConfigUrl(d, (base + "/v1/public/config").c_str());
   InitializationData_SetSavePath(d, save.c_str());
   if (interval > 0) InitializationData_SetQueueCheckInterval(d, interval);
+  if (g_syncIntervalMs >= 0) InitializationData_SetQueueSyncInterval(d, g_syncIntervalMs);
   return d;
 }
 
 void WaitReady() {
-  for (int i = 0; i < 20000 && g_ready == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 20000 && g_ready == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // In rounds that each fit the queue's bound, uploaded between rounds: calls come far faster
 // than a local upload drains them, and a full queue would time its dropping instead.
-Stats MeasureSdk(int threads, int callsPerThread) {
+Stats MeasureSdk(int threads, int callsPerThread, bool trace = false) {
   CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
   const int rounds = std::max(1, callsPerThread * threads / 2500);
   Samples samples;
+  samples.trace = trace;
   for (int r = 0; r < rounds; ++r) {
     CorvaneSDKManager_Flush(m, 10000);
-    Measure(threads, callsPerThread / rounds,
-            [m](int i) { CorvaneSDKManager_LogLevelStart(m, i, "bench-level"); }, samples);
+    Measure(
+        threads, callsPerThread / rounds,
+        [m](int i) { CorvaneSDKManager_LogLevelStart(m, i, "bench-level"); }, samples);
   }
+  if (trace)
+    ExplainTail(threads == 1 ? "LogLevelStart, 1 thread" : "LogLevelStart, 4 threads",
+                samples.traces);
   return Summarise(samples.us, samples.wallSeconds);
 }
 
 // What a host that logs by hand would do: build the same event, serialise it, and append it
 // (length and text) to a shared file with one write.
-Stats MeasureBaseline(const std::string& path, int threads, int callsPerThread) {
+Stats MeasureBaseline(const std::string& path, int threads, int callsPerThread,
+                      bool trace = false) {
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr) return Stats();
   std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
   Samples samples;
-  Measure(threads, callsPerThread, [f](int i) {
-    Json e = Json::object();
-    e["eId"] = CorvaneSDK::NewUuid();
-    e["eventName"] = "qvsdk_level_attempt";
-    e["value"] = Json::object({{"label", "bench-level"}, {"level", i}});
-    e["id"] = "6a1f0c52-5b0e-4f35-a3f2-8f1e54f0a001";
-    e["timeInMs"] = static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count());
-    e["cfgId"] = "default";
-    e["customUid"] = "";
-    const std::string text = CorvaneSDK::DumpJson(e);
-    const uint32_t len = static_cast<uint32_t>(text.size());
-    std::string record(reinterpret_cast<const char*>(&len), 4);
-    record += text;
-    // One locked stream call and one flush: a single write() of the whole record.
-    std::fwrite(record.data(), 1, record.size(), f);
-    std::fflush(f);
-  }, samples);
+  samples.trace = trace;
+  Measure(
+      threads, callsPerThread,
+      [f](int i) {
+        Json e = Json::object();
+        e["eId"] = CorvaneSDK::NewUuid();
+        e["eventName"] = "qvsdk_level_attempt";
+        e["value"] = Json::object({{"label", "bench-level"}, {"level", i}});
+        e["id"] = "6a1f0c52-5b0e-4f35-a3f2-8f1e54f0a001";
+        e["timeInMs"] =
+            static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+        e["cfgId"] = "default";
+        e["customUid"] = "";
+        const std::string text = CorvaneSDK::DumpJson(e);
+        const uint32_t len = static_cast<uint32_t>(text.size());
+        std::string record(reinterpret_cast<const char*>(&len), 4);
+        record += text;
+        // One locked stream call and one flush: a single write() of the whole record.
+        std::fwrite(record.data(), 1, record.size(), f);
+        std::fflush(f);
+      },
+      samples);
   std::fclose(f);
+  if (trace)
+    ExplainTail(threads == 1 ? "baseline, 1 thread" : "baseline, 4 threads", samples.traces);
   return Summarise(samples.us, samples.wallSeconds);
 }
 
@@ -189,8 +279,7 @@ double DrainSeconds(const std::string& base, const std::string& save, int interv
   auto a = Clock::now();
   CorvaneSDKManager_Initialize2(d, OnReady);
   InitializationData_Destroy(d);
-  while (g_received < events &&
-         std::chrono::duration<double>(Clock::now() - a).count() < 300) {
+  while (g_received < events && std::chrono::duration<double>(Clock::now() - a).count() < 300) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   double s = std::chrono::duration<double>(Clock::now() - a).count();
@@ -200,11 +289,14 @@ double DrainSeconds(const std::string& base, const std::string& save, int interv
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool quick = false;
+  bool quick = false, tail = false, callsOnly = false;
   std::string jsonPath;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--quick") quick = true;
+    if (arg == "--tail") tail = true;
+    if (arg == "--calls-only") callsOnly = true;
+    if (arg == "--sync-interval" && i + 1 < argc) g_syncIntervalMs = std::atoi(argv[++i]);
     if (arg == "--json" && i + 1 < argc) jsonPath = argv[++i];
   }
   httplib::Server server;
@@ -246,33 +338,35 @@ int main(int argc, char** argv) {
   InitializationData_Destroy(d);
   WaitReady();
   std::this_thread::sleep_for(std::chrono::milliseconds(5500));
-  Stats one = MeasureSdk(1, calls);
+  Stats one = MeasureSdk(1, calls, tail);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Stats four = MeasureSdk(4, calls / 4);
+  Stats four = MeasureSdk(4, calls / 4, tail);
   CorvaneSDKManager_Destroy();
-  Stats base1 = MeasureBaseline((root / "baseline.bin").string(), 1, calls);
-  Stats base4 = MeasureBaseline((root / "baseline4.bin").string(), 4, calls / 4);
+  Stats base1 = MeasureBaseline((root / "baseline.bin").string(), 1, calls, tail);
+  Stats base4 = MeasureBaseline((root / "baseline4.bin").string(), 4, calls / 4, tail);
 
-  phase("initialize");
-  // Initialize with an empty queue and with 5000 queued events.
-  double ready0 = 0, ready5000 = 0;
-  double init0 = InitializeMs(base, (root / "init0").string(), &ready0);
-  CorvaneSDKManager_Destroy();
-  Prefill(base, (root / "init5000").string(), 4999);
-  double init5000 = InitializeMs(base, (root / "init5000").string(), &ready5000);
-  CorvaneSDKManager_Destroy();
-
-  phase("drain");
-  // Drain 5000 queued events at defaults and with a 1 ms check interval. Two of the 5000 are
-  // open events (the prefill's and the new session's), so 4998 level events are prefilled.
+  double ready0 = 0, ready5000 = 0, init0 = 0, init5000 = 0, drainDefault = 0, drainFast = 0;
   const long drainEvents = quick ? 500 : 5000;
-  Prefill(base, (root / "drain-default").string(), static_cast<int>(drainEvents - 2));
-  double drainDefault = DrainSeconds(base, (root / "drain-default").string(), 0, drainEvents - 2);
-  Prefill(base, (root / "drain-fast").string(), static_cast<int>(drainEvents - 2));
-  double drainFast = DrainSeconds(base, (root / "drain-fast").string(), 1, drainEvents - 2);
   // Design limit at defaults: the 5 s hold of the session's open event, then one batch of 50
   // per 500 ms cycle.
-  double designSeconds = 5.0 + drainEvents / 50.0 * 0.5;
+  const double designSeconds = 5.0 + drainEvents / 50.0 * 0.5;
+  if (!callsOnly) {
+    phase("initialize");
+    // Initialize with an empty queue and with 5000 queued events.
+    init0 = InitializeMs(base, (root / "init0").string(), &ready0);
+    CorvaneSDKManager_Destroy();
+    Prefill(base, (root / "init5000").string(), 4999);
+    init5000 = InitializeMs(base, (root / "init5000").string(), &ready5000);
+    CorvaneSDKManager_Destroy();
+
+    phase("drain");
+    // Drain 5000 queued events at defaults and with a 1 ms check interval. Two of the 5000 are
+    // open events (the prefill's and the new session's), so 4998 level events are prefilled.
+    Prefill(base, (root / "drain-default").string(), static_cast<int>(drainEvents - 2));
+    drainDefault = DrainSeconds(base, (root / "drain-default").string(), 0, drainEvents - 2);
+    Prefill(base, (root / "drain-fast").string(), static_cast<int>(drainEvents - 2));
+    drainFast = DrainSeconds(base, (root / "drain-fast").string(), 1, drainEvents - 2);
+  }
 
   server.stop();
   serverThread.join();
@@ -282,9 +376,11 @@ int main(int argc, char** argv) {
   const double ratioMedian = one.medianUs / base1.medianUs;
   const double ratioP999 = one.p999Us / base1.p999Us;
   const double ratioP99Four = four.p99Us / base4.p99Us;
-  std::printf("%-44s %10s %10s %10s %12s\n", "measure", "median us", "p99 us", "p99.9 us", "calls/s");
+  std::printf("%-44s %10s %10s %10s %12s\n", "measure", "median us", "p99 us", "p99.9 us",
+              "calls/s");
   auto row = [](const char* what, const Stats& s) {
-    std::printf("%-44s %10.2f %10.2f %10.2f %12.0f\n", what, s.medianUs, s.p99Us, s.p999Us, s.callsPerSecond);
+    std::printf("%-44s %10.2f %10.2f %10.2f %12.0f\n", what, s.medianUs, s.p99Us, s.p999Us,
+                s.callsPerSecond);
   };
   row("LogLevelStart, 1 thread", one);
   row("LogLevelStart, 4 threads", four);
@@ -292,24 +388,39 @@ int main(int argc, char** argv) {
   row("baseline: build + serialise + write, 4 thr", base4);
   std::printf("ratios (SDK / baseline): median %.2f, p99.9 %.2f, 4-thread p99 %.2f\n", ratioMedian,
               ratioP999, ratioP99Four);
-  std::printf("Initialize return: %.3f ms (empty queue), %.3f ms (5000 queued)\n", init0, init5000);
-  std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0, ready5000);
-  std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
-  std::printf("drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms interval\n",
-              drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);
+  if (!callsOnly) {
+    std::printf("Initialize return: %.3f ms (empty queue), %.3f ms (5000 queued)\n", init0,
+                init5000);
+    std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0,
+                ready5000);
+    std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
+    std::printf(
+        "drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms "
+        "interval\n",
+        drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);
+  }
   if (!jsonPath.empty()) {
-    Json out = {{"host_call_median_us", one.medianUs}, {"host_call_p99_us", one.p99Us},
-                {"host_call_p999_us", one.p999Us}, {"host_call_p99_4_threads_us", four.p99Us},
+    Json out = {{"host_call_median_us", one.medianUs},
+                {"host_call_p99_us", one.p99Us},
+                {"host_call_p999_us", one.p999Us},
+                {"host_call_p99_4_threads_us", four.p99Us},
                 {"calls_per_second_1_thread", one.callsPerSecond},
                 {"calls_per_second_4_threads", four.callsPerSecond},
-                {"baseline_median_us", base1.medianUs}, {"baseline_p99_us", base1.p99Us},
-                {"baseline_p999_us", base1.p999Us}, {"baseline_p99_4_threads_us", base4.p99Us},
+                {"baseline_median_us", base1.medianUs},
+                {"baseline_p99_us", base1.p99Us},
+                {"baseline_p999_us", base1.p999Us},
+                {"baseline_p99_4_threads_us", base4.p99Us},
                 {"ratio_median", ratioMedian},
-                {"ratio_p999", ratioP999}, {"ratio_p99_4_threads", ratioP99Four},
-                {"initialize_ms_empty", init0}, {"initialize_ms_5000", init5000},
-                {"ready_ms_empty", ready0}, {"ready_ms_5000", ready5000},
-                {"drain_events", drainEvents}, {"drain_seconds_default", drainDefault},
-                {"drain_seconds_1ms", drainFast}, {"drain_design_seconds", designSeconds},
+                {"ratio_p999", ratioP999},
+                {"ratio_p99_4_threads", ratioP99Four},
+                {"initialize_ms_empty", init0},
+                {"initialize_ms_5000", init5000},
+                {"ready_ms_empty", ready0},
+                {"ready_ms_5000", ready5000},
+                {"drain_events", drainEvents},
+                {"drain_seconds_default", drainDefault},
+                {"drain_seconds_1ms", drainFast},
+                {"drain_design_seconds", designSeconds},
                 {"extra_rss_kib_5000_queued", extraRss}};
     std::ofstream(jsonPath) << out.dump(2) << "\n";
   }
