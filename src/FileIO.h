@@ -74,8 +74,9 @@ class RandomAccessFile {
   // shorter (posix_fallocate; on Windows the end of file is moved there). False when the
   // disk cannot hold them; the content already there is unchanged.
   bool Reserve(uint64_t size);
-  // Maps the first `size` bytes (inside the file) shared and read-write, replacing an earlier
-  // mapping. Null on failure, with no mapping left.
+  // Maps the first `size` bytes shared and read-write, replacing an earlier mapping. The
+  // range may reach beyond the end of the file, as room to grow into without a new mapping;
+  // only bytes inside the file may be touched. Null on failure, with no mapping left.
   char* Map(uint64_t size);
   // Whether Map can succeed here. Only Linux: there fdatasync writes back a shared mapping's
   // pages, and a killed process leaves its stores in the page cache. On Windows the queue
@@ -89,6 +90,20 @@ class RandomAccessFile {
   void Unmap();
   char* MappedData() const { return map_; }
   uint64_t MappedSize() const { return mapSize_; }
+  // Growth prepared ahead, from another thread while the owner writes, maps or closes (on a
+  // duplicate of the handle, like SyncData): allocates the blocks of [from, to), growing the
+  // file to `to`, without ever writing a byte (no emulation where the file system cannot
+  // allocate); then, where the mapping covers it, brings the range's first MiB in writable,
+  // so that the owner's first stores there take no page fault (best effort). False when the
+  // blocks could not be allocated; the file's content is unchanged either way. Linux only;
+  // false elsewhere.
+  bool PrepareGrowth(uint64_t from, uint64_t to);
+  // Brings the mapped pages of [from, to) in writable without changing a byte, from any
+  // thread like PrepareGrowth, so that the owner's next stores there take no page fault (a
+  // data sync leaves every page it wrote back read-only until its next store). The range
+  // must lie inside the file. Best effort: false when it could not (not mapped, an old
+  // kernel, a range beyond the file). Linux only.
+  bool Prefault(uint64_t from, uint64_t to);
   // Forces written and mapped data to the storage device (fdatasync; FlushViewOfFile then
   // FlushFileBuffers). May run on another thread while the owner writes, maps or closes;
   // the device flush runs on a duplicate of the handle, outside every lock. False when the

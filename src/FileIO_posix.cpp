@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -188,6 +189,64 @@ void RandomAccessFile::Unmap() {
     mapSize_ = 0;
   }
   ::munmap(p, static_cast<size_t>(size));
+}
+
+bool RandomAccessFile::PrepareGrowth(uint64_t from, uint64_t to) {
+#ifndef __linux__
+  (void)from;
+  (void)to;
+  return false;
+#else
+  if (to <= from) return true;
+  if (ShouldFailFileOp(FileOp::Write, path_)) return false;
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    if (handle_ == kInvalidHandle) return false;
+    fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+  }
+  if (fd < 0) return false;
+  // fallocate, not posix_fallocate: the latter's fallback writes bytes, which could race
+  // with the owner's stores.
+  int rc;
+  do {
+    rc = ::fallocate(fd, 0, static_cast<off_t>(from), static_cast<off_t>(to - from));
+  } while (rc != 0 && errno == EINTR);
+  const int error = errno;
+  ::close(fd);
+  if (rc != 0) {
+    errno = error;
+    return false;
+  }
+  // Pages beyond the first MiB are left to the owner's later preparations, close to the adds
+  // that use them: a large growth would otherwise hold that much page cache at once.
+  constexpr uint64_t kMaxPrefault = 1024 * 1024;
+  Prefault(from, std::min(to, from + kMaxPrefault));
+  return true;
+#endif
+}
+
+bool RandomAccessFile::Prefault(uint64_t from, uint64_t to) {
+#ifndef __linux__
+  (void)from;
+  (void)to;
+  return false;
+#else
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it with EINVAL
+#endif
+  // In slices, so that an owner unmapping meanwhile waits for one slice at most.
+  constexpr uint64_t kSlice = 64 * 1024;
+  for (uint64_t at = from & ~uint64_t{4095}; at < to;) {
+    const uint64_t len = std::min(kSlice, to - at);
+    std::lock_guard<std::mutex> lock(mapMutex_);
+    if (map_ == nullptr || handle_ == kInvalidHandle || at + len > mapSize_) return false;
+    // A page beyond the end of the file fails with EFAULT rather than a signal.
+    if (::madvise(map_ + at, static_cast<size_t>(len), MADV_POPULATE_WRITE) != 0) return false;
+    at += len;
+  }
+  return true;
+#endif
 }
 
 bool RandomAccessFile::SyncData() {

@@ -174,6 +174,19 @@ void RandomAccessFile::Unmap() {
   ::CloseHandle(section);
 }
 
+bool RandomAccessFile::PrepareGrowth(uint64_t from, uint64_t to) {
+  // Only for mapped files (see kMapsFiles); the end of file moves at the growth itself.
+  (void)from;
+  (void)to;
+  return false;
+}
+
+bool RandomAccessFile::Prefault(uint64_t from, uint64_t to) {
+  (void)from;
+  (void)to;
+  return false;
+}
+
 bool RandomAccessFile::SyncData() {
   if (ShouldFailFileOp(FileOp::Sync, path_)) return false;
   HANDLE dup = nullptr;

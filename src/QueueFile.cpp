@@ -18,6 +18,9 @@ namespace {
 constexpr uint64_t kChunk = 4096;           // largest single copy or zeroing write
 constexpr uint32_t kJoinLimit = 64 * 1024;  // largest element copied to join its prefix
 constexpr uint64_t kTooLarge = std::numeric_limits<uint64_t>::max();
+// Address space mapped up front, so that growth within it needs no new mapping: twice the
+// manager's byte bound covers every ring it can need.
+constexpr uint64_t kMapReserve = 64u * 1024u * 1024u;
 const unsigned char kZeros[kChunk] = {};
 
 void PutBE32(unsigned char* p, uint32_t v) {
@@ -66,7 +69,7 @@ bool QueueFile::Mapped() const {
 }
 
 bool QueueFile::Load(uint64_t offset, void* buf, uint64_t len) {
-  if (map_ == nullptr || offset + len > file_->MappedSize()) {
+  if (map_ == nullptr || offset + len > backed_) {
     return file_->ReadAt(offset, buf, static_cast<size_t>(len));
   }
   if (detail::ShouldFailFileOp(FileOp::Read, path_)) return false;
@@ -75,7 +78,7 @@ bool QueueFile::Load(uint64_t offset, void* buf, uint64_t len) {
 }
 
 bool QueueFile::Store(uint64_t offset, const void* buf, uint64_t len) {
-  if (map_ == nullptr || offset + len > file_->MappedSize()) {
+  if (map_ == nullptr || offset + len > backed_) {
     return file_->WriteAt(offset, buf, static_cast<size_t>(len));
   }
   if (detail::ShouldFailFileOp(FileOp::Write, path_)) return false;
@@ -89,6 +92,7 @@ bool QueueFile::Store(uint64_t offset, const void* buf, uint64_t len) {
 
 void QueueFile::MapFile() {
   map_ = nullptr;
+  backed_ = 0;
   if (file_ == nullptr || !Writable()) return;
   // A file shorter than its length is written in place: mapping it would first allocate
   // every byte its header claims.
@@ -100,11 +104,16 @@ void QueueFile::MapFile() {
                                    << LastFileErrorText() << "); using positioned writes");
     return;
   }
-  map_ = file_->Map(fileLength_);
+  // Room to grow into first; where the address space is short, the file alone.
+  const uint64_t room = std::min<uint64_t>(kMapReserve, maxFileLength_);
+  map_ = file_->Map(std::max<uint64_t>(fileLength_, room));
+  if (map_ == nullptr) map_ = file_->Map(fileLength_);
   if (map_ == nullptr) {
     CORVANE_LOG_INFO("Queue file " << path_ << " cannot be memory-mapped ("
                                    << LastFileErrorText() << "); using positioned writes");
+    return;
   }
+  backed_ = fileLength_;
 }
 
 bool QueueFile::Fail(const char* what) {
@@ -349,16 +358,72 @@ bool QueueFile::ExpandIfNecessary(uint32_t dataLength) {
   const uint64_t newLength = LengthNeededFor(dataLength);
   if (newLength == 0) return true;
   if (newLength == kTooLarge) return false;
+  return ExpandTo(newLength, uint64_t{dataLength} + 4);
+}
+
+uint64_t QueueFile::GrowthToPrepare() const {
+  if (!Writable() || map_ == nullptr || RemainingBytes() * 2 >= fileLength_) return 0;
+  const uint64_t next = uint64_t{fileLength_} * 2;
+  if (next > maxFileLength_ || next > file_->MappedSize()) return 0;
+  return next;
+}
+
+uint64_t QueueFile::PreparableLength() const {
+  return map_ == nullptr ? 0 : std::min<uint64_t>(maxFileLength_, file_->MappedSize());
+}
+
+int QueueFile::RingRanges(uint64_t position, uint64_t len, Range out[2]) const {
+  if (fileLength_ < kInitialLength || len == 0) return 0;
+  len = std::min<uint64_t>(len, fileLength_ - kHeaderLength);
+  const uint64_t p = Wrap(position);
+  if (p < kHeaderLength || p >= fileLength_) return 0;
+  if (p + len <= fileLength_) {
+    out[0] = {p, p + len};
+    return 1;
+  }
+  out[0] = {p, fileLength_};
+  out[1] = {kHeaderLength, kHeaderLength + len - (fileLength_ - p)};
+  return 2;
+}
+
+uint64_t QueueFile::NextPosition() const {
+  return count_ == 0 ? kHeaderLength : Wrap(uint64_t{last_.position} + 4 + last_.length);
+}
+
+void QueueFile::GrowthPrepared(const std::shared_ptr<RandomAccessFile>& target, uint64_t length) {
+  if (target != file_ || map_ == nullptr || !Writable()) return;
+  if (length > backed_ && length <= file_->MappedSize()) backed_ = length;
+}
+
+bool QueueFile::CanExpandAhead(uint64_t maxCopy) const {
+  const uint64_t next = GrowthToPrepare();
+  if (next == 0 || next > backed_) return false;
+  const uint64_t endOfLast = Wrap(uint64_t{last_.position} + 4 + last_.length);
+  const uint64_t wrapped = first_.position >= endOfLast ? endOfLast - kHeaderLength : 0;
+  return wrapped <= maxCopy;
+}
+
+bool QueueFile::ExpandAhead(uint64_t maxCopy) {
+  return CanExpandAhead(maxCopy) && ExpandTo(uint64_t{fileLength_} * 2, 0);
+}
+
+bool QueueFile::ExpandTo(uint64_t newLength, uint64_t elementLength) {
   const uint64_t oldLength = fileLength_;
-  CORVANE_LOG_DEBUG("Expand: previousLength=" << oldLength
-                                              << ", elementLength=" << (uint64_t{dataLength} + 4)
-                                              << ", remainingBytes=" << RemainingBytes());
+  if (elementLength > 0) {
+    CORVANE_LOG_DEBUG("Expand: previousLength=" << oldLength << ", elementLength=" << elementLength
+                                                << ", remainingBytes=" << RemainingBytes());
+  } else {
+    CORVANE_LOG_DEBUG("Expand ahead: previousLength=" << oldLength
+                                                      << ", remainingBytes=" << RemainingBytes());
+  }
   // The file gets its full new size, with its blocks reserved, first, so that a finished
   // expansion always leaves the file exactly as long as its header says (a crash before the
   // header write only leaves an unused tail, which the next expansion reuses), and so that
   // a full disk fails here rather than on a store into the mapping.
-  if (!file_->Reserve(newLength)) return Fail("expansion");
-  if (map_ != nullptr) {
+  if (map_ == nullptr || newLength > backed_) {
+    if (!file_->Reserve(newLength)) return Fail("expansion");
+  }
+  if (map_ != nullptr && newLength > file_->MappedSize()) {
     map_ = file_->Map(newLength);
     if (map_ == nullptr) {
       CORVANE_LOG_INFO("Queue file " << path_ << " cannot be mapped again at " << newLength
@@ -366,6 +431,7 @@ bool QueueFile::ExpandIfNecessary(uint32_t dataLength) {
                                      << "); using positioned writes");
     }
   }
+  if (map_ != nullptr) backed_ = std::max(backed_, newLength);
 
   const uint64_t fp = first_.position, lp = last_.position;
   const uint64_t endOfLast = Wrap(lp + 4 + last_.length);
@@ -469,9 +535,17 @@ bool QueueFile::RemoveAll() {
   // Whatever happens below, the old elements are no longer described by this object.
   // A failed flush or close is ignored: the handle is released either way and the file is
   // about to be deleted.
+  // A mapped file is unlinked while still open, and closed and unmapped by whoever takes it
+  // (TakeRetired), outside its locks: the last close of a large file frees its blocks.
+  // Elsewhere (Windows) an open file cannot be deleted, so it is closed first.
+  const bool retire = map_ != nullptr;
   map_ = nullptr;
   file_->Flush();
-  file_->Close();
+  if (retire) {
+    retired_ = std::move(file_);
+  } else {
+    file_->Close();
+  }
   file_.reset();
   fileLength_ = 0;
   count_ = 0;

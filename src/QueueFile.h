@@ -29,7 +29,9 @@ class RandomAccessFile;
 // count 0 and file length 0.
 //
 // Memory mapping: a file whose header validates is mapped shared, its blocks reserved
-// first, so an add is a copy and a 16-byte header store with no system call, and a full
+// first, with address space to grow into (up to 64 MiB) so that a growth keeps the mapping
+// and the pages already in it. An add is a copy and a 16-byte header store with no system
+// call, and a full
 // disk shows up when the ring grows (the reservation fails) rather than as a fault on a
 // store. The stores keep the order above, so a killed process leaves the same bytes as with
 // positioned writes. Where the mapping cannot be had, positioned writes are used, with an
@@ -118,6 +120,29 @@ class QueueFile {
   uint64_t UsedBytes() const;
   uint64_t RemainingBytes() const;
 
+  // Growth ahead of need, so that an add rarely pays for it. While the ring is more than
+  // half full, GrowthToPrepare gives the doubled length (0 otherwise, or when not mapped, or
+  // at the maximum or beyond the mapped range). Another thread may then allocate and bring
+  // in that range (RandomAccessFile::PrepareGrowth on SyncTarget()), and report it here with
+  // GrowthPrepared, which ignores a report about a file since replaced. ExpandAhead doubles
+  // the ring now when the prepared range covers it and at most `maxCopy` wrapped bytes must
+  // move (CanExpandAhead); true when it did. An add that needs growth still grows as before.
+  uint64_t GrowthToPrepare() const;
+  // File ranges that hold ring bytes [position, position + len) (len below the ring's data
+  // length): one, or two where they wrap. Returns how many it wrote to `out`.
+  struct Range {
+    uint64_t from, to;
+  };
+  int RingRanges(uint64_t position, uint64_t len, Range out[2]) const;
+  // Where the next element goes.
+  uint64_t NextPosition() const;
+  uint64_t PreparedLength() const { return backed_; }
+  // Longest length growth may be prepared to: the mapped range, at most the maximum length.
+  uint64_t PreparableLength() const;
+  void GrowthPrepared(const std::shared_ptr<RandomAccessFile>& target, uint64_t length);
+  bool CanExpandAhead(uint64_t maxCopy) const;
+  bool ExpandAhead(uint64_t maxCopy);
+
   // Flushes and closes. False when the flush or close failed; the object is closed anyway.
   bool Close();
   bool IsOpen() const;
@@ -128,6 +153,9 @@ class QueueFile {
   const std::string& Path() const { return path_; }
   // Whether the file is written through a memory mapping now.
   bool Mapped() const;
+  // The file that Remove(Count()) replaced, still open (and mapped) when it was mapped, for
+  // the owner to release after its locks; null when none. Released with this object too.
+  std::shared_ptr<RandomAccessFile> TakeRetired() { return std::move(retired_); }
   // The open file for a data sync from another thread (RandomAccessFile::SyncData), or null.
   std::shared_ptr<RandomAccessFile> SyncTarget() const { return file_; }
 
@@ -154,6 +182,8 @@ class QueueFile {
   // growing past the maximum would be needed.
   uint64_t LengthNeededFor(uint32_t dataLength) const;
   bool ExpandIfNecessary(uint32_t dataLength);
+  // Grows the ring to `newLength`; `elementLength` is the add that needs it, 0 ahead of need.
+  bool ExpandTo(uint64_t newLength, uint64_t elementLength);
   bool RemoveAll();
   // Marks the object failed (refusing writes) and logs at Debug; returns false. The owner
   // decides what a failure means and logs it for the user.
@@ -162,7 +192,11 @@ class QueueFile {
   std::string path_;
   uint32_t maxFileLength_;
   std::shared_ptr<RandomAccessFile> file_;
-  char* map_ = nullptr;  // file_'s mapping of fileLength_ bytes, or null
+  std::shared_ptr<RandomAccessFile> retired_;  // see TakeRetired
+  char* map_ = nullptr;  // file_'s mapping (fileLength_ bytes, or more as room), or null
+  // While mapped: the bytes from the start known to be inside the file with their blocks
+  // allocated, so stores below it cannot fault; at least fileLength_.
+  uint64_t backed_ = 0;
   uint32_t fileLength_ = 0;
   uint32_t count_ = 0;
   Element first_{0, 0};

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FileIO.h"
@@ -1110,6 +1111,101 @@ TEST_F(QueueFileMapping, AFileShorterThanItsLengthIsNeitherMappedNorGrown) {
   q.Close();
   EXPECT_EQ(Bytes().size(), 4096u);
   EXPECT_EQ(ReadBack(), (std::vector<std::string>{"abc", "def"}));
+}
+
+// Growth prepared on another thread while adds go on, then taken ahead of need, keeps every
+// element in order and every header valid, wrapped rings included; a preparation of a file
+// since replaced, or one whose wrapped bytes exceed the copy allowed, changes nothing.
+TEST_F(QueueFileMapping, GrowthPreparedOnAnotherThreadIsTakenAheadOfNeed) {
+  QueueFile q(path_);
+  ASSERT_TRUE(q.Init());
+  if (!RandomAccessFile::kMapsFiles) {
+    EXPECT_EQ(q.GrowthToPrepare(), 0u);  // positioned writes: growth stays with the add
+    return;
+  }
+  std::mt19937 rng(5);
+  std::deque<std::string> model;
+  int aheadPlain = 0, aheadWrapped = 0;
+  for (int step = 0; step < 600; ++step) {
+    SCOPED_TRACE(step);
+    const uint64_t next = q.GrowthToPrepare();
+    if (next != 0 && q.PreparedLength() < next * 2) {
+      const uint64_t from = q.PreparedLength();
+      const uint64_t to = std::min<uint64_t>(next * 2, q.PreparableLength());
+      std::shared_ptr<RandomAccessFile> target = q.SyncTarget();
+      std::thread preparer([&] { EXPECT_TRUE(target->PrepareGrowth(from, to)); });
+      for (int i = 0; i < 3; ++i) {  // adds meanwhile, none needing the growth
+        const std::string d = Data(1 + rng() % 40, step * 10 + i);
+        if (q.RemainingBytes() < 200) break;
+        ASSERT_TRUE(AddText(q, d));
+        model.push_back(d);
+      }
+      preparer.join();
+      q.GrowthPrepared(target, to);
+      EXPECT_EQ(q.PreparedLength(), to);
+      EXPECT_GE(static_cast<uint64_t>(RegularFileSize(path_)), to);
+    }
+    const bool wrapped = q.Count() > 0 && q.First().position >= q.NextPosition();
+    const uint32_t before = q.FileLength();
+    if (q.ExpandAhead(64 * 1024)) {
+      EXPECT_EQ(q.FileLength(), before * 2);
+      ++(wrapped ? aheadWrapped : aheadPlain);
+    }
+    if (model.size() > 2 && rng() % 3 == 0) {
+      const uint32_t n = 1 + rng() % static_cast<uint32_t>(model.size() - 1);
+      ASSERT_TRUE(q.Remove(n));
+      model.erase(model.begin(), model.begin() + n);
+    } else {
+      const std::string d = Data(rng() % 6 == 0 ? 1500 + rng() % 3000 : 1 + rng() % 300, step);
+      ASSERT_TRUE(AddText(q, d));
+      model.push_back(d);
+    }
+    ExpectMemoryMatchesDisk(q);
+    if (step % 50 == 0) {
+      ASSERT_EQ(ReadBack(), std::vector<std::string>(model.begin(), model.end()));
+    }
+  }
+  EXPECT_GT(aheadPlain, 0);
+  EXPECT_GT(aheadWrapped, 0);
+  EXPECT_TRUE(q.Mapped());
+
+  // Wrapped bytes beyond the copy allowed: left to the add that fills the ring.
+  ASSERT_TRUE(q.Remove(q.Count()));
+  while (q.FileLength() == 4096 && q.RemainingBytes() > 600) ASSERT_TRUE(AddText(q, Data(200, 1)));
+  ASSERT_TRUE(q.Remove(q.Count() - 1));
+  for (int i = 0; q.GrowthToPrepare() == 0; ++i) ASSERT_TRUE(AddText(q, Data(200, i)));
+  ASSERT_TRUE(q.First().position >= q.NextPosition());  // wrapped
+  std::shared_ptr<RandomAccessFile> target = q.SyncTarget();
+  ASSERT_TRUE(target->PrepareGrowth(q.PreparedLength(), 8192));
+  q.GrowthPrepared(target, 8192);
+  const std::string image = Bytes().substr(0, 4096);
+  EXPECT_FALSE(q.CanExpandAhead(0));
+  EXPECT_FALSE(q.ExpandAhead(0));
+  EXPECT_TRUE(SameBytes(Bytes().substr(0, 4096), image));
+  EXPECT_EQ(q.FileLength(), 4096u);
+
+  // A report about a file replaced since (the queue emptied) is ignored.
+  ASSERT_TRUE(q.Remove(q.Count()));
+  q.GrowthPrepared(target, 16384);
+  EXPECT_EQ(q.PreparedLength(), 4096u);
+  ASSERT_TRUE(q.Close());
+}
+
+// Pages brought in ahead of the adds, from another thread, leave every byte as it was.
+TEST_F(QueueFileMapping, PrefaultChangesNoByte) {
+  QueueFile q(path_);
+  ASSERT_TRUE(q.Init());
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(AddText(q, Data(250, i)));
+  const std::string before = Bytes();
+  std::shared_ptr<RandomAccessFile> target = q.SyncTarget();
+  std::thread other([&] {
+    EXPECT_EQ(target->Prefault(0, q.FileLength()), RandomAccessFile::kMapsFiles);
+    EXPECT_FALSE(target->Prefault(0, 1u << 20));  // beyond the file: refused, no signal
+  });
+  other.join();
+  EXPECT_TRUE(SameBytes(Bytes(), before));
+  ASSERT_TRUE(q.Close());
+  EXPECT_FALSE(target->Prefault(0, 4096));  // closed
 }
 
 }  // namespace
