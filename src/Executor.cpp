@@ -90,7 +90,10 @@ bool Executor::Schedule(int64_t dueMs, std::function<void()> task) {
   std::lock_guard<std::mutex> lock(s->mutex);
   if (s->stopping) return false;
   if (!s->started) {
-    if (!SdkThreads::Start(s->name, [s]() { s->Run(); })) {
+    if (!SdkThreads::Start(s->name, [s]() {
+          SdkThreads::NameCurrentThread("exec");
+          s->Run();
+        })) {
       CORVANE_LOG_ERROR("Cannot start the " << s->name << " thread");
       return false;
     }

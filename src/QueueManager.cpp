@@ -69,7 +69,7 @@ QueueManager::~QueueManager() { Destroy(); }
 
 void QueueManager::Initialize() {
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   if (initialized_) return;
   initialized_ = true;
   if (filePath_.empty()) return;
@@ -242,9 +242,11 @@ bool QueueManager::CatchUpFileLocked() {
     }
     e.fileElements = 1 + tailGhosts_;
     tailGhosts_ = 0;
+    appendedBytes_ += 4 + e.text->size();
     --memoryOnly_;
     FileChangedLocked();
   }
+  PrepareDueLocked();
   if (fileRetry_) CORVANE_LOG_INFO("Queue file is written again");
   fileRetry_ = false;
   return true;
@@ -296,13 +298,102 @@ void QueueManager::FileChangedLocked() {
     const bool ok = target->SyncData();
     const std::string error = ok ? std::string() : LastFileErrorText();
     std::lock_guard<std::mutex> lock(guard->mutex);
-    if (guard->alive) SyncDone(target, ok, error);
+    if (!guard->alive) return;
+    SyncDone(target, ok, error);
+    PrepareNow();
   });
+}
+
+// The file's next pages are made ready off the calling threads, by the sending thread
+// after its cycles and by the sync task after its sync, which are awake then anyway (a
+// task of its own would wake a thread that can preempt the host's): the header page and
+// the free space the next adds go to are brought in writable (a first store into a page,
+// or the first after a data sync, is a page fault, which can wait on the file system), and
+// a ring more than half full gets its doubled length allocated and, where cheap, taken.
+void QueueManager::PrepareDueLocked() {
+  if (prepareDue_ || shuttingDown_ || !file_ || fileRetry_ || !file_->Mapped()) return;
+  bool due = appendedBytes_ + kArmWindowBytes / 2 > armedBytes_;
+  const uint64_t next = file_->GrowthToPrepare();
+  if (!due && next != 0) {
+    due = next <= file_->PreparedLength() ? file_->CanExpandAhead(kMaxAheadCopyBytes)
+                                           : env_.GetClock().MonotonicMs() >= nextGrowthTryMs_;
+  }
+  prepareDue_ = due;
+}
+
+// No lock held; on the sending thread, or in the sync task while the queue is alive.
+void QueueManager::PrepareNow() {
+  if (!prepareDue_) return;
+  PrepareWork work;
+  if (!TakePrepareWork(work)) return;
+  bool grown = true;
+  std::string error;
+  if (work.growTo > work.growFrom) {
+    grown = work.target->PrepareGrowth(work.growFrom, work.growTo);
+    if (!grown) error = LastFileErrorText();
+  }
+  for (int i = 0; i < work.rangeCount; ++i) {
+    work.target->Prefault(work.ranges[i].from, work.ranges[i].to);
+  }
+  Logger::DeferScope defer;  // no host log callback under the queue lock
+  std::lock_guard<BriefMutex> lock(queueMutex_);
+  PrepareDoneLocked(work, grown, error);
+}
+
+bool QueueManager::TakePrepareWork(PrepareWork& work) {
+  Logger::DeferScope defer;  // no host log callback under the queue lock
+  std::lock_guard<BriefMutex> lock(queueMutex_);
+  if (!prepareDue_) return false;
+  prepareDue_ = false;
+  if (shuttingDown_ || !file_ || fileRetry_ || !file_->Mapped()) return false;
+  work.target = file_->SyncTarget();
+  const uint64_t next = file_->GrowthToPrepare();
+  if (next > file_->PreparedLength() && env_.GetClock().MonotonicMs() >= nextGrowthTryMs_) {
+    // Two doublings ahead, or as far as the ring reached before it last emptied: adds that
+    // grow it before the next preparation still find their room ready, and a burst like an
+    // earlier one grows without allocating.
+    work.growFrom = file_->PreparedLength();
+    work.growTo = std::min<uint64_t>(std::max<uint64_t>(next * 2, highWaterLength_),
+                                     file_->PreparableLength());
+  }
+  work.ranges[0] = {0, QueueFile::kInitialLength};
+  const uint64_t window = std::min<uint64_t>(kArmWindowBytes, file_->RemainingBytes());
+  work.rangeCount = 1 + file_->RingRanges(file_->NextPosition(), window, work.ranges + 1);
+  armedBytes_ = appendedBytes_ + kArmWindowBytes;
+  return true;
+}
+
+void QueueManager::PrepareDoneLocked(const PrepareWork& work, bool grown,
+                                     const std::string& error) {
+  if (!file_ || fileRetry_ || shuttingDown_) return;
+  if (work.growTo != 0) {
+    if (!grown) {
+      // A full disk shows at the add that needs the room; until then, no task per add.
+      CORVANE_LOG_DEBUG("Queue file growth to " << work.growTo << " bytes cannot be prepared ("
+                                                << error << ")");
+      nextGrowthTryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
+      return;
+    }
+    file_->GrowthPrepared(work.target, work.growTo);
+  }
+  if (file_->ExpandAhead(kMaxAheadCopyBytes)) {
+    FileChangedLocked();
+  } else if (!file_->Writable()) {
+    FileFailedLocked("growth");
+  }
+}
+
+void QueueManager::HeadPagesLocked(uint64_t bytes, HeadPages& out) const {
+  if (!file_ || fileRetry_ || !file_->Mapped() || file_->Count() == 0) return;
+  out.target = file_->SyncTarget();
+  out.ranges[0] = {0, QueueFile::kInitialLength};
+  const uint64_t len = std::min<uint64_t>(bytes, file_->UsedBytes() - QueueFile::kHeaderLength);
+  out.count = 1 + file_->RingRanges(file_->First().position, len, out.ranges + 1);
 }
 
 std::shared_ptr<RandomAccessFile> QueueManager::TakeSyncTarget() {
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   syncScheduled_ = false;
   if (shuttingDown_ || !fileDirty_ || !file_) return nullptr;
   fileDirty_ = false;
@@ -312,7 +403,7 @@ std::shared_ptr<RandomAccessFile> QueueManager::TakeSyncTarget() {
 void QueueManager::SyncDone(const std::shared_ptr<RandomAccessFile>& target, bool ok,
                             const std::string& error) {
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   // A file replaced meanwhile was closed under the sync; its successor is dirty already.
   const bool current = file_ && file_->SyncTarget() == target;
   if (!ok && current) {
@@ -325,6 +416,11 @@ void QueueManager::SyncDone(const std::shared_ptr<RandomAccessFile>& target, boo
   } else if (ok && syncFailing_) {
     CORVANE_LOG_INFO("Queue file sync works again");
     syncFailing_ = false;
+  }
+  if (ok && current) {
+    // The sync left the pages it wrote back read-only: the next ones are made ready again.
+    armedBytes_ = appendedBytes_;
+    PrepareDueLocked();
   }
   if (fileDirty_) FileChangedLocked();
 }
@@ -343,7 +439,7 @@ bool QueueManager::AddEvent(EventPtr event) {
   }
   std::shared_ptr<const std::string> shared = Share(std::move(text));
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   const size_t count = queue_.size() + 1;
   CORVANE_LOG_VERBOSE("Enqueued " << *shared << "event. " << count << " elements in the queue.");
   AppendLocked(Entry{std::move(shared), ++enqueueCounter_, 0});
@@ -384,7 +480,7 @@ void QueueManager::EnforceBoundsLocked() {
 
 bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   if (shuttingDown_) return false;
   for (const std::string& text : texts) {
     if (text.empty() || text.size() > kMaxBatchBytes) continue;
@@ -417,8 +513,15 @@ void QueueManager::RemoveOldestLocked(size_t n) {
   // A file that cannot be written keeps them at its head; the next reopen removes them.
   if (file_ && file_->Writable() && !fileRetry_) {
     FileChangedLocked();
+    const uint64_t emptiedLength = file_->FileLength();
     if (!file_->Remove(static_cast<uint32_t>(std::min<uint64_t>(fromFile, UINT32_MAX)))) {
       FileFailedLocked("removal");
+    } else if (file_->Count() == 0) {
+      highWaterLength_ = std::max<uint64_t>(highWaterLength_, emptiedLength);
+      retiredFile_ = file_->TakeRetired();
+      // A fresh file: none of its pages are ready yet.
+      armedBytes_ = appendedBytes_;
+      PrepareDueLocked();
     }
   }
 }
@@ -433,17 +536,17 @@ void QueueManager::RotateHeadLocked() {
 }
 
 size_t QueueManager::Count() const {
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   return queue_.size();
 }
 
 bool QueueManager::HasFile() const {
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   return file_ != nullptr && file_->Writable() && !fileRetry_ && memoryOnly_ == 0;
 }
 
 std::vector<std::string> QueueManager::Texts() const {
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   std::vector<std::string> out;
   for (const auto& e : queue_) out.push_back(*e.text);
   return out;
@@ -546,21 +649,27 @@ void QueueManager::StopSending() {
 }
 
 void QueueManager::SendingLoop() {
+  SdkThreads::NameCurrentThread("sending");
   nextSendTime_ = env_.GetClock().MonotonicMs();
   bool more = false;
   while (sendingActive_ && !shuttingDown_) {
     {
       // No upload is in flight here, so the file may be reopened and caught up.
       Logger::DeferScope defer;  // no host log callback under the queue lock
-      std::lock_guard<std::mutex> lock(queueMutex_);
-      if (fileRetry_ && env_.GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
+      if (fileRetry_) {
+        std::lock_guard<BriefMutex> lock(queueMutex_);
+        if (fileRetry_ && env_.GetClock().MonotonicMs() >= nextFileRetryMs_) RetryFileLocked();
+      }
     }
     // A failure inside one cycle (memory exhausted, a throwing callback) costs that cycle
     // only: the batch stays queued and the next cycle tries again.
-    if (!RunGuarded("sending", [&] { more = UploadOnce(more); })) {
+    if (!RunGuarded("sending", [&] {
+          more = UploadOnce(more);
+          PrepareNow();
+        })) {
       more = false;
       Logger::DeferScope defer;  // no host log callback under the queue lock
-      std::lock_guard<std::mutex> lock(queueMutex_);
+      std::lock_guard<BriefMutex> lock(queueMutex_);
       batchSize_ = 0;
       if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
     }
@@ -581,9 +690,10 @@ bool QueueManager::UploadOnce(bool more) {
   std::vector<std::shared_ptr<const std::string>> batch;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
+  HeadPages head;
   {
     Logger::DeferScope defer;  // no host log callback under the queue lock
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    std::lock_guard<BriefMutex> lock(queueMutex_);
     const size_t count = queue_.size();
     const bool due = count >= static_cast<size_t>(std::max(1, settings_.flushQueueSize)) ||
                      (count > 0 && now >= nextSendTime_) || (more && count > 0) || sendNow_;
@@ -603,6 +713,7 @@ bool QueueManager::UploadOnce(bool more) {
       batch.push_back(entry.text);
     }
     batchSize_ = batch.size();
+    HeadPagesLocked(total + 4 * batch.size(), head);
   }
   if (batch.empty()) return false;
   std::vector<std::string> texts;
@@ -611,6 +722,7 @@ bool QueueManager::UploadOnce(bool more) {
   batch.clear();
 
   // Host callbacks run here with no lock held, so they may log events themselves.
+  std::vector<std::pair<int32_t, std::shared_ptr<const std::string>>> updates;  // sequence, text
   for (const auto& d : toDispatch) {
     EventPtr event = Event::FromJsonTree(texts[d.first]);
     if (!event) continue;
@@ -619,15 +731,20 @@ bool QueueManager::UploadOnce(bool more) {
     event.reset();
     if (updated == texts[d.first]) continue;
     texts[d.first] = updated;
-    std::shared_ptr<const std::string> shared = Share(std::move(updated));
+    updates.emplace_back(d.second, Share(std::move(updated)));
+  }
+  if (!updates.empty()) {
+    // One lock for the whole batch: each taking is a chance to make a host call wait.
     Logger::DeferScope defer;  // no host log callback under the queue lock
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    std::lock_guard<BriefMutex> lock(queueMutex_);
+    // Sequences rise through `updates`; an entry trimmed meanwhile is simply not found.
+    auto bySequence = [](const std::pair<int32_t, std::shared_ptr<const std::string>>& u,
+                         int32_t sequence) { return u.first < sequence; };
     for (Entry& entry : queue_) {
-      if (entry.sequence == d.second) {
-        bytes_ = bytes_ - entry.text->size() + shared->size();
-        entry.text = std::move(shared);
-        break;
-      }
+      auto it = std::lower_bound(updates.begin(), updates.end(), entry.sequence, bySequence);
+      if (it == updates.end() || it->first != entry.sequence || !it->second) continue;
+      bytes_ = bytes_ - entry.text->size() + it->second->size();
+      entry.text = std::move(it->second);
     }
   }
 
@@ -635,6 +752,11 @@ bool QueueManager::UploadOnce(bool more) {
   if (sender_ != nullptr) {
     sender_->SendEvents(texts);
     status = sender_->Status();
+  }
+  if (status == kSenderSucceeded) {
+    for (int i = 0; i < head.count; ++i) {
+      head.target->Prefault(head.ranges[i].from, head.ranges[i].to);
+    }
   }
   // Only what was queued when the upload settled goes on at once; a later event waits for
   // the send delay.
@@ -647,9 +769,10 @@ bool QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
   int64_t rejectedWaitMs = 0;
   size_t kept = 0;
   bool empty;
+  std::shared_ptr<RandomAccessFile> retired;
   {
     Logger::DeferScope defer;  // no host log callback under the queue lock
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    std::lock_guard<BriefMutex> lock(queueMutex_);
     // What is left of the batch: the bounds may have dropped some of it meanwhile.
     const size_t inQueue = batchSize_;
     if (status == kSenderSucceeded) {
@@ -691,7 +814,9 @@ bool QueueManager::Settle(int status, size_t batchSize, const std::vector<std::s
     }
     batchSize_ = 0;
     empty = queue_.empty();
+    retired = std::move(retiredFile_);
   }
+  retired.reset();  // closes and unmaps a replaced file outside the lock
   if (empty && monitor_ != nullptr) monitor_->OnQueueEmpty();
   if (sender_ != nullptr) sender_->SetStatus(kSenderIdle);
   nextSendTime_ = env_.GetClock().MonotonicMs() + settings_.sendDelay;
@@ -760,7 +885,7 @@ void QueueManager::Destroy() {
   }
   StopSending();
   Logger::DeferScope defer;  // no host log callback under the queue lock
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  std::lock_guard<BriefMutex> lock(queueMutex_);
   // One more try to leave the file holding exactly what is still undelivered.
   if (fileRetry_) RetryFileLocked();
   if (dropsUnreported_ > 0) {

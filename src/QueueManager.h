@@ -4,7 +4,8 @@
 // Thread-safe: AddEvent from any thread; Resume/Pause/Destroy from host threads.
 // Locks: commandMutex_ (commands, worker handle) and queueMutex_ (queue, file, batch); the
 // event pool lock and commandMutex_ may be taken inside queueMutex_, never the reverse.
-// Monitor calls run with no lock held, and so do the data syncs of the file.
+// Monitor calls run with no lock held, and so do the data syncs of the file and the
+// preparation of its growth.
 #pragma once
 
 #include <atomic>
@@ -17,15 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "BriefMutex.h"
 #include "Clock.h"
 #include "Env.h"
 #include "Event.h"
+#include "QueueFile.h"
 
 namespace CorvaneSDK {
 
 class Executor;
 class EventSender;
-class QueueFile;
 class RandomAccessFile;
 
 // Implemented by the manager.
@@ -67,6 +69,11 @@ class QueueManager {
   // A damaged queue file is moved aside as ".event_queue.corrupt-<ms since 1970>"; only the
   // newest few are kept.
   static constexpr size_t kMaxCorruptCopies = 3;
+  // Most wrapped bytes a growth ahead of need moves under the queue lock; with more, the add
+  // that fills the ring moves them, into space prepared already.
+  static constexpr uint64_t kMaxAheadCopyBytes = 64 * 1024;
+  // Free space ahead of the next add whose pages are kept ready.
+  static constexpr uint64_t kArmWindowBytes = 128 * 1024;
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
@@ -135,6 +142,27 @@ class QueueManager {
   void FileFailedLocked(const char* what);
   // The file changed: a data sync is due within the sync interval.
   void FileChangedLocked();
+  // Notes whether the file's next pages and growth want preparing; PrepareNow does it.
+  void PrepareDueLocked();
+  void PrepareNow();
+  struct PrepareWork {
+    std::shared_ptr<RandomAccessFile> target;
+    uint64_t growFrom = 0, growTo = 0;  // growth to allocate, when growTo > growFrom
+    QueueFile::Range ranges[3] = {};    // pages to bring in writable
+    int rangeCount = 0;
+  };
+  // The two halves of a preparation around the work itself, which runs with no lock held.
+  // TakePrepareWork returns false when there is nothing to do.
+  bool TakePrepareWork(PrepareWork& work);
+  void PrepareDoneLocked(const PrepareWork& work, bool grown, const std::string& error);
+  // The pages an upload's removal will zero, and the header page, to bring in writable
+  // before the queue lock is taken for the removal.
+  struct HeadPages {
+    std::shared_ptr<RandomAccessFile> target;
+    QueueFile::Range ranges[3] = {};
+    int count = 0;
+  };
+  void HeadPagesLocked(uint64_t bytes, HeadPages& out) const;
   // The two halves of a sync task around the sync itself, which runs with no lock held.
   std::shared_ptr<RandomAccessFile> TakeSyncTarget();
   void SyncDone(const std::shared_ptr<RandomAccessFile>& target, bool ok, const std::string& error);
@@ -151,8 +179,10 @@ class QueueManager {
   std::string saveFolder_;
   std::string filePath_;
 
-  mutable std::mutex queueMutex_;
+  mutable BriefMutex queueMutex_;
   std::unique_ptr<QueueFile> file_;
+  // A file replaced when the queue emptied, released once the lock is left.
+  std::shared_ptr<RandomAccessFile> retiredFile_;
   std::deque<Entry> queue_;
   size_t batchSize_ = 0;  // events of the upload in flight (always the oldest)
   int32_t enqueueCounter_ = 0;
@@ -161,7 +191,8 @@ class QueueManager {
   size_t bytes_ = 0;           // text bytes of the queued events
   size_t memoryOnly_ = 0;      // newest entries not in the file
   uint32_t tailGhosts_ = 0;    // skipped elements after the last entry in the file
-  bool fileRetry_ = false;     // the file fell behind after a failed write
+  // The file fell behind after a failed write; read without the lock only as a hint.
+  std::atomic<bool> fileRetry_{false};
   bool rebuildPending_ = false;  // a damaged file is still in place: rebuild, never reuse
   int64_t nextFileRetryMs_ = 0;
   size_t dropsUnreported_ = 0;
@@ -171,6 +202,11 @@ class QueueManager {
   bool fileDirty_ = false;      // changed since its last data sync
   bool syncScheduled_ = false;  // a sync task is posted
   bool syncFailing_ = false;
+  std::atomic<bool> prepareDue_{false};  // PrepareNow has work; set under the lock
+  int64_t nextGrowthTryMs_ = 0;    // after a failed growth preparation, none before this
+  uint64_t appendedBytes_ = 0;     // ring bytes appended to the file, ever
+  uint64_t armedBytes_ = 0;        // the file's pages are ready up to this appendedBytes_
+  uint64_t highWaterLength_ = 0;   // longest ring length a file had when the queue emptied
   // A sync task may outlive this queue (an executor joined with a time limit): it calls in
   // only under the guard's mutex while `alive`, which Destroy clears first.
   struct SyncGuard {

@@ -13,6 +13,12 @@
 
 #include "Logger.h"
 
+#include <cstring>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace CorvaneSDK {
 
 bool RunGuarded(const char* what, const std::function<void()>& body) noexcept {
@@ -100,6 +106,16 @@ bool Start(const char* what, std::function<void()> body) {
     return false;
   }
   return true;
+}
+
+void NameCurrentThread(const char* name) {
+#if defined(__linux__)
+  char full[16] = "corvane-";
+  std::strncat(full, name != nullptr ? name : "", sizeof(full) - std::strlen(full) - 1);
+  ::pthread_setname_np(::pthread_self(), full);
+#else
+  (void)name;
+#endif
 }
 
 int JoinAll(int64_t timeoutMs) {

@@ -23,6 +23,11 @@ bool Start(const char* what, std::function<void()> body);
 // caller) to end and joins those that did. Returns the number still running.
 int JoinAll(int64_t timeoutMs);
 
+// Names the calling thread "corvane-<name>", cut to what the OS takes (15 characters on
+// Linux), so that debuggers and profilers tell the SDK's threads from the host's. Linux
+// only; failure changes nothing.
+void NameCurrentThread(const char* name);
+
 // Called in the child of fork(), which is single-threaded then: forgets the parent's threads.
 void ForgetAfterFork();
 

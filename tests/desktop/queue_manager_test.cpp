@@ -701,7 +701,9 @@ TEST_F(QueueManagerTest, ChangedFileIsSyncedWithinTheIntervalOffTheCallingThread
   s.syncInterval = 1000;
   auto q = Make(s);
   q->Initialize();
-  for (int i = 0; i < 20; ++i) q->AddEvent(Named("e"));
+  // Less than half the ring: a fuller one is grown ahead after the sync, a change synced in
+  // turn.
+  for (int i = 0; i < 10; ++i) q->AddEvent(Named("e"));
   clock->Advance(999);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(syncs.Count(), 0u);  // not before the interval
@@ -720,7 +722,48 @@ TEST_F(QueueManagerTest, ChangedFileIsSyncedWithinTheIntervalOffTheCallingThread
   }));
   q->Destroy();
   EXPECT_EQ(syncs.Count(), 2u);  // nothing left to sync at the end
-  EXPECT_EQ(FileNames().size(), 21u);
+  EXPECT_EQ(FileNames().size(), 11u);
+}
+
+// A ring more than half full is grown off the calling thread, with room prepared two
+// doublings ahead, once a background pass runs (here the data sync's): the adds that follow
+// find their room ready, and every event stays in order.
+TEST_F(QueueManagerTest, TheRingGrowsAheadOfTheAddsOffTheCallingThread) {
+  if (!RandomAccessFile::kMapsFiles) {
+    GTEST_SKIP() << "positioned writes: growth stays with the add";
+  }
+  ScopedFakeClock clock(false);
+  monitor_.canSend = false;
+  auto q = Make();
+  q->Initialize();
+  auto headerLength = [&] {
+    const std::string b = ReadFileBytes(QueuePath());
+    if (b.size() < 4) return 0u;
+    return (static_cast<uint32_t>(static_cast<unsigned char>(b[0])) << 24) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(b[1])) << 16) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(b[2])) << 8) |
+           static_cast<uint32_t>(static_cast<unsigned char>(b[3]));
+  };
+  size_t used = QueueFile::kHeaderLength;
+  int added = 0;
+  while (used <= 2200) {
+    q->AddEvent(Named("e" + std::to_string(added++), 400));
+    used = QueueFile::kHeaderLength;
+    for (const auto& t : q->Texts()) used += 4 + t.size();
+  }
+  ASSERT_LT(used, 4096u);
+  EXPECT_EQ(headerLength(), 4096u);  // no add needed growth
+  ASSERT_TRUE(WaitUntil([&] {
+    clock->Advance(100);
+    return headerLength() == 8192u;
+  }));
+  EXPECT_GE(RegularFileSize(QueuePath()), 16384);
+  for (int i = 0; i < 4; ++i) q->AddEvent(Named("e" + std::to_string(added++), 400));
+  EXPECT_EQ(headerLength(), 8192u);
+  q->Destroy();
+  std::vector<std::string> expected;
+  for (int i = 0; i < added; ++i) expected.push_back("e" + std::to_string(i));
+  EXPECT_EQ(FileNames(), expected);
 }
 
 // A failed sync is reported once and tried again; a change not synced yet is synced when
