@@ -388,13 +388,13 @@ int main(int argc, char** argv) {
   row("baseline: build + serialise + write, 4 thr", base4);
   std::printf("ratios (SDK / baseline): median %.2f, p99.9 %.2f, 4-thread p99 %.2f\n", ratioMedian,
               ratioP999, ratioP99Four);
+  std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
   if (!callsOnly) {
     std::printf("Initialize return: %.3f ms (empty queue), %.3f ms (5000 queued)\n", init0,
                 init5000);
     std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0,
                 ready5000);
-    std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
-    std::printf(
+      std::printf(
         "drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms "
         "interval\n",
         drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);

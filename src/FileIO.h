@@ -93,10 +93,10 @@ class RandomAccessFile {
   // Growth prepared ahead, from another thread while the owner writes, maps or closes (on a
   // duplicate of the handle, like SyncData): allocates the blocks of [from, to), growing the
   // file to `to`, without ever writing a byte (no emulation where the file system cannot
-  // allocate); then, where the mapping covers it, brings the range's first MiB in writable,
-  // so that the owner's first stores there take no page fault (best effort). False when the
-  // blocks could not be allocated; the file's content is unchanged either way. Linux only;
-  // false elsewhere.
+  // allocate); then, where the mapping covers it, brings the range's first 256 KiB in
+  // writable, so that the owner's first stores there take no page fault (best effort). False
+  // when the blocks could not be allocated; the file's content is unchanged either way.
+  // Linux only; false elsewhere.
   bool PrepareGrowth(uint64_t from, uint64_t to);
   // Brings the mapped pages of [from, to) in writable without changing a byte, from any
   // thread like PrepareGrowth, so that the owner's next stores there take no page fault (a

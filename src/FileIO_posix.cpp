@@ -218,9 +218,9 @@ bool RandomAccessFile::PrepareGrowth(uint64_t from, uint64_t to) {
     errno = error;
     return false;
   }
-  // Pages beyond the first MiB are left to the owner's later preparations, close to the adds
+  // Pages beyond the first 256 KiB are left to later preparations, close to the adds
   // that use them: a large growth would otherwise hold that much page cache at once.
-  constexpr uint64_t kMaxPrefault = 1024 * 1024;
+  constexpr uint64_t kMaxPrefault = 256 * 1024;
   Prefault(from, std::min(to, from + kMaxPrefault));
   return true;
 #endif
