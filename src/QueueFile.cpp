@@ -114,6 +114,8 @@ void QueueFile::MapFile() {
     return;
   }
   backed_ = fileLength_;
+  // The header page takes a store at every add: bring it in now rather than at the first.
+  file_->Prefault(0, kInitialLength);
 }
 
 bool QueueFile::Fail(const char* what) {

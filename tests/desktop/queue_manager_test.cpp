@@ -381,6 +381,30 @@ TEST_F(QueueManagerTest, DispatchOncePerEventEvenWhenTheBatchIsResent) {
   EXPECT_EQ(monitor_.Dispatched("once"), 1);
 }
 
+// What the dispatch changed goes back to the queue for every event of the batch, so that a
+// resent batch carries it, and the events are dispatched once.
+TEST_F(QueueManagerTest, TextsChangedByTheDispatchAreKeptForEveryEventOfTheBatch) {
+  ScopedFakeClock clock;
+  server_.Script("/v4/event", {ScriptedResponse{503}});
+  monitor_.onDispatch = [](Event* e) { e->SetStringValue("seen-" + e->eventName); };
+  auto q = Make();
+  q->Initialize();
+  for (int i = 0; i < 5; ++i) q->AddEvent(Named("e" + std::to_string(i)));
+  q->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return q->Count() == 0; }));
+  const auto requests = server_.Requests("/v4/event");
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& r : requests) {
+    Json body;
+    ASSERT_TRUE(ParseJson(r.body, body));
+    ASSERT_EQ(body["subMessages"].size(), 5u);
+    for (const auto& e : body["subMessages"]) {
+      EXPECT_EQ(e["value"]["value"], "seen-" + e["eventName"].get<std::string>());
+    }
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(monitor_.Dispatched("e" + std::to_string(i)), 1);
+}
+
 TEST_F(QueueManagerTest, DispatchCallbackMayEnqueueWithoutDeadlock) {
   ScopedFakeClock clock;
   std::atomic<int> added{0};
