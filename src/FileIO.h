@@ -120,6 +120,9 @@ class RandomAccessFile {
   // INVALID_HANDLE_VALUE is -1 too).
   static constexpr intptr_t kInvalidHandle = -1;
   RandomAccessFile(std::string path, intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+  // POSIX: a duplicate of the handle for work on another thread while the owner may close
+  // it (close-on-exec), or -1.
+  intptr_t DuplicateForWorker() const;
 
   std::string path_;
   intptr_t handle_ = kInvalidHandle;

@@ -191,6 +191,12 @@ void RandomAccessFile::Unmap() {
   ::munmap(p, static_cast<size_t>(size));
 }
 
+intptr_t RandomAccessFile::DuplicateForWorker() const {
+  std::lock_guard<std::mutex> lock(mapMutex_);
+  if (handle_ == kInvalidHandle) return -1;
+  return ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+}
+
 bool RandomAccessFile::PrepareGrowth(uint64_t from, uint64_t to) {
 #ifndef __linux__
   (void)from;
@@ -199,12 +205,7 @@ bool RandomAccessFile::PrepareGrowth(uint64_t from, uint64_t to) {
 #else
   if (to <= from) return true;
   if (ShouldFailFileOp(FileOp::Write, path_)) return false;
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(mapMutex_);
-    if (handle_ == kInvalidHandle) return false;
-    fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-  }
+  const int fd = static_cast<int>(DuplicateForWorker());
   if (fd < 0) return false;
   // fallocate, not posix_fallocate: the latter's fallback writes bytes, which could race
   // with the owner's stores.
@@ -251,12 +252,7 @@ bool RandomAccessFile::Prefault(uint64_t from, uint64_t to) {
 
 bool RandomAccessFile::SyncData() {
   if (ShouldFailFileOp(FileOp::Sync, path_)) return false;
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(mapMutex_);
-    if (handle_ == kInvalidHandle) return false;
-    fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-  }
+  const int fd = static_cast<int>(DuplicateForWorker());
   if (fd < 0) return false;
   // On Linux the shared mapping is the page cache, so fdatasync also writes back the pages
   // dirtied through it.
