@@ -1,7 +1,7 @@
 // A mutex for critical sections of a few microseconds, such as the queue's: on Linux a
-// thread that finds it taken spins for a short while before it sleeps. On a busy machine the wake-up of
-// a sleeping waiter can cost a scheduler slice, far more than the wait itself, and that
-// would land on the host's calling thread.
+// thread that finds it taken spins for a short while before it sleeps. On a busy machine
+// the wake-up of a sleeping waiter can cost a scheduler slice, far more than the wait
+// itself, and that would land on the host's calling thread.
 #pragma once
 
 #include <chrono>
