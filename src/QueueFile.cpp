@@ -418,10 +418,11 @@ bool QueueFile::ExpandTo(uint64_t newLength, uint64_t elementLength) {
     CORVANE_LOG_DEBUG("Expand ahead: previousLength=" << oldLength
                                                       << ", remainingBytes=" << RemainingBytes());
   }
-  // The file gets its full new size, with its blocks reserved, first, so that a finished
-  // expansion always leaves the file exactly as long as its header says (a crash before the
-  // header write only leaves an unused tail, which the next expansion reuses), and so that
-  // a full disk fails here rather than on a store into the mapping.
+  // The file gets its full new size, with its blocks reserved, first (unless a growth
+  // prepared ahead reserved them already), so that a finished expansion always leaves the
+  // file at least as long as its header says (a crash before the header write only leaves an
+  // unused tail, which the next expansion reuses), and so that a full disk fails here rather
+  // than on a store into the mapping.
   if (map_ == nullptr || newLength > backed_) {
     if (!file_->Reserve(newLength)) return Fail("expansion");
   }
