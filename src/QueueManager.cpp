@@ -329,12 +329,10 @@ void QueueManager::PrepareNow() {
   bool grown = true;
   std::string error;
   if (work.growTo > work.growFrom) {
-    grown = work.target->PrepareGrowth(work.growFrom, work.growTo);
+    grown = work.pages.target->PrepareGrowth(work.growFrom, work.growTo);
     if (!grown) error = LastFileErrorText();
   }
-  for (int i = 0; i < work.rangeCount; ++i) {
-    work.target->Prefault(work.ranges[i].from, work.ranges[i].to);
-  }
+  work.pages.BringIn();
   Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<BriefMutex> lock(queueMutex_);
   PrepareDoneLocked(work, grown, error);
@@ -346,7 +344,6 @@ bool QueueManager::TakePrepareWork(PrepareWork& work) {
   if (!prepareDue_) return false;
   prepareDue_ = false;
   if (shuttingDown_ || !file_ || fileRetry_ || !file_->Mapped()) return false;
-  work.target = file_->SyncTarget();
   const uint64_t next = file_->GrowthToPrepare();
   if (next > file_->PreparedLength() && env_.GetClock().MonotonicMs() >= nextGrowthTryMs_) {
     // Two doublings ahead, or as far as the ring reached before it last emptied: adds that
@@ -356,9 +353,8 @@ bool QueueManager::TakePrepareWork(PrepareWork& work) {
     work.growTo = std::min<uint64_t>(std::max<uint64_t>(next * 2, highWaterLength_),
                                      file_->PreparableLength());
   }
-  work.ranges[0] = {0, QueueFile::kInitialLength};
   const uint64_t window = std::min<uint64_t>(kArmWindowBytes, file_->RemainingBytes());
-  work.rangeCount = 1 + file_->RingRanges(file_->NextPosition(), window, work.ranges + 1);
+  PagesLocked(file_->NextPosition(), window, work.pages);
   armedBytes_ = appendedBytes_ + kArmWindowBytes;
   return true;
 }
@@ -374,7 +370,7 @@ void QueueManager::PrepareDoneLocked(const PrepareWork& work, bool grown,
       nextGrowthTryMs_ = env_.GetClock().MonotonicMs() + kFileRetryIntervalMs;
       return;
     }
-    file_->GrowthPrepared(work.target, work.growTo);
+    file_->GrowthPrepared(work.pages.target, work.growTo);
   }
   if (file_->ExpandAhead(kMaxAheadCopyBytes)) {
     FileChangedLocked();
@@ -383,12 +379,15 @@ void QueueManager::PrepareDoneLocked(const PrepareWork& work, bool grown,
   }
 }
 
-void QueueManager::HeadPagesLocked(uint64_t bytes, HeadPages& out) const {
-  if (!file_ || fileRetry_ || !file_->Mapped() || file_->Count() == 0) return;
+void QueueManager::PagesLocked(uint64_t position, uint64_t len, Pages& out) const {
+  if (!file_ || !file_->Mapped()) return;
   out.target = file_->SyncTarget();
   out.ranges[0] = {0, QueueFile::kInitialLength};
-  const uint64_t len = std::min<uint64_t>(bytes, file_->UsedBytes() - QueueFile::kHeaderLength);
-  out.count = 1 + file_->RingRanges(file_->First().position, len, out.ranges + 1);
+  out.count = 1 + file_->RingRanges(position, len, out.ranges + 1);
+}
+
+void QueueManager::Pages::BringIn() const {
+  for (int i = 0; i < count; ++i) target->Prefault(ranges[i].from, ranges[i].to);
 }
 
 std::shared_ptr<RandomAccessFile> QueueManager::TakeSyncTarget() {
@@ -690,7 +689,7 @@ bool QueueManager::UploadOnce(bool more) {
   std::vector<std::shared_ptr<const std::string>> batch;
   std::vector<std::pair<size_t, int32_t>> toDispatch;  // batch index, sequence
   bool fullLimit = true;
-  HeadPages head;
+  Pages head;  // what the removal after a successful upload will zero
   {
     Logger::DeferScope defer;  // no host log callback under the queue lock
     std::lock_guard<BriefMutex> lock(queueMutex_);
@@ -713,7 +712,11 @@ bool QueueManager::UploadOnce(bool more) {
       batch.push_back(entry.text);
     }
     batchSize_ = batch.size();
-    HeadPagesLocked(total + 4 * batch.size(), head);
+    if (!fileRetry_ && file_ && file_->Count() > 0) {
+      const uint64_t used = file_->UsedBytes() - QueueFile::kHeaderLength;
+      const uint64_t removed = std::min<uint64_t>(total + 4 * batch.size(), used);
+      PagesLocked(file_->First().position, removed, head);
+    }
   }
   if (batch.empty()) return false;
   std::vector<std::string> texts;
@@ -753,11 +756,7 @@ bool QueueManager::UploadOnce(bool more) {
     sender_->SendEvents(texts);
     status = sender_->Status();
   }
-  if (status == kSenderSucceeded) {
-    for (int i = 0; i < head.count; ++i) {
-      head.target->Prefault(head.ranges[i].from, head.ranges[i].to);
-    }
-  }
+  if (status == kSenderSucceeded) head.BringIn();
   // Only what was queued when the upload settled goes on at once; a later event waits for
   // the send delay.
   return Settle(status, texts.size(), texts, fullLimit);

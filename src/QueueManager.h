@@ -145,24 +145,24 @@ class QueueManager {
   // Notes whether the file's next pages and growth want preparing; PrepareNow does it.
   void PrepareDueLocked();
   void PrepareNow();
-  struct PrepareWork {
+  // Pages of the file to bring in writable with no lock held: the header page and a stretch
+  // of the ring.
+  struct Pages {
     std::shared_ptr<RandomAccessFile> target;
+    QueueFile::Range ranges[3] = {};
+    int count = 0;
+    void BringIn() const;
+  };
+  // The header page and ring bytes [position, position + len); nothing unless mapped.
+  void PagesLocked(uint64_t position, uint64_t len, Pages& out) const;
+  struct PrepareWork {
+    Pages pages;                        // the next adds' pages
     uint64_t growFrom = 0, growTo = 0;  // growth to allocate, when growTo > growFrom
-    QueueFile::Range ranges[3] = {};    // pages to bring in writable
-    int rangeCount = 0;
   };
   // The two halves of a preparation around the work itself, which runs with no lock held.
   // TakePrepareWork returns false when there is nothing to do.
   bool TakePrepareWork(PrepareWork& work);
   void PrepareDoneLocked(const PrepareWork& work, bool grown, const std::string& error);
-  // The pages an upload's removal will zero, and the header page, to bring in writable
-  // before the queue lock is taken for the removal.
-  struct HeadPages {
-    std::shared_ptr<RandomAccessFile> target;
-    QueueFile::Range ranges[3] = {};
-    int count = 0;
-  };
-  void HeadPagesLocked(uint64_t bytes, HeadPages& out) const;
   // The two halves of a sync task around the sync itself, which runs with no lock held.
   std::shared_ptr<RandomAccessFile> TakeSyncTarget();
   void SyncDone(const std::shared_ptr<RandomAccessFile>& target, bool ok, const std::string& error);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <list>
 #include <memory>
@@ -12,8 +13,6 @@
 #include <thread>
 
 #include "Logger.h"
-
-#include <cstring>
 
 #if defined(__linux__)
 #include <pthread.h>
