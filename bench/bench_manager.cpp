@@ -4,20 +4,26 @@
 // from one and from four threads, median to p99.9 (the tail is what a game sees as a
 // dropped frame), Initialize return
 // time with an empty and a full queue, and the time to drain 5000 queued events.
-// Usage: bench_manager [--quick] [--tail] [--calls-only] [--sync-interval MS] [--json FILE]
+// Usage: bench_manager [--quick] [--sets N] [--tail | --tail-detail] [--calls-only]
+//                      [--sync-interval MS] [--json FILE]
+// --sets N: host-call measures in N alternating sets of SDK and baseline, each figure the
+// median over the sets (default 3; 1 with --quick).
 // --calls-only: the host-call figures alone, without the initialize and drain phases.
 // --sync-interval MS: the queue file's data sync interval (default: the SDK's; 0: none).
 // --tail: also say, per measure, whether its slowest calls page-faulted, waited or were
-// preempted (Linux; adds two untimed getrusage calls around every call).
+// preempted (Linux; adds two untimed getrusage calls around every call); --tail-detail also
+// lists those calls one by one, with their index in their round.
 #include <httplib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +50,26 @@ void OnReady(int) {
 
 struct Stats {
   double medianUs = 0, p99Us = 0, p999Us = 0, callsPerSecond = 0;
+  double pauseMs = 0;  // mean pause between rounds
 };
+
+// Each figure's median over several measures.
+Stats Median(std::vector<Stats> all) {
+  Stats m;
+  if (all.empty()) return m;
+  auto median = [&](double Stats::*field) {
+    std::vector<double> v;
+    for (const Stats& s : all) v.push_back(s.*field);
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  m.medianUs = median(&Stats::medianUs);
+  m.p99Us = median(&Stats::p99Us);
+  m.p999Us = median(&Stats::p999Us);
+  m.callsPerSecond = median(&Stats::callsPerSecond);
+  m.pauseMs = median(&Stats::pauseMs);
+  return m;
+}
 
 Stats Summarise(std::vector<double>& us, double wallSeconds) {
   Stats s;
@@ -60,14 +85,19 @@ Stats Summarise(std::vector<double>& us, double wallSeconds) {
   return s;
 }
 
+bool g_tailDetail = false;  // --tail-detail: also list the slowest calls one by one
+
 // What the calling thread went through during one call (Linux; zero elsewhere).
 struct Trace {
   double us = 0;
   long faults = 0, waits = 0, preemptions = 0;
+  int call = 0;      // the call's index in its round
+  double cpuUs = 0;  // of which on the CPU
 };
 
 struct Usage {
   long faults = 0, waits = 0, preemptions = 0;
+  double cpuUs = 0;  // the thread's own CPU time
 };
 
 Usage ThreadUsage() {
@@ -79,6 +109,9 @@ Usage ThreadUsage() {
     u.waits = r.ru_nvcsw;
     u.preemptions = r.ru_nivcsw;
   }
+  struct timespec ts {};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0)
+    u.cpuUs = ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
 #endif
   return u;
 }
@@ -90,40 +123,63 @@ struct Samples {
   std::vector<Trace> traces;
 };
 
-// Runs `call(i)` `callsPerThread` times on each of `threads` threads, all released at once,
-// adding the time of every call to `out`.
-template <typename Call>
-void Measure(int threads, int callsPerThread, Call call, Samples& out) {
+// Runs `call(i)` `callsPerRound` times on each of `threads` threads, in `rounds` rounds with
+// `between()` run before each round while the threads wait, adding the time of every call
+// to `out`. The threads live through all rounds, as a game's own threads do: a fresh thread
+// per round would time its first-call costs (a new malloc arena, thread-local set-up) too.
+template <typename Call, typename Between>
+void Measure(int threads, int rounds, int callsPerRound, Call call, Between between, Samples& out) {
   std::vector<std::vector<double>> samples(threads);
   std::vector<std::vector<Trace>> traces(threads);
-  std::atomic<int> waiting{threads};
+  std::mutex mutex;
+  std::condition_variable cv;
+  int round = -1;  // the latest round the threads may run
+  int done = 0;    // threads that finished the current round
   std::vector<std::thread> workers;
-  Clock::time_point start;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
 #ifdef __linux__
       pthread_setname_np(pthread_self(), "bench-caller");
 #endif
-      samples[t].reserve(callsPerThread);
-      if (--waiting == 0) start = Clock::now();
-      while (waiting.load() > 0) std::this_thread::yield();
-      if (out.trace) traces[t].reserve(callsPerThread);
-      for (int i = 0; i < callsPerThread; ++i) {
-        const Usage before = out.trace ? ThreadUsage() : Usage();
-        auto a = Clock::now();
-        call(i);
-        const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
-        samples[t].push_back(us);
-        if (out.trace) {
-          const Usage after = ThreadUsage();
-          traces[t].push_back(Trace{us, after.faults - before.faults, after.waits - before.waits,
-                                    after.preemptions - before.preemptions});
+      samples[t].reserve(static_cast<size_t>(rounds) * callsPerRound);
+      if (out.trace) traces[t].reserve(static_cast<size_t>(rounds) * callsPerRound);
+      for (int r = 0; r < rounds; ++r) {
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          cv.wait(lock, [&] { return round >= r; });
         }
+        for (int i = 0; i < callsPerRound; ++i) {
+          const Usage before = out.trace ? ThreadUsage() : Usage();
+          auto a = Clock::now();
+          call(i);
+          const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
+          samples[t].push_back(us);
+          if (out.trace) {
+            const Usage after = ThreadUsage();
+            traces[t].push_back(Trace{us, after.faults - before.faults, after.waits - before.waits,
+                                      after.preemptions - before.preemptions, i,
+                                      after.cpuUs - before.cpuUs});
+          }
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (++done == threads) cv.notify_all();
       }
     });
   }
+  for (int r = 0; r < rounds; ++r) {
+    between();
+    const auto start = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      round = r;
+      done = 0;
+    }
+    cv.notify_all();
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [&] { return done == threads; });
+    out.wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+  }
   for (auto& w : workers) w.join();
-  out.wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
   for (auto& s : samples) out.us.insert(out.us.end(), s.begin(), s.end());
   for (auto& s : traces) out.traces.insert(out.traces.end(), s.begin(), s.end());
 }
@@ -148,6 +204,14 @@ void ExplainTail(const char* what, std::vector<Trace> traces) {
       "tail of %s: the %zu slowest calls (%.1f to %.1f us): %zu page-faulted, %zu waited, "
       "%zu preempted, %zu none of these\n",
       what, n, traces[n - 1].us, traces[0].us, faulted, waited, preempted, neither);
+  if (!g_tailDetail) return;
+  for (size_t i = 0; i < n; ++i) {
+    const Trace& t = traces[i];
+    std::printf(
+        "  %9.1f us (%.1f on the CPU)  call %d of its round  faults %ld  waits %ld  "
+        "preemptions %ld\n",
+        t.us, t.cpuUs, t.call, t.faults, t.waits, t.preemptions);
+  }
 }
 
 int g_syncIntervalMs = -1;  // --sync-interval; -1: the SDK's default
@@ -167,36 +231,53 @@ void WaitReady() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// In rounds that each fit the queue's bound, uploaded between rounds: calls come far faster
-// than a local upload drains them, and a full queue would time its dropping instead.
+// Calls are timed in rounds that each fit the queue's bound, uploaded between rounds: calls
+// come far faster than a local upload drains them, and a full queue would time its dropping
+// instead. The baseline runs in the same rounds, pausing as long: the first call after a pause
+// finds cold caches, and only one side paying for that would skew the tail.
+int Rounds(int threads, int callsPerThread) {
+  return std::max(1, callsPerThread * threads / 2500);
+}
+
 Stats MeasureSdk(int threads, int callsPerThread, bool trace = false) {
   CorvaneSDKManagerRef m = CorvaneSDKManager_GetInstance();
-  const int rounds = std::max(1, callsPerThread * threads / 2500);
+  const int rounds = Rounds(threads, callsPerThread);
   Samples samples;
   samples.trace = trace;
-  for (int r = 0; r < rounds; ++r) {
-    CorvaneSDKManager_Flush(m, 10000);
-    Measure(
-        threads, callsPerThread / rounds,
-        [m](int i) { CorvaneSDKManager_LogLevelStart(m, i, "bench-level"); }, samples);
-  }
+  double pausedMs = 0;
+  Measure(
+      threads, rounds, callsPerThread / rounds,
+      [m](int i) { CorvaneSDKManager_LogLevelStart(m, i, "bench-level"); },
+      [m, &pausedMs] {
+        auto a = Clock::now();
+        CorvaneSDKManager_Flush(m, 10000);
+        if (getenv("XSLEEP"))
+          std::this_thread::sleep_for(std::chrono::milliseconds(atoi(getenv("XSLEEP"))));
+        if (getenv("XPRE"))
+          for (int k = 0; k < atoi(getenv("XPRE")); ++k) CorvaneSDKManager_LogLevelStart(m, 0, "x");
+        pausedMs += std::chrono::duration<double, std::milli>(Clock::now() - a).count();
+      },
+      samples);
   if (trace)
     ExplainTail(threads == 1 ? "LogLevelStart, 1 thread" : "LogLevelStart, 4 threads",
                 samples.traces);
-  return Summarise(samples.us, samples.wallSeconds);
+  Stats s = Summarise(samples.us, samples.wallSeconds);
+  s.pauseMs = pausedMs / rounds;
+  return s;
 }
 
 // What a host that logs by hand would do: build the same event, serialise it, and append it
 // (length and text) to a shared file with one write.
-Stats MeasureBaseline(const std::string& path, int threads, int callsPerThread,
+Stats MeasureBaseline(const std::string& path, int threads, int callsPerThread, double pauseMs,
                       bool trace = false) {
+  const int rounds = Rounds(threads, callsPerThread);
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr) return Stats();
   std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
   Samples samples;
   samples.trace = trace;
   Measure(
-      threads, callsPerThread,
+      threads, rounds, callsPerThread / rounds,
       [f](int i) {
         Json e = Json::object();
         e["eId"] = CorvaneSDK::NewUuid();
@@ -216,6 +297,9 @@ Stats MeasureBaseline(const std::string& path, int threads, int callsPerThread,
         // One locked stream call and one flush: a single write() of the whole record.
         std::fwrite(record.data(), 1, record.size(), f);
         std::fflush(f);
+      },
+      [pauseMs] {
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(pauseMs));
       },
       samples);
   std::fclose(f);
@@ -290,14 +374,17 @@ double DrainSeconds(const std::string& base, const std::string& save, int interv
 
 int main(int argc, char** argv) {
   bool quick = false, tail = false, callsOnly = false;
+  int sets = 0;  // --sets N; 0: 3, or 1 with --quick
   std::string jsonPath;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--quick") quick = true;
     if (arg == "--tail") tail = true;
+    if (arg == "--tail-detail") tail = g_tailDetail = true;
     if (arg == "--calls-only") callsOnly = true;
     if (arg == "--sync-interval" && i + 1 < argc) g_syncIntervalMs = std::atoi(argv[++i]);
     if (arg == "--json" && i + 1 < argc) jsonPath = argv[++i];
+    if (arg == "--sets" && i + 1 < argc) sets = std::max(1, std::atoi(argv[++i]));
   }
   httplib::Server server;
   server.Put("/v4/event", [](const httplib::Request& req, httplib::Response& res) {
@@ -321,6 +408,7 @@ int main(int argc, char** argv) {
   fs::create_directories(root);
   // Enough calls for a p99.9 of 20 samples (5 in quick mode); each is some microseconds.
   const int calls = quick ? 5000 : 20000;
+  if (sets == 0) sets = quick ? 1 : 3;
 
   auto phase = [](const char* what) {
     std::fprintf(stderr, "[bench] %s\n", what);
@@ -329,21 +417,39 @@ int main(int argc, char** argv) {
   // First, while the process has allocated nothing else that malloc could reuse.
   phase("memory");
   const long extraRss = ExtraRssKiB(base, (root / "memory").string(), 4998);
-  phase("host call cost");
-  // Host call cost on a started manager whose uploader keeps the queue short (1 ms checks):
-  // measured after the session's open event has gone, so that nothing is refused.
-  g_ready = 0;
-  InitializationData* d = Data(base, (root / "calls").string(), 1);
-  CorvaneSDKManager_Initialize2(d, OnReady);
-  InitializationData_Destroy(d);
-  WaitReady();
-  std::this_thread::sleep_for(std::chrono::milliseconds(5500));
-  Stats one = MeasureSdk(1, calls, tail);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Stats four = MeasureSdk(4, calls / 4, tail);
-  CorvaneSDKManager_Destroy();
-  Stats base1 = MeasureBaseline((root / "baseline.bin").string(), 1, calls, tail);
-  Stats base4 = MeasureBaseline((root / "baseline4.bin").string(), 4, calls / 4, tail);
+  // Sets of SDK and baseline measures, alternating, each figure the median over the sets: one
+  // set's tail moves with whatever else the machine did meanwhile.
+  std::vector<Stats> ones, fours, base1s, base4s;
+  for (int set = 0; set < sets; ++set) {
+    phase(
+        ("host call cost, set " + std::to_string(set + 1) + " of " + std::to_string(sets)).c_str());
+    // On a started manager whose uploader keeps the queue short (1 ms checks), measured after
+    // the session's open event has gone, so that nothing is refused; the baseline runs with
+    // the manager gone.
+    const std::string tag = std::to_string(set);
+    g_ready = 0;
+    InitializationData* d = Data(base, (root / ("calls" + tag)).string(), 1);
+    CorvaneSDKManager_Initialize2(d, OnReady);
+    InitializationData_Destroy(d);
+    WaitReady();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    ones.push_back(MeasureSdk(1, calls, tail));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    fours.push_back(MeasureSdk(4, calls / 4, tail));
+    CorvaneSDKManager_Destroy();
+    base1s.push_back(
+        MeasureBaseline((root / ("baseline" + tag)).string(), 1, calls, ones.back().pauseMs, tail));
+    base4s.push_back(MeasureBaseline((root / ("baseline4-" + tag)).string(), 4, calls / 4,
+                                     fours.back().pauseMs, tail));
+    if (sets > 1) {
+      std::printf(
+          "set %d: p99.9 %.1f us vs %.1f us (%.2fx); median %.2fx; 4-thread p99 %.2fx\n", set + 1,
+          ones.back().p999Us, base1s.back().p999Us, ones.back().p999Us / base1s.back().p999Us,
+          ones.back().medianUs / base1s.back().medianUs, fours.back().p99Us / base4s.back().p99Us);
+    }
+  }
+  const Stats one = Median(ones), four = Median(fours), base1 = Median(base1s),
+              base4 = Median(base4s);
 
   double ready0 = 0, ready5000 = 0, init0 = 0, init5000 = 0, drainDefault = 0, drainFast = 0;
   const long drainEvents = quick ? 500 : 5000;
@@ -376,6 +482,7 @@ int main(int argc, char** argv) {
   const double ratioMedian = one.medianUs / base1.medianUs;
   const double ratioP999 = one.p999Us / base1.p999Us;
   const double ratioP99Four = four.p99Us / base4.p99Us;
+  if (sets > 1) std::printf("medians over %d sets:\n", sets);
   std::printf("%-44s %10s %10s %10s %12s\n", "measure", "median us", "p99 us", "p99.9 us",
               "calls/s");
   auto row = [](const char* what, const Stats& s) {
@@ -386,6 +493,10 @@ int main(int argc, char** argv) {
   row("LogLevelStart, 4 threads", four);
   row("baseline: build + serialise + write, 1 thr", base1);
   row("baseline: build + serialise + write, 4 thr", base4);
+  std::printf(
+      "in rounds of 2500 calls; mean pause between rounds: %.1f ms (1 thread), %.1f ms "
+      "(4 threads)\n",
+      one.pauseMs, four.pauseMs);
   std::printf("ratios (SDK / baseline): median %.2f, p99.9 %.2f, 4-thread p99 %.2f\n", ratioMedian,
               ratioP999, ratioP99Four);
   std::printf("extra RSS with 5000 queued events: %ld KiB\n", extraRss);
@@ -394,7 +505,7 @@ int main(int argc, char** argv) {
                 init5000);
     std::printf("Initialize to ready: %.1f ms (empty queue), %.1f ms (5000 queued)\n", ready0,
                 ready5000);
-      std::printf(
+    std::printf(
         "drain %ld events: %.2f s at defaults (design limit %.1f s, %.0f%%), %.2f s at 1 ms "
         "interval\n",
         drainEvents, drainDefault, designSeconds, 100.0 * designSeconds / drainDefault, drainFast);
@@ -413,6 +524,9 @@ int main(int argc, char** argv) {
                 {"ratio_median", ratioMedian},
                 {"ratio_p999", ratioP999},
                 {"ratio_p99_4_threads", ratioP99Four},
+                {"round_pause_ms_1_thread", one.pauseMs},
+                {"round_pause_ms_4_threads", four.pauseMs},
+                {"sets", sets},
                 {"initialize_ms_empty", init0},
                 {"initialize_ms_5000", init5000},
                 {"ready_ms_empty", ready0},
