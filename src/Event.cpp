@@ -200,6 +200,7 @@ Json Event::ToJson() const {
 }
 
 std::string Event::ToJsonText() const { return WriteEventText(*this); }
+void Event::WriteJsonText(std::string& out) const { WriteEventText(*this, out); }
 
 EventPtr Event::FromJsonTree(const std::string& text) {
   Json parsed;

@@ -72,6 +72,7 @@ class Event {
 
   Json ToJson() const;            // sub-events one level deep, without their own sub-events
   std::string ToJsonText() const;  // compact, keys in byte order, invalid UTF-8 replaced
+  void WriteJsonText(std::string& out) const;  // the same into `out`, reusing its capacity
   // Reads the seven keys in order; stops silently at the first missing one. Never throws.
   // Returns false when the text is not a JSON object.
   bool FromJson(const std::string& text);

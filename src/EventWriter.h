@@ -89,8 +89,9 @@ void AppendFlat(std::string& out, const E& e, bool withSubEvents) {
 
 // The compact text of an event record (its seven keys, one level of sub-events): the same
 // bytes as DumpJson of its tree. A template over the record, so that this unit stays below it.
+// `out` is replaced; its capacity is reused.
 template <typename E>
-std::string WriteEventText(const E& event) {
+void WriteEventText(const E& event, std::string& out) {
   size_t size = EventText::EstimateFlat(event);
   if (!event.subEvents.empty()) {
     size += sizeof(R"(,"subEvents":[])") - 1;
@@ -98,9 +99,15 @@ std::string WriteEventText(const E& event) {
       if (child != nullptr) size += EventText::EstimateFlat(*child) + 1;
     }
   }
-  std::string out;
+  out.clear();
   out.reserve(size);
   EventText::AppendFlat(out, event, true);
+}
+
+template <typename E>
+std::string WriteEventText(const E& event) {
+  std::string out;
+  WriteEventText(event, out);
   return out;
 }
 

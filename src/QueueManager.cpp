@@ -30,10 +30,6 @@ std::string EventNameOf(const std::string& text) {
   return "?";
 }
 
-std::shared_ptr<const std::string> Share(std::string text) {
-  return std::make_shared<const std::string>(std::move(text));
-}
-
 int OrDefault(int value, int fallback, const char* name, bool allowZero) {
   if (value < 0 || (!allowZero && value == 0)) {
     CORVANE_LOG_WARNING(name << " " << value << " is out of range, using " << fallback);
@@ -126,7 +122,7 @@ bool QueueManager::OpenFileLocked(bool atStart) {
         continue;
       }
       bytes_ += text.size();
-      queue_.push_back(Entry{Share(std::move(text)), 0, damaged ? 0u : 1u + skipped});
+      queue_.push_back(Entry{textPool_->Share(std::move(text)), 0, damaged ? 0u : 1u + skipped});
       skipped = 0;
     }
     tailGhosts_ = damaged ? 0 : skipped;
@@ -427,16 +423,17 @@ void QueueManager::SyncDone(const std::shared_ptr<RandomAccessFile>& target, boo
 bool QueueManager::AddEvent(EventPtr event) {
   if (!event) return false;
   if (shuttingDown_) return false;
-  std::string text = event->ToJsonText();
-  const std::string name = event->eventName;
-  event.reset();
+  // Written into recycled storage: a host call allocates nothing here in a steady flow.
+  std::string text = textPool_->Take();
+  event->WriteJsonText(text);
   if (text.size() > kMaxBatchBytes) {
     // It could never fit a batch and would block every later event at the head.
-    CORVANE_LOG_ERROR("Dropping event " << name << ": " << text.size()
+    CORVANE_LOG_ERROR("Dropping event " << event->eventName << ": " << text.size()
                                         << " bytes exceed the upload limit of " << kMaxBatchBytes);
     return false;
   }
-  std::shared_ptr<const std::string> shared = Share(std::move(text));
+  event.reset();
+  std::shared_ptr<const std::string> shared = textPool_->Share(std::move(text));
   Logger::DeferScope defer;  // no host log callback under the queue lock
   std::lock_guard<BriefMutex> lock(queueMutex_);
   const size_t count = queue_.size() + 1;
@@ -484,7 +481,7 @@ bool QueueManager::ImportEvents(const std::vector<std::string>& texts) {
   for (const std::string& text : texts) {
     if (text.empty() || text.size() > kMaxBatchBytes) continue;
     // Sequence 0: like events loaded at start, they were dispatched by their own instance.
-    AppendLocked(Entry{Share(std::string(text)), 0, 0});
+    AppendLocked(Entry{textPool_->Share(text), 0, 0});
   }
   EnforceBoundsLocked();
   return file_ != nullptr && file_->Writable() && !fileRetry_ && memoryOnly_ == 0;
@@ -733,8 +730,8 @@ bool QueueManager::UploadOnce(bool more) {
     std::string updated = event->ToJsonText();
     event.reset();
     if (updated == texts[d.first]) continue;
-    texts[d.first] = updated;
-    updates.emplace_back(d.second, Share(std::move(updated)));
+    updates.emplace_back(d.second, textPool_->Share(updated));
+    texts[d.first] = std::move(updated);
   }
   if (!updates.empty()) {
     // One lock for the whole batch: each taking is a chance to make a host call wait.

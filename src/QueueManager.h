@@ -23,6 +23,7 @@
 #include "Env.h"
 #include "Event.h"
 #include "QueueFile.h"
+#include "TextPool.h"
 
 namespace CorvaneSDK {
 
@@ -184,6 +185,8 @@ class QueueManager {
   // A file replaced when the queue emptied, released once the lock is left.
   std::shared_ptr<RandomAccessFile> retiredFile_;
   std::deque<Entry> queue_;
+  // Storage of the queued texts, recycled (see TextPool.h).
+  std::shared_ptr<TextPool> textPool_ = TextPool::Create();
   size_t batchSize_ = 0;  // events of the upload in flight (always the oldest)
   int32_t enqueueCounter_ = 0;
   int32_t highestDispatched_ = 0;
