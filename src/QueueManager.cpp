@@ -305,16 +305,30 @@ void QueueManager::FileChangedLocked() {
 // task of its own would wake a thread that can preempt the host's): the header page and
 // the free space the next adds go to are brought in writable (a first store into a page,
 // or the first after a data sync, is a page fault, which can wait on the file system), and
-// a ring more than half full gets its doubled length allocated and, where cheap, taken.
+// a ring more than half full gets its doubled length allocated and, where cheap, taken; and a
+// file made anew when the queue emptied gets the room the last burst needed.
 void QueueManager::PrepareDueLocked() {
   if (prepareDue_ || shuttingDown_ || !file_ || fileRetry_ || !file_->Mapped()) return;
   bool due = appendedBytes_ + kArmWindowBytes / 2 > armedBytes_;
   const uint64_t next = file_->GrowthToPrepare();
-  if (!due && next != 0) {
-    due = next <= file_->PreparedLength() ? file_->CanExpandAhead(kMaxAheadCopyBytes)
-                                           : env_.GetClock().MonotonicMs() >= nextGrowthTryMs_;
+  if (!due && next != 0 && next <= file_->PreparedLength()) {
+    due = file_->CanExpandAhead(kMaxAheadCopyBytes);
+  } else if (!due && GrowthTargetLocked() > file_->PreparedLength()) {
+    due = env_.GetClock().MonotonicMs() >= nextGrowthTryMs_;
   }
   prepareDue_ = due;
+}
+
+// Two doublings ahead of a ring more than half full, or as far as the ring reached before
+// it last emptied: adds that grow it before the next preparation still find their room
+// ready, and a burst like the last one grows without allocating. A file that is not filling
+// up gets the room of the last burst, up to kMaxRoomAheadBytes, so that an empty queue does
+// not keep a long file's blocks.
+uint64_t QueueManager::GrowthTargetLocked() const {
+  const uint64_t next = file_->GrowthToPrepare();
+  const uint64_t target = next != 0 ? std::max<uint64_t>(next * 2, highWaterLength_)
+                                    : std::min<uint64_t>(highWaterLength_, kMaxRoomAheadBytes);
+  return std::min<uint64_t>(target, file_->PreparableLength());
 }
 
 // No lock held; on the sending thread, or in the sync task while the queue is alive.
@@ -340,14 +354,10 @@ bool QueueManager::TakePrepareWork(PrepareWork& work) {
   if (!prepareDue_) return false;
   prepareDue_ = false;
   if (shuttingDown_ || !file_ || fileRetry_ || !file_->Mapped()) return false;
-  const uint64_t next = file_->GrowthToPrepare();
-  if (next > file_->PreparedLength() && env_.GetClock().MonotonicMs() >= nextGrowthTryMs_) {
-    // Two doublings ahead, or as far as the ring reached before it last emptied: adds that
-    // grow it before the next preparation still find their room ready, and a burst like an
-    // earlier one grows without allocating.
+  const uint64_t target = GrowthTargetLocked();
+  if (target > file_->PreparedLength() && env_.GetClock().MonotonicMs() >= nextGrowthTryMs_) {
     work.growFrom = file_->PreparedLength();
-    work.growTo = std::min<uint64_t>(std::max<uint64_t>(next * 2, highWaterLength_),
-                                     file_->PreparableLength());
+    work.growTo = target;
   }
   const uint64_t window = std::min<uint64_t>(kArmWindowBytes, file_->RemainingBytes());
   PagesLocked(file_->NextPosition(), window, work.pages);
@@ -513,7 +523,7 @@ void QueueManager::RemoveOldestLocked(size_t n) {
     if (!file_->Remove(static_cast<uint32_t>(std::min<uint64_t>(fromFile, UINT32_MAX)))) {
       FileFailedLocked("removal");
     } else if (file_->Count() == 0) {
-      highWaterLength_ = std::max<uint64_t>(highWaterLength_, emptiedLength);
+      highWaterLength_ = emptiedLength;
       retiredFile_ = file_->TakeRetired();
       // A fresh file: none of its pages are ready yet.
       armedBytes_ = appendedBytes_;

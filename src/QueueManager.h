@@ -75,6 +75,8 @@ class QueueManager {
   static constexpr uint64_t kMaxAheadCopyBytes = 64 * 1024;
   // Free space ahead of the next add whose pages are kept ready.
   static constexpr uint64_t kArmWindowBytes = 128 * 1024;
+  // Most room prepared for a file that is not filling up (see GrowthTargetLocked).
+  static constexpr uint64_t kMaxRoomAheadBytes = 2 * 1024 * 1024;
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
@@ -145,6 +147,7 @@ class QueueManager {
   void FileChangedLocked();
   // Notes whether the file's next pages and growth want preparing; PrepareNow does it.
   void PrepareDueLocked();
+  uint64_t GrowthTargetLocked() const;
   void PrepareNow();
   // Pages of the file to bring in writable with no lock held: the header page and a stretch
   // of the ring.
@@ -209,7 +212,7 @@ class QueueManager {
   int64_t nextGrowthTryMs_ = 0;    // after a failed growth preparation, none before this
   uint64_t appendedBytes_ = 0;     // ring bytes appended to the file, ever
   uint64_t armedBytes_ = 0;        // the file's pages are ready up to this appendedBytes_
-  uint64_t highWaterLength_ = 0;   // longest ring length a file had when the queue emptied
+  uint64_t highWaterLength_ = 0;   // ring length of the file when the queue last emptied
   // A sync task may outlive this queue (an executor joined with a time limit): it calls in
   // only under the guard's mutex while `alive`, which Destroy clears first.
   struct SyncGuard {

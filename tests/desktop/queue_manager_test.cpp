@@ -130,6 +130,15 @@ class QueueManagerTest : public ::testing::Test {
     return out;
   }
 
+  // The ring length the queue file's header gives; 0 when it cannot be read.
+  uint32_t HeaderLength() {
+    const std::string b = ReadFileBytes(QueuePath());
+    if (b.size() < 4) return 0;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length = (length << 8) | static_cast<unsigned char>(b[i]);
+    return length;
+  }
+
   template <typename P>
   bool WaitUntil(P predicate, int ms = 10000) {
     for (int i = 0; i < ms; ++i) {
@@ -788,6 +797,71 @@ TEST_F(QueueManagerTest, TheRingGrowsAheadOfTheAddsOffTheCallingThread) {
   std::vector<std::string> expected;
   for (int i = 0; i < added; ++i) expected.push_back("e" + std::to_string(i));
   EXPECT_EQ(FileNames(), expected);
+}
+
+// Once a burst has drained, the file made anew gets the room that burst needed before the
+// next one comes, so that its adds grow the ring without allocating; the header still says
+// 4096. The room follows the last burst (a small one shrinks it again) and is bounded, so an
+// empty queue keeps no long file.
+TEST_F(QueueManagerTest, AFileMadeAnewGetsTheRoomOfTheLastBurstBeforeTheNextOne) {
+  if (!RandomAccessFile::kMapsFiles) {
+    GTEST_SKIP() << "positioned writes: growth stays with the add";
+  }
+  ScopedFakeClock clock(false);
+  QueueSettings settings;
+  settings.queueCheckInterval = 10;
+  settings.sendDelay = 10;
+  auto q = Make(settings);
+  q->Initialize();
+  q->Resume();
+  int added = 0;
+  // Queued while sending is off, then drained.
+  auto burst = [&](int events, size_t padding) {
+    monitor_.canSend = false;
+    for (int i = 0; i < events; ++i) q->AddEvent(Named("e" + std::to_string(added++), padding));
+    const uint32_t reached = HeaderLength();
+    monitor_.canSend = true;
+    EXPECT_TRUE(WaitUntil([&] {
+      clock->Advance(100);
+      return q->Count() == 0;
+    }));
+    return reached;
+  };
+  auto roomPrepared = [&](int64_t bytes, bool exactly) {
+    return WaitUntil([&] {
+      clock->Advance(100);
+      const int64_t size = RegularFileSize(QueuePath());
+      return exactly ? size == bytes : size >= bytes;
+    });
+  };
+
+  const uint32_t first = burst(60, 400);
+  ASSERT_GE(first, 32768u);
+  EXPECT_TRUE(roomPrepared(first, false)) << RegularFileSize(QueuePath());
+  EXPECT_EQ(HeaderLength(), 4096u);
+
+  // The next burst grows the ring into that room.
+  monitor_.canSend = false;
+  for (int i = 0; i < 60; ++i) q->AddEvent(Named("n" + std::to_string(i), 400));
+  EXPECT_GT(HeaderLength(), 4096u);
+  EXPECT_EQ(FileNames().size(), 60u);
+  monitor_.canSend = true;
+  ASSERT_TRUE(WaitUntil([&] {
+    clock->Advance(100);
+    return q->Count() == 0;
+  }));
+
+  // A small burst: the room shrinks back with it.
+  EXPECT_EQ(burst(3, 10), 4096u);
+  EXPECT_TRUE(roomPrepared(4096, true)) << RegularFileSize(QueuePath());
+
+  // A burst beyond the bound: the empty file gets the bound only.
+  const uint32_t large = burst(700, 4000);
+  ASSERT_GT(large, QueueManager::kMaxRoomAheadBytes);
+  EXPECT_TRUE(roomPrepared(QueueManager::kMaxRoomAheadBytes, true))
+      << RegularFileSize(QueuePath());
+  q->Destroy();
+  EXPECT_EQ(FileNames(), std::vector<std::string>());
 }
 
 // A failed sync is reported once and tried again; a change not synced yet is synced when
