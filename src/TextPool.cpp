@@ -46,7 +46,7 @@ TextPool::~TextPool() {
 
 std::string TextPool::Take() {
   std::string text;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<BriefMutex> lock(mutex_);
   if (!texts_.empty()) {
     text.swap(texts_.back());
     texts_.pop_back();
@@ -75,7 +75,7 @@ void TextPool::Give(std::string&& text) {
   kept.swap(text);
   kept.clear();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<BriefMutex> lock(mutex_);
     if (texts_.size() < limits_.maxTexts && keptBytes_ + bytes <= limits_.maxBytes) {
       texts_.push_back(std::move(kept));
       keptBytes_ += bytes;
@@ -87,7 +87,7 @@ void TextPool::Give(std::string&& text) {
 
 void* TextPool::AllocateBlock(size_t size) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<BriefMutex> lock(mutex_);
     if (blockSize_ == 0) blockSize_ = size;
     if (size == blockSize_ && !blocks_.empty()) {
       void* block = blocks_.back();
@@ -101,7 +101,7 @@ void* TextPool::AllocateBlock(size_t size) {
 void TextPool::FreeBlock(void* block, size_t size) {
   if (block == nullptr) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<BriefMutex> lock(mutex_);
     if (size == blockSize_ && blocks_.size() < limits_.maxTexts) {
       blocks_.push_back(block);
       return;
@@ -111,17 +111,17 @@ void TextPool::FreeBlock(void* block, size_t size) {
 }
 
 size_t TextPool::KeptTexts() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<BriefMutex> lock(mutex_);
   return texts_.size();
 }
 
 size_t TextPool::KeptBytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<BriefMutex> lock(mutex_);
   return keptBytes_;
 }
 
 size_t TextPool::KeptBlocks() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<BriefMutex> lock(mutex_);
   return blocks_.size();
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "BriefMutex.h"
+
 namespace CorvaneSDK {
 
 class TextPool : public std::enable_shared_from_this<TextPool> {
@@ -59,7 +61,9 @@ class TextPool : public std::enable_shared_from_this<TextPool> {
   void FreeBlock(void* block, size_t size);
 
   const Limits limits_;
-  mutable std::mutex mutex_;  // a leaf: nothing else is taken or called while it is held
+  // A leaf: nothing else is taken or called while it is held. Brief: the sending thread gives
+  // back a batch's texts while host calls take theirs, and a waiter spins before it sleeps.
+  mutable BriefMutex mutex_;
   std::vector<std::string> texts_;
   size_t keptBytes_ = 0;
   // Blocks of shared texts; all of one size, that of the first asked for.
