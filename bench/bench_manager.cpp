@@ -91,6 +91,7 @@ bool g_tailDetail = false;  // --tail-detail: also list the slowest calls one by
 struct Trace {
   double us = 0;
   long faults = 0, waits = 0, preemptions = 0;
+  int round = 0;     // the call's round
   int call = 0;      // the call's index in its round
   double cpuUs = 0;  // of which on the CPU
 };
@@ -157,7 +158,7 @@ void Measure(int threads, int rounds, int callsPerRound, Call call, Between betw
           if (out.trace) {
             const Usage after = ThreadUsage();
             traces[t].push_back(Trace{us, after.faults - before.faults, after.waits - before.waits,
-                                      after.preemptions - before.preemptions, i,
+                                      after.preemptions - before.preemptions, r, i,
                                       after.cpuUs - before.cpuUs});
           }
         }
@@ -208,9 +209,9 @@ void ExplainTail(const char* what, std::vector<Trace> traces) {
   for (size_t i = 0; i < n; ++i) {
     const Trace& t = traces[i];
     std::printf(
-        "  %9.1f us (%.1f on the CPU)  call %d of its round  faults %ld  waits %ld  "
+        "  %9.1f us (%.1f on the CPU)  round %d call %d  faults %ld  waits %ld  "
         "preemptions %ld\n",
-        t.us, t.cpuUs, t.call, t.faults, t.waits, t.preemptions);
+        t.us, t.cpuUs, t.round, t.call, t.faults, t.waits, t.preemptions);
   }
 }
 
