@@ -815,16 +815,19 @@ TEST_F(QueueManagerTest, AFileMadeAnewGetsTheRoomOfTheLastBurstBeforeTheNextOne)
   q->Initialize();
   q->Resume();
   int added = 0;
+  auto drained = [&] {
+    monitor_.canSend = true;
+    return WaitUntil([&] {
+      clock->Advance(100);
+      return q->Count() == 0;
+    });
+  };
   // Queued while sending is off, then drained.
   auto burst = [&](int events, size_t padding) {
     monitor_.canSend = false;
     for (int i = 0; i < events; ++i) q->AddEvent(Named("e" + std::to_string(added++), padding));
     const uint32_t reached = HeaderLength();
-    monitor_.canSend = true;
-    EXPECT_TRUE(WaitUntil([&] {
-      clock->Advance(100);
-      return q->Count() == 0;
-    }));
+    EXPECT_TRUE(drained());
     return reached;
   };
   auto roomPrepared = [&](int64_t bytes, bool exactly) {
@@ -845,11 +848,7 @@ TEST_F(QueueManagerTest, AFileMadeAnewGetsTheRoomOfTheLastBurstBeforeTheNextOne)
   for (int i = 0; i < 60; ++i) q->AddEvent(Named("n" + std::to_string(i), 400));
   EXPECT_GT(HeaderLength(), 4096u);
   EXPECT_EQ(FileNames().size(), 60u);
-  monitor_.canSend = true;
-  ASSERT_TRUE(WaitUntil([&] {
-    clock->Advance(100);
-    return q->Count() == 0;
-  }));
+  ASSERT_TRUE(drained());
 
   // A small burst: the room shrinks back with it.
   EXPECT_EQ(burst(3, 10), 4096u);
