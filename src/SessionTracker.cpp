@@ -174,6 +174,10 @@ void SessionTracker::EndHoldIfHolding() {
 }
 
 bool SessionTracker::ReadyToSend() {
+  // The sending thread asks every cycle; taking the lock that every host call holds would
+  // make those calls wait for it, or spend a wake-up on it. A hold that begins just after
+  // this check is no different from one that begins just after the locked check.
+  if (!holding_.load(std::memory_order_acquire)) return true;
   Logger::DeferScope deferOpen;
   std::lock_guard<std::recursive_mutex> lock(openMutex_);
   if (!holding_) return true;

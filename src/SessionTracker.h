@@ -7,6 +7,7 @@
 // guards the pause time and the first-run flag.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -76,7 +77,8 @@ class SessionTracker {
 
   mutable std::recursive_mutex openMutex_;
   EventPtr openEvent_;
-  bool holding_ = false;
+  // Read without the lock by the sending thread's per-cycle check.
+  std::atomic<bool> holding_{false};
   int64_t deadlineMs_ = 0;
   std::vector<EventPtr> held_;
   std::unique_ptr<PendingOpenStore> store_;
