@@ -236,8 +236,10 @@ bool RandomAccessFile::Prefault(uint64_t from, uint64_t to) {
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it with EINVAL
 #endif
-  // In slices, so that an owner unmapping meanwhile waits for one slice at most.
-  constexpr uint64_t kSlice = 64 * 1024;
+  // A page at a time: each call holds the process's memory-map lock while it faults, and a
+  // host thread growing its heap (mprotect, mmap) waits for the whole call. An owner
+  // unmapping meanwhile also waits for one page at most.
+  constexpr uint64_t kSlice = 4096;
   for (uint64_t at = from & ~uint64_t{4095}; at < to;) {
     const uint64_t len = std::min(kSlice, to - at);
     std::lock_guard<std::mutex> lock(mapMutex_);
