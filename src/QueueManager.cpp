@@ -359,6 +359,18 @@ bool QueueManager::TakePrepareWork(PrepareWork& work) {
     work.growFrom = file_->PreparedLength();
     work.growTo = target;
   }
+  if (file_->Count() == 0) {
+    // An empty ring fills from its start into the room kept for the next burst: all of that
+    // room is made ready, as a burst outruns a window re-armed from this thread.
+    const uint64_t end = std::min<uint64_t>(std::max(work.growTo, file_->PreparedLength()),
+                                            kMaxRoomAheadBytes);
+    PagesLocked(file_->NextPosition(), 0, work.pages);
+    if (work.pages.target && end > QueueFile::kInitialLength) {
+      work.pages.ranges[work.pages.count++] = {QueueFile::kInitialLength, end};
+    }
+    armedBytes_ = appendedBytes_ + std::max<uint64_t>(kArmWindowBytes, end);
+    return true;
+  }
   const uint64_t window = std::min<uint64_t>(kArmWindowBytes, file_->RemainingBytes());
   PagesLocked(file_->NextPosition(), window, work.pages);
   armedBytes_ = appendedBytes_ + kArmWindowBytes;
