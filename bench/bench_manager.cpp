@@ -7,7 +7,7 @@
 // Usage: bench_manager [--quick] [--sets N] [--tail | --tail-detail] [--calls-only]
 //                      [--sync-interval MS] [--json FILE]
 // --sets N: host-call measures in N alternating sets of SDK and baseline, each figure the
-// median over the sets (default 3; 1 with --quick).
+// median over the sets (default 5; 1 with --quick).
 // --calls-only: the host-call figures alone, without the initialize and drain phases.
 // --sync-interval MS: the queue file's data sync interval (default: the SDK's; 0: none).
 // --tail: also say, per measure, whether its slowest calls page-faulted, waited or were
@@ -375,7 +375,7 @@ double DrainSeconds(const std::string& base, const std::string& save, int interv
 
 int main(int argc, char** argv) {
   bool quick = false, tail = false, callsOnly = false;
-  int sets = 0;  // --sets N; 0: 3, or 1 with --quick
+  int sets = 0;  // --sets N; 0: 5, or 1 with --quick
   std::string jsonPath;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -409,7 +409,7 @@ int main(int argc, char** argv) {
   fs::create_directories(root);
   // Enough calls for a p99.9 of 20 samples (5 in quick mode); each is some microseconds.
   const int calls = quick ? 5000 : 20000;
-  if (sets == 0) sets = quick ? 1 : 3;
+  if (sets == 0) sets = quick ? 1 : 5;
 
   auto phase = [](const char* what) {
     std::fprintf(stderr, "[bench] %s\n", what);
