@@ -938,8 +938,13 @@ TEST_F(QueueManagerTest, ABurstLikeTheLastOneFindsTheFilesPagesReady) {
   burst("b");
   ::getrusage(RUSAGE_THREAD, &after);
   const long faults = (after.ru_minflt + after.ru_majflt) - (before.ru_minflt + before.ru_majflt);
-  // Without the pages made ready, the stores alone fault about 80 times here.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Without the pages made ready, the stores alone fault about 80 times here. (A sanitizer's
+  // shadow memory faults on its own.)
   EXPECT_LT(faults, 30) << "page faults on the adding thread";
+#else
+  (void)faults;
+#endif
   EXPECT_EQ(FileNames().size(), static_cast<size_t>(kBurst));
   ASSERT_TRUE(drained());
   q->Destroy();
