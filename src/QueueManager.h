@@ -77,6 +77,9 @@ class QueueManager {
   static constexpr uint64_t kArmWindowBytes = 128 * 1024;
   // Most room prepared for a file that is not filling up (see GrowthTargetLocked).
   static constexpr uint64_t kMaxRoomAheadBytes = 2 * 1024 * 1024;
+  // Room prepared after start, before any burst has shown what the next one needs: the
+  // first burst would otherwise double the ring on the host's thread (about 1000 events).
+  static constexpr uint64_t kFirstRoomBytes = 256 * 1024;
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
@@ -212,7 +215,8 @@ class QueueManager {
   int64_t nextGrowthTryMs_ = 0;    // after a failed growth preparation, none before this
   uint64_t appendedBytes_ = 0;     // ring bytes appended to the file, ever
   uint64_t armedBytes_ = 0;        // the file's pages are ready up to this appendedBytes_
-  uint64_t highWaterLength_ = 0;   // ring length of the file when the queue last emptied
+  // Ring length of the file when the queue last emptied; before that, kFirstRoomBytes.
+  uint64_t highWaterLength_ = kFirstRoomBytes;
   // A sync task may outlive this queue (an executor joined with a time limit): it calls in
   // only under the guard's mutex while `alive`, which Destroy clears first.
   struct SyncGuard {
