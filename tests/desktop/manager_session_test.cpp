@@ -76,6 +76,9 @@ TEST_F(ManagerSession, OfflineAndBackgroundSwitchesPauseSendingWithoutDroppingEv
   ScopedFakeClock clock;
   ::InitializationData* data = Data();
   InitializationData_SetSendInBackground(data, 0);
+  // The switches go through the executor that also runs the queue's syncs; a slow disk sync
+  // there would outlast the fixed settling times below.
+  InitializationData_SetQueueSyncInterval(data, 0);
   CorvaneSDKManagerRef m = Init(data);
   CorvaneSDKManager_Log(m, "background");
   Settle();

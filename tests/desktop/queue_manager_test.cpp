@@ -12,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <set>
 #include <chrono>
@@ -900,6 +901,25 @@ size_t PresentPages(const std::string& path, uint64_t length) {
   return present;
 }
 
+// Dirty KiB of the process's mapping of `path`: what the next sync writes back.
+long MappedDirtyKiB(const std::string& path) {
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  long dirty = 0;
+  while (std::getline(smaps, line)) {
+    if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+        line.find('-') != std::string::npos && line.find(' ') > line.find('-')) {
+      inside = line.size() > path.size() &&
+               line.compare(line.size() - path.size(), std::string::npos, path) == 0;
+    } else if (inside && (line.rfind("Shared_Dirty:", 0) == 0 ||
+                          line.rfind("Private_Dirty:", 0) == 0)) {
+      dirty += std::atol(line.c_str() + line.find(':') + 1);
+    }
+  }
+  return dirty;
+}
+
 // Page faults taken by the calling thread while `work` runs.
 long ThreadFaults(const std::function<void()>& work) {
   struct rusage before, after;
@@ -970,6 +990,50 @@ TEST_F(QueueManagerTest, ABurstFindsTheFilesPagesReady) {
   EXPECT_LT(ThreadFaults([&] { burst("b", 1100); }), kMostFaults) << "burst like the last";
   EXPECT_EQ(FileNames().size(), 1100u);
   ASSERT_TRUE(drained());
+  q->Destroy();
+}
+
+// A sync leaves the pages it wrote back read-only; what it re-arms for an empty file is the
+// usual window, not the whole room again: each page brought in is written back by the next
+// sync, and a queue that empties after every upload would write its room at every sync.
+TEST_F(QueueManagerTest, ASyncReArmsAWindowOfAnEmptyFilesRoomNotAllOfIt) {
+  if (!RandomAccessFile::kMapsFiles) {
+    GTEST_SKIP() << "positioned writes: no mapping to prepare";
+  }
+  ScopedFakeClock clock(false);
+  QueueSettings settings;
+  settings.queueCheckInterval = 10;
+  settings.sendDelay = 10;
+  settings.syncInterval = 50;
+  SyncRecorder syncs(QueuePath());
+  syncs.fail_ = true;  // kept dirty until the room is in
+  auto q = Make(settings);
+  q->Initialize();
+  q->Resume();
+  monitor_.canSend = false;
+  for (int i = 0; i < 1100; ++i) q->AddEvent(Named("a" + std::to_string(i), 400));
+  const uint32_t room = HeaderLength();
+  ASSERT_GE(room, 512u * 1024);
+  monitor_.canSend = true;
+  ASSERT_TRUE(WaitUntil([&] {
+    clock->Advance(100);
+    return q->Count() == 0 && PresentPages(QueuePath(), room) == room / 4096;
+  }));
+  EXPECT_GE(MappedDirtyKiB(QueuePath()), static_cast<long>(room / 1024) - 8);
+
+  syncs.fail_ = false;
+  const size_t failed = syncs.Count();
+  ASSERT_TRUE(WaitUntil([&] {
+    clock->Advance(100);
+    return syncs.Count() > failed;
+  }));
+  // The sync task re-arms right after its sync; give it time to.
+  for (int i = 0; i < 10; ++i) {
+    clock->Advance(100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const long windowKiB = (4096 + QueueManager::kArmWindowBytes) / 1024;
+  EXPECT_LE(MappedDirtyKiB(QueuePath()), windowKiB + 8) << "of a " << room / 1024 << " KiB room";
   q->Destroy();
 }
 #endif
