@@ -78,7 +78,6 @@ void QueueManager::Initialize() {
 // write, it is checked against what the queue expects it to hold. A damaged file is moved
 // aside and rebuilt from the queue, never deleted. False leaves the queue in memory only.
 bool QueueManager::OpenFileLocked(bool atStart) {
-  roomUnready_ = true;
   const std::string rebuilt = filePath_ + ".new";
   // A rebuild interrupted between its two renames leaves only the complete new copy.
   if (atStart && GetPathKind(filePath_) == PathKind::Missing &&
@@ -361,14 +360,10 @@ bool QueueManager::TakePrepareWork(PrepareWork& work) {
     work.growTo = target;
   }
   if (file_->Count() == 0) {
-    // An empty ring fills from its start into the room kept for the next burst. A file just
-    // made gets all of that room made ready, as a burst outruns a window re-armed from this
-    // thread. Later passes (after a sync) re-arm the usual window only: each page brought in
-    // is written back again by the next sync.
-    uint64_t end = std::min<uint64_t>(std::max(work.growTo, file_->PreparedLength()),
-                                      kMaxRoomAheadBytes);
-    work.wholeRoom = roomUnready_;
-    if (!roomUnready_) end = std::min<uint64_t>(end, QueueFile::kHeaderLength + kArmWindowBytes);
+    // An empty ring fills from its start into the room kept for the next burst: all of that
+    // room is made ready, as a burst outruns a window re-armed from this thread.
+    const uint64_t end = std::min<uint64_t>(std::max(work.growTo, file_->PreparedLength()),
+                                            kMaxRoomAheadBytes);
     PagesLocked(file_->NextPosition(), 0, work.pages);
     if (work.pages.target && end > QueueFile::kInitialLength) {
       work.pages.ranges[work.pages.count++] = {QueueFile::kInitialLength, end};
@@ -395,8 +390,6 @@ void QueueManager::PrepareDoneLocked(const PrepareWork& work, bool grown,
     }
     file_->GrowthPrepared(work.pages.target, work.growTo);
   }
-  // The room of the file this work was for is ready (a file made anew meanwhile is not).
-  if (work.wholeRoom && work.pages.target == file_->SyncTarget()) roomUnready_ = false;
   if (file_->ExpandAhead(kMaxAheadCopyBytes)) {
     FileChangedLocked();
   } else if (!file_->Writable()) {
@@ -543,7 +536,6 @@ void QueueManager::RemoveOldestLocked(size_t n) {
       FileFailedLocked("removal");
     } else if (file_->Count() == 0) {
       highWaterLength_ = emptiedLength;
-      roomUnready_ = true;
       retiredFile_ = file_->TakeRetired();
       // A fresh file: none of its pages are ready yet.
       armedBytes_ = appendedBytes_;

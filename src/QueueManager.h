@@ -165,7 +165,6 @@ class QueueManager {
   struct PrepareWork {
     Pages pages;                        // the next adds' pages
     uint64_t growFrom = 0, growTo = 0;  // growth to allocate, when growTo > growFrom
-    bool wholeRoom = false;             // the pages cover the empty file's whole room
   };
   // The two halves of a preparation around the work itself, which runs with no lock held.
   // TakePrepareWork returns false when there is nothing to do.
@@ -218,7 +217,6 @@ class QueueManager {
   uint64_t armedBytes_ = 0;        // the file's pages are ready up to this appendedBytes_
   // Ring length of the file when the queue last emptied; before that, kFirstRoomBytes.
   uint64_t highWaterLength_ = kFirstRoomBytes;
-  bool roomUnready_ = true;  // the room of an empty file has not been brought in whole yet
   // A sync task may outlive this queue (an executor joined with a time limit): it calls in
   // only under the guard's mutex while `alive`, which Destroy clears first.
   struct SyncGuard {
