@@ -77,9 +77,10 @@ class QueueManager {
   static constexpr uint64_t kArmWindowBytes = 128 * 1024;
   // Most room prepared for a file that is not filling up (see GrowthTargetLocked).
   static constexpr uint64_t kMaxRoomAheadBytes = 2 * 1024 * 1024;
-  // Room prepared after start, before any burst has shown what the next one needs: the
-  // first burst would otherwise double the ring on the host's thread (about 1000 events).
-  static constexpr uint64_t kFirstRoomBytes = 256 * 1024;
+  // Room prepared after start, before any burst has shown what the next one needs: a first
+  // burst (a game's start-up can log thousands of events at once) would otherwise double the
+  // ring on the host's thread. The first drain sets the room from that burst instead.
+  static constexpr uint64_t kFirstRoomBytes = 1024 * 1024;
   // Wait before retrying after the server refused the credentials (401/403).
   static constexpr int64_t kAuthRetryDelayMs = 60000;
 
